@@ -1,0 +1,36 @@
+// The simulated board behind a serial line that the host opens by name, on the tests' virtual
+// clock: the host's reads, writes, breaks and sleeps move the clock, and the board runs exactly as
+// far as the clock has gone. A whole flashing run takes milliseconds and is deterministic.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/testing/virtual_clock.h"
+#include "sim/board.h"
+
+class SimulatedTarget {
+ public:
+  // Installs a virtual clock as the host clock and registers the port name "SIM1" (and "SIM2"...
+  // for tests that want several ports; only "SIM1" has the board) until destruction.
+  explicit SimulatedTarget(const sim::BoardOptions& options = sim::BoardOptions());
+  ~SimulatedTarget();
+  SimulatedTarget(const SimulatedTarget&) = delete;
+  SimulatedTarget& operator=(const SimulatedTarget&) = delete;
+
+  const char* portName() const { return "SIM1"; }
+  sim::Board& board();
+  sim::BoardState& state() { return board().state(); }
+  VirtualClock& clock();
+  uint64_t NowMs() { return clock().NowMs(); }
+
+  // Every byte the host wrote to the board, in order (breaks are not bytes).
+  const std::vector<uint8_t>& HostBytes() const;
+  // Number of times the host opened the line.
+  int OpenCount() const;
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};

@@ -1,0 +1,112 @@
+// What the simulated board's firmware (boot ROM, serial flasher, UBL, U-Boot, Linux) is written
+// against. Firmware code runs sequentially, as the real firmware does: it prints, waits for a
+// byte with a time-out, pauses for the time an operation takes. The board runtime runs it in
+// lock-step with the line's clock (virtual in tests, real in devsim), so a 280-second boot costs
+// no real time in tests and stays deterministic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/faults.h"
+
+namespace sim {
+
+using Micros = uint64_t;
+constexpr Micros kNever = ~static_cast<Micros>(0);
+
+// Thrown out of every Uart call when a break restarts the board; the runtime catches it at the
+// top of the firmware thread and boots again. Firmware never catches it.
+struct BoardReset {};
+
+// The board's console UART as the firmware sees it.
+class Uart {
+ public:
+  virtual ~Uart() = default;
+  // Queues bytes for transmission; they reach the line at the line's pace (10 bits a byte at the
+  // configured baud rate when line emulation is on, at once otherwise). Returns when queued.
+  virtual void Send(const std::string& bytes) = 0;
+  // The next received byte, or -1 when none arrived within timeout (kNever: wait for ever).
+  virtual int Receive(Micros timeout) = 0;
+  // True when a received byte is waiting.
+  virtual bool HasInput() = 0;
+  // Drops whatever was received and not yet read.
+  virtual void DropInput() = 0;
+  // Pauses for a device delay; the runtime scales it by the board's speed factor.
+  virtual void Delay(Micros duration) = 0;
+  // The line's clock.
+  virtual Micros Now() = 0;
+};
+
+// NAND flash: 128 MiB, 128 KiB erase blocks, 2 KiB pages, erased bytes 0xFF, sparse in memory.
+constexpr uint32_t kNandSize = 128u << 20;
+constexpr uint32_t kNandEraseBlock = 128u << 10;
+constexpr uint32_t kNandPage = 2048;
+
+class Nand {
+ public:
+  // Bytes at offset; 0xFF where erased. Reads past the end are cut.
+  std::vector<uint8_t> Read(uint32_t offset, uint32_t length) const;
+  // Programs bytes: like real NAND a write can only clear bits (the result is old AND new).
+  // False when the range leaves the device.
+  bool Program(uint32_t offset, const std::vector<uint8_t>& data);
+  // Erases every block the range touches; offset must be block-aligned. False otherwise.
+  bool Erase(uint32_t offset, uint32_t length);
+  bool IsErased(uint32_t offset, uint32_t length) const;
+  // Blocks that hold anything, for the state file and the dump.
+  const std::map<uint32_t, std::vector<uint8_t>>& Blocks() const { return blocks_; }
+  void Clear() { blocks_.clear(); }
+
+  // Device time of the operations, before the speed factor.
+  static Micros EraseTime(uint32_t length);   // about 2 ms a block
+  static Micros ProgramTime(uint32_t length); // about 200 us a page
+
+ private:
+  std::map<uint32_t, std::vector<uint8_t>> blocks_;  // block offset -> 128 KiB
+};
+
+// Where things live in NAND.
+constexpr uint32_t kUblOffset = 0x20000;        // block 1: what the boot ROM looks for
+constexpr uint32_t kUbootEnvOffset = 0x60000;   // block 3: U-Boot's saved environment
+constexpr uint32_t kUbootEnvSize = 0x4000;      // CRC-32 (little-endian) + NUL-separated entries
+constexpr uint32_t kUbootOffset = 0x80000;      // block 4: what the UBL looks for
+constexpr uint32_t kRamLoadAddress = 0x80700000;  // U-Boot's default load address
+
+// The MMC card of the board: a few files in its first partition.
+struct Mmc {
+  bool present = true;
+  std::map<std::string, std::vector<uint8_t>> files;  // "/boot/uImage" -> bytes
+};
+
+// The login the simulated Linux accepts.
+struct Login {
+  std::string user = "root";
+  std::string password = "brenlo";  // empty: no password is asked
+};
+
+// Everything that survives a reset (and, in devsim, is kept in the state file).
+struct BoardState {
+  Nand nand;
+  Mmc mmc;
+  Login login;
+  Faults faults;
+  // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
+  std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
+  uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read
+  // Counters the tests and the dump read.
+  unsigned resets = 0;
+  std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...
+};
+
+// Firmware entry points. Each runs until the board resets (BoardReset) or, for Linux, for ever.
+void RunBootRom(Uart& uart, BoardState& board);       // boot ROM: UBL from NAND, else UART boot
+void RunSerialFlasher(Uart& uart, BoardState& board); // started by the boot ROM's UART boot
+void RunUbl(Uart& uart, BoardState& board);           // started by the boot ROM from NAND
+void RunUBoot(Uart& uart, BoardState& board);         // started by the UBL
+// Started by U-Boot's bootm with a verified uImage at kRamLoadAddress.
+void RunLinux(Uart& uart, BoardState& board);
+
+}  // namespace sim
