@@ -39,6 +39,37 @@ class ConsoleInput {
   virtual bool ReadLine(std::string* line, size_t maxLength) = 0;
 };
 
+// Console input read from a stream of bytes: the process's standard input when it is not a
+// terminal, and the tests' scripted answers, so that both read words and lines alike.
+// A key is the next byte. Throwing away the type-ahead drops the rest of a line already begun by a
+// line-wise read (the line end left after "Y" or after a word), as a terminal user would see it;
+// later lines are answers still to come and stay.
+class ByteConsoleInput : public ConsoleInput {
+ public:
+  int GetKey() override;
+  void DiscardTypeAhead() override;
+  int GetChar() override;
+  bool ReadWord(std::string* word, size_t maxLength) override;
+  bool ReadSecretWord(std::string* word, size_t maxLength) override;
+  bool ReadLine(std::string* line, size_t maxLength) override;
+
+ protected:
+  // The next byte, -1 at end of input.
+  virtual int NextByte() = 0;
+  // Puts back the byte just taken, for the next read.
+  virtual void PutBack(int byte) = 0;
+  // Drops what the device holds beyond the current line (a terminal's queue); nothing by default.
+  virtual void DropPendingInput() {}
+
+ private:
+  int NextLineByte();
+
+  bool midLine_ = false;  // a line-wise read took part of a line and left its rest
+};
+
 // The console input in force: the platform's unless a test installed another one.
 ConsoleInput& HostConsoleInput();
 void SetConsoleInput(ConsoleInput* input);
+
+// The platform's own: standard input, with a terminal's keys read raw.
+ConsoleInput& StandardConsoleInput();

@@ -1,0 +1,73 @@
+#include "host/platform/console.h"
+
+#include <cctype>
+#include <iostream>
+
+namespace {
+
+ConsoleInput* installedInput = nullptr;
+
+bool IsSpace(int byte) { return byte >= 0 && std::isspace(static_cast<unsigned char>(byte)); }
+
+}  // namespace
+
+ConsoleInput& HostConsoleInput() { return installedInput ? *installedInput : StandardConsoleInput(); }
+
+void SetConsoleInput(ConsoleInput* input) { installedInput = input; }
+
+int ByteConsoleInput::NextLineByte() {
+  const int byte = NextByte();
+  if (byte >= 0) midLine_ = byte != '\n';
+  return byte;
+}
+
+int ByteConsoleInput::GetKey() {
+  std::cout << std::flush;
+  const int byte = NextByte();
+  if (byte == '\n') midLine_ = false;
+  return byte;
+}
+
+void ByteConsoleInput::DiscardTypeAhead() {
+  while (midLine_) {
+    if (NextLineByte() < 0) midLine_ = false;
+  }
+  DropPendingInput();
+}
+
+int ByteConsoleInput::GetChar() {
+  std::cout << std::flush;
+  return NextLineByte();
+}
+
+bool ByteConsoleInput::ReadWord(std::string* word, size_t maxLength) {
+  std::cout << std::flush;
+  word->clear();
+  int byte = NextLineByte();
+  while (IsSpace(byte)) byte = NextLineByte();
+  if (byte < 0) return false;
+  while (byte >= 0 && !IsSpace(byte) && word->size() < maxLength) {
+    word->push_back(static_cast<char>(byte));
+    byte = NextByte();
+  }
+  // The byte that ended the word stays for the next read, as scanf leaves it.
+  if (byte >= 0) PutBack(byte);
+  midLine_ = true;
+  return true;
+}
+
+bool ByteConsoleInput::ReadSecretWord(std::string* word, size_t maxLength) {
+  return ReadWord(word, maxLength);
+}
+
+bool ByteConsoleInput::ReadLine(std::string* line, size_t maxLength) {
+  std::cout << std::flush;
+  line->clear();
+  while (line->size() < maxLength) {
+    const int byte = NextLineByte();
+    if (byte < 0) break;
+    line->push_back(static_cast<char>(byte));
+    if (byte == '\n') break;
+  }
+  return !line->empty();
+}
