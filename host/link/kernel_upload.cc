@@ -1,9 +1,133 @@
 #include "host/link/kernel_upload.h"
 
 #include <iostream>
+#include <memory>
 
-int UploadKernel(const char*) {
-  // Filled in by the issue that builds this step; until then it fails honestly.
-  std::cout << "Kernel upload is not available yet." << std::endl;
-  return 0;
+#include "host/link/crc16.h"
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
+#include "host/link/ymodem.h"
+
+namespace {
+
+constexpr char kLoadyCommand[] = "loady\r\n";
+constexpr char kLoadyReady[] = "## Ready for binary (ymodem) download";
+constexpr char kLoadyDone[] = "## Total Size";
+constexpr uint32_t kReadyTimeoutMs = 5000;
+constexpr uint32_t kStartTimeoutMs = 10000;
+constexpr uint32_t kAckTimeoutMs = 5000;
+constexpr uint32_t kDoneTimeoutMs = 10000;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+int WriteBlock(RS232* port, const YModemBlock& block) {
+  return port->Write(block.data(), static_cast<uint32_t>(block.size()), nullptr, 0);
+}
+
+// Reads the next piece of the file into the block's payload. False, with the reason printed,
+// when the file cannot give the bytes its size promised.
+bool ReadPayload(std::FILE* file, const char* fileName, YModemBlock& block, size_t wanted, size_t* got) {
+  *got = std::fread(block.data() + kYModemPayloadOffset, 1, kYModemPayloadSize, file);
+  if (std::ferror(file)) {
+    std::cout << "\nError: cannot read " << fileName << "." << std::endl;
+    return false;
+  }
+  std::clearerr(file);
+  if (*got < wanted) {
+    std::cout << "\nError: " << fileName << " ended before its announced size." << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// The data blocks, numbered from 1 and wrapping after 255. Ends with the EOT sent on failure.
+int SendDataBlocks(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize, const Crc16& crc,
+                   YModemBlock& block) {
+  uint8_t number = 1;
+  uint64_t blocksAcknowledged = 0;
+  uint64_t bytesSent = 0;
+  while (bytesSent < fileSize) {
+    uint64_t left = fileSize - bytesSent;
+    size_t wanted = left < kYModemPayloadSize ? static_cast<size_t>(left) : kYModemPayloadSize;
+    size_t got = 0;
+    if (!ReadPayload(file, fileName, block, wanted, &got)) {
+      SendEot(port);
+      return 0;
+    }
+    FinishDataBlock(block, crc, number, got);
+    WriteBlock(port, block);
+    if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {
+      SendEot(port);
+      return 0;
+    }
+    ShowProgress(UploadPercent(blocksAcknowledged, fileSize));
+    ++number;
+    ++blocksAcknowledged;
+    bytesSent += kYModemPayloadSize;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize) {
+  Crc16 crc;
+  Crc16Init(crc);
+  std::unique_ptr<YModemBlock> block(new YModemBlock());
+  block->fill(0);
+
+  port->Write(kLoadyCommand, sizeof kLoadyCommand - 1, nullptr, 0);
+  if (!WaitForText(nullptr, kLoadyReady, port, kReadyTimeoutMs)) return 0;
+  port->PurgeInput();  // the rest of U-Boot's console output
+  if (!WaitControlByte(port, kStartTimeoutMs, kYModemCrcRequest)) return 0;
+
+  BuildHeaderBlock(*block, crc, fileName, fileSize);
+  WriteBlock(port, *block);
+  if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {
+    SendEot(port);
+    return 0;
+  }
+  std::cout << "\n\n\t\t\tYModem1K Uploading Data.." << std::endl;
+
+  if (!SendDataBlocks(port, file, fileName, fileSize, crc, *block)) return 0;
+
+  SendEot(port);
+  if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {
+    SendEot(port);
+    return 0;
+  }
+  ShowProgress(100);
+  std::cout << std::endl;
+  if (!WaitForText(nullptr, kLoadyDone, port, kDoneTimeoutMs)) {
+    SendEot(port);
+    return 0;
+  }
+  return 1;
+}
+
+int UploadKernel(const char* portName) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(kKernelImageName, "rb"));
+  if (!file) {
+    std::cout << "Can't open file " << kKernelImageName << std::endl;
+    return 0;
+  }
+  std::fseek(file.get(), 0, SEEK_END);
+  long length = std::ftell(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
+  if (length < 0 || static_cast<unsigned long>(length) > 0xFFFFFFFFul) {
+    std::cout << "Error: cannot read the size of " << kKernelImageName << "." << std::endl;
+    return 0;
+  }
+  uint32_t fileSize = static_cast<uint32_t>(length);
+
+  std::unique_ptr<RS232> port(new RS232());
+  if (port->Open(portName, kPortSettings) != 1) return 0;
+
+  std::cout << "\nFile open: " << kKernelImageName << ", size: " << fileSize << std::endl;
+  int result = SendFileToLoady(port.get(), file.get(), kKernelImageName, fileSize);
+  std::cout << std::endl;
+  port->Close();
+  return result;
 }
