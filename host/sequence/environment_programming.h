@@ -3,5 +3,14 @@
 
 #include "host/sequence/containers.h"
 
+// Restarts the freshly flashed board, stops it at the U-Boot prompt, types every command of the
+// list (the last one is saveenv) and waits for "Writing to Nand... done". 1 on success, 0 on
+// failure.
 int ProgramEnvironment(const char* portName, const CommandList& commands);
+
+// Runs make_nand_kernel_clones at the prompt the kernel upload left and counts the ten
+// "written: OK". 1 on success, 0 on failure.
 int MakeKernelClones(const char* portName);
+
+// The percentage shown after typing command index of count: 0 for the first, 100 for the last.
+unsigned TypingPercent(unsigned index, unsigned count);

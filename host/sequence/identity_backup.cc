@@ -1,9 +1,71 @@
 #include "host/sequence/identity_backup.h"
 
 #include <iostream>
+#include <memory>
+#include <string>
 
-int BackupIdentity(const char*, OptionMap&) {
-  // Filled in by the issue that builds this step; until then it fails honestly.
-  std::cout << "Identity backup is not available yet." << std::endl;
-  return 0;
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
+#include "host/platform/clock.h"
+#include "host/sequence/identity_record.h"
+
+namespace {
+
+constexpr uint32_t kAfterBreakMs = 500;
+constexpr uint32_t kBootStageTimeoutMs = 10000;
+constexpr uint32_t kPromptTimeoutMs = 5000;
+
+void Type(RS232* port, const std::string& text) {
+  port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
+}
+
+// The UBL's report and U-Boot's countdown, up to the prompt; the failure texts carry their exact
+// spacing (the prompt wait looks for "BOOTME" without the leading space).
+bool FollowBootToPrompt(RS232* port) {
+  if (!WaitForText("Bad", "Valid", port, kBootStageTimeoutMs)) return false;
+  if (!WaitForText("FAIL", "DONE", port, kBootStageTimeoutMs)) return false;
+  if (!WaitForText(" BOOTME", "NAND", port, kBootStageTimeoutMs)) return false;
+  Type(port, "\n\n");  // stops the autoboot countdown when it comes
+  if (!WaitForText(" BOOTME", "Hit any key to stop autoboot:", port, kPromptTimeoutMs)) return false;
+  return WaitForText("BOOTME", "B-Boot >", port, kPromptTimeoutMs);
+}
+
+// printenv of one variable; the value is logged as soon as it is read, so that a run that fails
+// later still leaves a record of what the board was.
+bool ReadVariable(RS232* port, const std::string& name, OptionMap& backup) {
+  Type(port, "printenv " + name + "\n");
+  std::string value;
+  if (!WaitForValue(value, port, (name + "=").c_str())) return false;
+  backup.insert({name, value});
+  LogIdentityValue(name, value);
+  return true;
+}
+
+int BackupOnOpenPort(RS232* port, OptionMap& backup) {
+  port->pacedWrite = 1;
+  port->SendBreak();
+  HostClock().SleepMs(kAfterBreakMs);
+  if (!WaitForText(" BOOTME", "UBL Version:", port, kBootStageTimeoutMs)) {
+    // The boot ROM announced serial boot, or nothing came: there is no boot loader to read from.
+    LogNoIdentityOnBoard();
+    return 1;
+  }
+  if (!FollowBootToPrompt(port)) return 0;
+  std::cout << std::endl;
+  LogIdentityHeading();
+  if (!ReadVariable(port, "serialno", backup)) return 0;
+  if (!ReadVariable(port, "ethaddr", backup)) return 0;
+  // Erased only after both values are safe in the backup map.
+  Type(port, "nand erase 0x00000000 0x00080000\n");
+  return WaitForText("FAIL", "OK", port, kBootStageTimeoutMs) ? 1 : 0;
+}
+
+}  // namespace
+
+int BackupIdentity(const char* portName, OptionMap& backup) {
+  std::unique_ptr<RS232> port(new RS232());
+  if (port->Open(portName, kPortSettings) != 1) return 0;
+  int result = BackupOnOpenPort(port.get(), backup);
+  port->Close();
+  return result;
 }

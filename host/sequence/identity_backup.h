@@ -3,4 +3,7 @@
 
 #include "host/sequence/containers.h"
 
+// Restarts the board, stops it at the U-Boot prompt, reads serialno and ethaddr into backup and
+// erases the first 512 KiB of NAND, so that the next restart ends in the boot ROM. A board that
+// shows no boot loader is no failure: 1 with backup left empty. 0 on failure.
 int BackupIdentity(const char* portName, OptionMap& backup);
