@@ -1,0 +1,4 @@
+// The program's banner, in the highlight colour.
+#pragma once
+
+void PrintBanner();

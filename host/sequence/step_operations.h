@@ -1,0 +1,36 @@
+// The operations of the numbered steps, behind one interface so that the step machine runs the
+// real ones in the program and scripted ones in its tests. Each returns non-zero on success and
+// prints its own reasons.
+#pragma once
+
+#include <string>
+
+#include "host/sequence/containers.h"
+
+class StepOperations {
+ public:
+  virtual ~StepOperations() = default;
+  virtual std::string DetectTarget() = 0;                                       // step 0
+  virtual int BackupIdentity(const std::string& port, OptionMap& backup) = 0;  // step 1
+  virtual int UploadFlasher(const std::string& port) = 0;                      // step 2
+  virtual int FlashBootLoaders(const std::string& port) = 0;                   // step 3
+  virtual int ProgramEnvironment(const std::string& port, const CommandList& commands) = 0;  // 4
+  virtual int UploadKernel(const std::string& port) = 0;                       // step 5
+  virtual int MakeKernelClones(const std::string& port) = 0;                   // step 6
+  virtual int WatchSystemBoot(const std::string& port) = 0;                    // step 7
+  virtual int UpdateKernelPackages(const std::string& port) = 0;               // step 8
+};
+
+// The real steps, talking to the board.
+class BoardStepOperations : public StepOperations {
+ public:
+  std::string DetectTarget() override;
+  int BackupIdentity(const std::string& port, OptionMap& backup) override;
+  int UploadFlasher(const std::string& port) override;
+  int FlashBootLoaders(const std::string& port) override;
+  int ProgramEnvironment(const std::string& port, const CommandList& commands) override;
+  int UploadKernel(const std::string& port) override;
+  int MakeKernelClones(const std::string& port) override;
+  int WatchSystemBoot(const std::string& port) override;
+  int UpdateKernelPackages(const std::string& port) override;
+};
