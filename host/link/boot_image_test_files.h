@@ -51,3 +51,12 @@ inline std::vector<uint8_t> PatternBytes(size_t length, uint32_t seed) {
   }
   return bytes;
 }
+
+// The progress values the bar showed on the console, in order ("000", "042", "100").
+inline std::vector<std::string> ProgressShown(const std::string& console) {
+  std::vector<std::string> shown;
+  for (size_t at = console.find("\t "); at != std::string::npos; at = console.find("\t ", at + 1)) {
+    if (console.compare(at + 5, 3, "% [") == 0) shown.push_back(console.substr(at + 2, 3));
+  }
+  return shown;
+}
