@@ -1,0 +1,158 @@
+#include "host/link/rs232.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "host/platform/clock.h"
+
+namespace {
+
+constexpr uint32_t kDefaultReadTotalMs = 1000;
+constexpr uint32_t kDefaultWriteTotalMs = 100;
+constexpr uint32_t kBreakMs = 500;
+constexpr uint32_t kPacedWritePauseMs = 10;
+
+// Messages go to standard output and are flushed at once, as every console line of the program.
+void Print(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::cout << text << std::flush;
+}
+
+// A bounded copy as the fields keep it: no terminator when the text fills the field.
+template <size_t N>
+void CopyBounded(char (&field)[N], const char* text) {
+  std::memset(field, 0, N);
+  std::memcpy(field, text, strnlen(text, N));
+}
+
+}  // namespace
+
+RS232::RS232() : pacedWrite(0), isOpen(0) {
+  portName[0] = '\0';
+  openParams[0] = '\0';
+}
+
+RS232::~RS232() {
+  isOpen = 0;
+  handle.reset();
+}
+
+int RS232::Open(const char* path, const char* settings) {
+  if (isOpen) return 1;
+  if (!path || !settings) {
+    Print("Bad RS232 open parameters.\n");
+    return 0;
+  }
+  CopyBounded(portName, path);
+  CopyBounded(openParams, settings);
+
+  int error = 0;
+  handle = OpenSerialLine(path, &error);
+  if (!handle) {
+    Print("Could not open %s port: error(%d)\n", path, error);
+    return 0;
+  }
+
+  switch (handle->ApplySettings(settings)) {
+    case LineSettingsResult::kBadParameters:
+      Print("Bad COM port parameters, leave windows defaults.\n");
+      break;
+    case LineSettingsResult::kApplyFailed:
+      Print("SetCommState() failed, leave windows defaults for RS-232.\n");
+      break;
+    case LineSettingsResult::kApplied:
+      break;
+  }
+  SetTimeouts(0, 0);
+  if (!handle->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) {
+    Print("PurgeComm() failed.\n");
+  }
+  isOpen = 1;
+  return 1;
+}
+
+void RS232::Close() {
+  isOpen = 0;
+  handle.reset();
+}
+
+int RS232::Reopen() {
+  if (isOpen) Close();
+  // A path of 10 characters or more was cut when it was stored; opening the cut name would reach
+  // some other port, so that is refused like a missing path.
+  const std::string path(portName, strnlen(portName, sizeof portName));
+  const std::string settings(openParams, strnlen(openParams, sizeof openParams));
+  if (path.size() >= sizeof portName || settings.size() >= sizeof openParams) {
+    Print("Bad RS232 open parameters.\n");
+    return 0;
+  }
+  return Open(path.c_str(), settings.c_str());
+}
+
+int RS232::Write(const void* data, uint32_t length, uint32_t* written, int /*reserved*/) {
+  if (!data || length == 0 || !isOpen || !handle) return 0;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (!pacedWrite) {
+    size_t count = 0;
+    const bool ok = handle->Write(bytes, length, &count);
+    if (written) *written = static_cast<uint32_t>(count);
+    return ok ? 1 : 0;
+  }
+  // Typed at a console one character at a time, so that the target's line editor keeps up.
+  uint32_t total = 0;
+  bool ok = false;
+  for (uint32_t i = 0; i < length; ++i) {
+    size_t count = 0;
+    ok = handle->Write(bytes + i, 1, &count);
+    total += static_cast<uint32_t>(count);
+    HostClock().SleepMs(kPacedWritePauseMs);
+  }
+  if (written) *written = total;
+  return ok ? 1 : 0;
+}
+
+int RS232::Read(void* buffer, uint32_t length, uint32_t* readCount, int /*reserved*/) {
+  if (!buffer || length == 0 || !isOpen || !handle) return 0;
+  if (readCount) *readCount = 0;
+  size_t count = 0;
+  // The line reports its time-out as a success with fewer bytes, which is what callers expect.
+  const bool ok = handle->Read(static_cast<uint8_t*>(buffer), length, &count);
+  if (readCount) *readCount = static_cast<uint32_t>(count);
+  return ok ? 1 : 0;
+}
+
+int RS232::SendBreak() {
+  if (!isOpen || !handle) return 0;
+  if (!handle->SetBreak(true)) return 0;
+  HostClock().SleepMs(kBreakMs);
+  return handle->SetBreak(false) ? 1 : 0;
+}
+
+int RS232::PurgeInput() {
+  if (!isOpen || !handle) return 0;
+  return handle->Purge(kPurgeRxAbort | kPurgeRxClear) ? 1 : 0;
+}
+
+const char* RS232::GetName() { return "RS-232"; }
+
+int RS232::IsHaveData() {
+  Print("RS232::IsHaveData() not implemented.\n");
+  return 0;
+}
+
+int RS232::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
+  const uint32_t readMs = readTotalMs ? readTotalMs : kDefaultReadTotalMs;
+  const uint32_t writeMs = writeTotalMs ? writeTotalMs : kDefaultWriteTotalMs;
+  if (!handle || !handle->SetTimeouts(readMs, writeMs)) {
+    Print("SetCommTimeouts() failed.\n");
+    return 0;
+  }
+  return 1;
+}
