@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/link/rs232.h"
+#include "host/testing/scripted_line.h"
 #include "host/testing/virtual_clock.h"
 
 namespace {
@@ -81,60 +81,29 @@ TEST(YModemProgress, StaysTrueAboveFortyTwoMegabytes) {
   EXPECT_EQ(UploadPercent(49151, size), 99u);
 }
 
-// A port whose target sends scripted bytes at given virtual times; a silent read costs the
-// driver's one-second read time-out, as on the real line.
-class ScriptedPort : public RS232 {
- public:
-  explicit ScriptedPort(VirtualClock& clock) : clock_(clock) {}
-  void Say(uint64_t atMs, uint8_t byte) { script_.push_back({atMs, byte}); }
-  int Read(void* buffer, uint32_t length, uint32_t* readCount, int) override {
-    *readCount = 0;
-    if (length == 0) return 0;
-    if (failReads) return 0;
-    if (!script_.empty() && script_.front().atMs <= clock_.NowMs() + 1000) {
-      clock_.AdvanceTo(script_.front().atMs);
-      *static_cast<uint8_t*>(buffer) = script_.front().byte;
-      script_.pop_front();
-      *readCount = 1;
-      return 1;
-    }
-    clock_.Advance(1001);
-    return 1;
-  }
-  int Write(const void* data, uint32_t length, uint32_t* written, int) override {
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    sent.insert(sent.end(), bytes, bytes + length);
-    if (written) *written = length;
-    return 1;
-  }
-  std::vector<uint8_t> sent;
-  bool failReads = false;
-
- private:
-  struct Timed {
-    uint64_t atMs;
-    uint8_t byte;
-  };
-  VirtualClock& clock_;
-  std::deque<Timed> script_;
-};
-
 class WaitControlByteTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = std::cout.rdbuf(console_.rdbuf()); }
+  void SetUp() override {
+    ASSERT_EQ(port_.Open("SCRIPT1", kPortSettings), 1);
+    saved_ = std::cout.rdbuf(console_.rdbuf());
+  }
   void TearDown() override { std::cout.rdbuf(saved_); }
   uint64_t Now() { return clock_.clock().NowMs(); }
+  void Say(uint64_t atMs, uint8_t byte) { target_.SendAt(atMs, std::string(1, static_cast<char>(byte))); }
+
   ScopedVirtualClock clock_;
-  ScriptedPort port_{clock_.clock()};
+  ScriptedPorts ports_{clock_.clock()};
+  ScriptedPort& target_ = ports_.Add("SCRIPT1");
+  RS232 port_;
   std::ostringstream console_;
   std::streambuf* saved_ = nullptr;
 };
 
 TEST_F(WaitControlByteTest, ExpectedByteAfterNoise) {
   uint64_t start = Now();
-  port_.Say(start + 100, 'x');
-  port_.Say(start + 200, 0x00);
-  port_.Say(start + 2500, kYModemAck);
+  Say(start + 100, 'x');
+  Say(start + 200, 0x00);
+  Say(start + 2500, kYModemAck);
   EXPECT_EQ(WaitControlByte(&port_, 5000, kYModemAck), 1);
   EXPECT_EQ(Now() - start, 2500u);
   EXPECT_EQ(console_.str(), "");
@@ -150,36 +119,36 @@ TEST_F(WaitControlByteTest, SilentLineFailsAfterTimeOut) {
 }
 
 TEST_F(WaitControlByteTest, LastOtherByteIsReported) {
-  port_.Say(Now() + 10, 0xAB);
+  Say(Now() + 10, 0xAB);
   EXPECT_EQ(WaitControlByte(&port_, 10000, kYModemCrcRequest), 0);
   EXPECT_EQ(console_.str(), "\nReceived: 0xab, expected: 0x43\n");
 }
 
 TEST_F(WaitControlByteTest, WrongControlByteEndsAtOnce) {
   uint64_t start = Now();
-  port_.Say(start + 300, kYModemCrcRequest);
-  port_.Say(start + 400, kYModemAck);  // never read: the C already ended the wait
+  Say(start + 300, kYModemCrcRequest);
+  Say(start + 400, kYModemAck);  // never read: the C already ended the wait
   EXPECT_EQ(WaitControlByte(&port_, 5000, kYModemAck), 0);
   EXPECT_EQ(Now() - start, 300u);
   EXPECT_EQ(console_.str(), "\nReceived: 0x43, expected: 0x6\n");
 }
 
 TEST_F(WaitControlByteTest, NakIsACrcError) {
-  port_.Say(Now() + 50, kYModemNak);
+  Say(Now() + 50, kYModemNak);
   EXPECT_EQ(WaitControlByte(&port_, 5000, kYModemAck), 0);
   EXPECT_EQ(console_.str(), "\nNAK received, CRC16 error.\n");
 }
 
 TEST_F(WaitControlByteTest, ExpectedByteTooLateFails) {
   uint64_t start = Now();
-  port_.Say(start + 4000, 'z');
-  port_.Say(start + 5000, kYModemAck);  // not less than the time-out
+  Say(start + 4000, 'z');
+  Say(start + 5000, kYModemAck);  // not less than the time-out
   EXPECT_EQ(WaitControlByte(&port_, 5000, kYModemAck), 0);
   EXPECT_EQ(console_.str(), "\nReceived: 0x06, expected: 0x6\n");
 }
 
 TEST_F(WaitControlByteTest, FailingReadEndsTheWait) {
-  port_.failReads = true;
+  target_.FailReadsFrom(Now(), 5);
   uint64_t start = Now();
   EXPECT_EQ(WaitControlByte(&port_, 5000, kYModemAck), 0);
   EXPECT_EQ(Now(), start);
@@ -188,7 +157,7 @@ TEST_F(WaitControlByteTest, FailingReadEndsTheWait) {
 
 TEST_F(WaitControlByteTest, SendEotIsOneByte) {
   SendEot(&port_);
-  EXPECT_EQ(port_.sent, std::vector<uint8_t>{0x04});
+  EXPECT_EQ(target_.AllWritten(), std::string(1, '\x04'));
 }
 
 }  // namespace
