@@ -1,6 +1,8 @@
 #include "host/platform/serial_line.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -38,6 +40,17 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& name, int* error) 
     if (StartsWith(name, entry.prefix)) return entry.opener(name, error);
   }
   return OpenPlatformSerialLine(name, error);
+}
+
+std::string WindowsDevicePath(const std::string& name) {
+  const bool com = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') &&
+                   (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm');
+  if (!com || name.size() > 12) return name;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return name;
+  }
+  if (std::strtoul(name.c_str() + 3, nullptr, 10) < 10) return name;
+  return "\\\\.\\" + name;
 }
 
 void RegisterSerialLineOpener(const std::string& prefix, SerialLineOpener opener) {

@@ -10,6 +10,10 @@
 // The platform's own serial devices: "COM3" on Windows, "/dev/ttyS0" on POSIX.
 std::unique_ptr<SerialLine> OpenPlatformSerialLine(const std::string& name, int* error);
 
+// The path CreateFileA needs for a port name: "COM10" and up exist only in the device namespace
+// ("\\.\COM10"); other names pass unchanged.
+std::string WindowsDevicePath(const std::string& name);
+
 // "rfc2217://HOST:PORT": a network serial server speaking Telnet COM-PORT-OPTION.
 constexpr char kRfc2217Scheme[] = "rfc2217://";
 std::unique_ptr<SerialLine> OpenRfc2217SerialLine(const std::string& name, int* error);

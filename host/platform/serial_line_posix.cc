@@ -186,26 +186,28 @@ class PosixSerialLine : public SerialLine, public DrainingLine {
     const int ready = poll(&entry, 1, static_cast<int>(waitMs));
     if (ready < 0) return errno == EINTR ? true : Failed(false);
     if (ready == 0) return true;
-    if (entry.revents & POLLIN) {
-      if (!ReadAvailable()) return false;
-    } else if (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      lastError_ = EIO;
+    size_t got = 0;
+    if ((entry.revents & POLLIN) && !ReadAvailable(&got)) return false;
+    if (got == 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      lastError_ = EIO;  // hung up: the adapter was pulled or the other end closed
       return false;
     }
     return true;
   }
 
-  bool ReadAvailable() {
+  // Moves what the device holds into the queue. In raw mode without a minimum count, read() gives
+  // 0 rather than EAGAIN when nothing is left.
+  bool ReadAvailable(size_t* got) {
     uint8_t chunk[4096];
     while (queue_.size() < kQueueLimit) {
-      const ssize_t got = read(fd_.get(), chunk, sizeof chunk);
-      if (got > 0) {
-        queue_.insert(queue_.end(), chunk, chunk + got);
+      const ssize_t n = read(fd_.get(), chunk, sizeof chunk);
+      if (n > 0) {
+        queue_.insert(queue_.end(), chunk, chunk + n);
+        *got += static_cast<size_t>(n);
         continue;
       }
-      if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-      lastError_ = got == 0 ? EIO : errno;  // end of file on a tty is a hang-up
-      return false;
+      if (n == 0 || errno == EAGAIN || errno == EINTR) return true;
+      return Failed(false);
     }
     return true;
   }
