@@ -1,0 +1,87 @@
+#include "sim/uboot_console.h"
+
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+constexpr Micros kSecond = 1000000;
+}
+
+bool CountDownAutoboot(Uart& uart, int bootDelay) {
+  if (bootDelay < 0) return false;
+  char text[64];
+  std::snprintf(text, sizeof text, "Hit any key to stop autoboot: %2d ", bootDelay);
+  uart.Send(text);
+  bool stopped = false;
+  if (uart.HasInput()) {
+    uart.Receive(0);
+    uart.Send("\b\b\b 0");
+    stopped = true;
+  }
+  while (bootDelay > 0 && !stopped) {
+    --bootDelay;
+    const Micros end = uart.Now() + kSecond;
+    // Waits the rest of this second for a key; U-Boot polls every 10 ms, a key ends the wait.
+    while (uart.Now() < end) {
+      if (uart.Receive(end - uart.Now()) >= 0) {
+        stopped = true;
+        bootDelay = 0;
+        break;
+      }
+    }
+    std::snprintf(text, sizeof text, "\b\b\b%2d ", bootDelay);
+    uart.Send(text);
+  }
+  uart.Send("\n");
+  return stopped;
+}
+
+int LineEditor::NextCharacter() {
+  const int c = uart_.Receive(kNever);
+  const Micros now = uart_.Now();
+  const bool tooFast = faults_.dropFasterThanMs > 0 && anyArrived_ &&
+                       now - lastArrival_ < static_cast<Micros>(faults_.dropFasterThanMs) * 1000;
+  lastArrival_ = now;
+  anyArrived_ = true;
+  return tooFast ? -1 : c;
+}
+
+std::optional<std::string> LineEditor::ReadLine(const std::string& prompt) {
+  uart_.Send(prompt);
+  std::string line;
+  for (;;) {
+    const int c = NextCharacter();
+    if (c < 0) continue;
+    switch (c) {
+      case '\r':
+      case '\n':
+        uart_.Send("\r\n");
+        return line;
+      case 0x03:  // Ctrl-C abandons the line
+        return std::nullopt;
+      case 0x15:  // Ctrl-U erases it
+        while (!line.empty()) {
+          line.pop_back();
+          uart_.Send("\b \b");
+        }
+        break;
+      case 0x08:
+      case 0x7F:
+        if (!line.empty()) {
+          line.pop_back();
+          uart_.Send("\b \b");
+        }
+        break;
+      default:
+        if (line.size() < kConsoleBufferSize - 2) {
+          line.push_back(static_cast<char>(c));
+          uart_.Send(std::string(1, static_cast<char>(c)));
+        } else {
+          uart_.Send("\a");
+        }
+    }
+  }
+}
+
+}  // namespace sim

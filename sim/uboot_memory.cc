@@ -1,0 +1,48 @@
+#include "sim/uboot_memory.h"
+
+#include <algorithm>
+
+namespace sim {
+
+bool InDdr(uint32_t address, uint64_t length) {
+  return address >= kDdrStart && uint64_t{address} + length <= uint64_t{kDdrStart} + kDdrSize;
+}
+
+std::vector<uint8_t> ReadRam(const Ram& ram, uint32_t address, uint32_t length) {
+  std::vector<uint8_t> out(length, 0);
+  const uint64_t end = uint64_t{address} + length;
+  for (const auto& [start, bytes] : ram) {
+    const uint64_t chunkEnd = uint64_t{start} + bytes.size();
+    if (chunkEnd <= address || start >= end) continue;
+    const uint64_t from = std::max<uint64_t>(start, address);
+    const uint64_t to = std::min<uint64_t>(chunkEnd, end);
+    std::copy(bytes.begin() + (from - start), bytes.begin() + (to - start),
+              out.begin() + (from - address));
+  }
+  return out;
+}
+
+void WriteRam(Ram& ram, uint32_t address, const std::vector<uint8_t>& bytes) {
+  if (bytes.empty()) return;
+  uint64_t first = address;
+  uint64_t last = uint64_t{address} + bytes.size();
+  // Chunks that touch the new range become part of one merged chunk.
+  std::vector<uint32_t> merged;
+  for (const auto& [start, chunk] : ram) {
+    const uint64_t chunkEnd = uint64_t{start} + chunk.size();
+    if (chunkEnd < address || start > last) continue;
+    merged.push_back(start);
+    first = std::min<uint64_t>(first, start);
+    last = std::max<uint64_t>(last, chunkEnd);
+  }
+  std::vector<uint8_t> result(static_cast<size_t>(last - first), 0);
+  for (uint32_t start : merged) {
+    const std::vector<uint8_t>& chunk = ram[start];
+    std::copy(chunk.begin(), chunk.end(), result.begin() + (start - first));
+    ram.erase(start);
+  }
+  std::copy(bytes.begin(), bytes.end(), result.begin() + (address - first));
+  ram[static_cast<uint32_t>(first)] = std::move(result);
+}
+
+}  // namespace sim

@@ -1,0 +1,23 @@
+// The board's DDR as U-Boot and the kernel see it: 128 MiB at 0x80000000, kept sparse in
+// BoardState::ram as chunks (start address -> bytes). Bytes nobody wrote read as zero.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace sim {
+
+using Ram = std::map<uint32_t, std::vector<uint8_t>>;
+
+constexpr uint32_t kDdrStart = 0x80000000u;
+constexpr uint32_t kDdrSize = 128u << 20;
+
+// True when [address, address + length) lies inside the DDR.
+bool InDdr(uint32_t address, uint64_t length);
+
+std::vector<uint8_t> ReadRam(const Ram& ram, uint32_t address, uint32_t length);
+// Overwrites [address, address + size); neighbouring and overlapped chunks are merged.
+void WriteRam(Ram& ram, uint32_t address, const std::vector<uint8_t>& bytes);
+
+}  // namespace sim
