@@ -1,0 +1,126 @@
+#include "host/sequence/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+  bool accepted;
+  bool helpAsked;
+  OptionMap options;
+  SwitchSet switches;
+  std::string output;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "BrenloFix");
+  Parsed parsed{};
+  std::ostringstream captured;
+  std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
+  parsed.accepted = ParseCommandLine(static_cast<int>(args.size()), args.data(), parsed.options,
+                                     parsed.switches, &parsed.helpAsked);
+  std::cout.rdbuf(saved);
+  parsed.output = captured.str();
+  return parsed;
+}
+
+TEST(ParseCommandLine, FillsTheOptionMapAndTheSwitchSet) {
+  const Parsed parsed =
+      Parse({"-nf", "-p", "COM3", "-al", "-m", "02:1B:4D:00:00:00", "-i", "-s", "-x", "-ri"});
+  EXPECT_TRUE(parsed.accepted);
+  EXPECT_EQ(parsed.options, (OptionMap{{"com", "COM3"},
+                                       {"ethaddr", "02:1B:4D:00:00:00"},
+                                       {"serialno", "-x"}}));  // a value may begin with a minus
+  EXPECT_EQ(parsed.switches, (SwitchSet{"autologin", "interactive", "noflash", "rpm"}));
+  EXPECT_EQ(parsed.output, "");
+  EXPECT_TRUE(Parse({}).accepted);
+}
+
+TEST(ParseCommandLine, ARepeatedOptionKeepsItsFirstValue) {
+  const Parsed parsed = Parse({"-s", "A", "-m", "02:1B:4D:00:00:00", "-s", "B", "-p", "COM1",
+                               "-p", "COM2"});
+  EXPECT_TRUE(parsed.accepted);
+  EXPECT_EQ(parsed.options.at("serialno"), "A");
+  EXPECT_EQ(parsed.options.at("com"), "COM1");
+}
+
+TEST(ParseCommandLine, AnOptionTakesTheNextArgumentWhateverItIs) {
+  const Parsed parsed = Parse({"-m", "-s", "-s", "X"});
+  EXPECT_TRUE(parsed.accepted);
+  EXPECT_EQ(parsed.options, (OptionMap{{"ethaddr", "-s"}, {"serialno", "X"}}));
+  EXPECT_FALSE(ValidateOptions(parsed.options));
+}
+
+TEST(ParseCommandLine, HelpStopsTheParseSilently) {
+  const Parsed parsed = Parse({"-al", "-h", "--bogus"});
+  EXPECT_FALSE(parsed.accepted);
+  EXPECT_TRUE(parsed.helpAsked);
+  EXPECT_EQ(parsed.output, "");
+}
+
+TEST(ParseCommandLine, ErrorsNameTheArgumentAsTyped) {
+  const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
+      {{"-M"}, "Error: Unknown argument -M\n"},
+      {{"--help", "-h"}, "Error: Unknown argument --help\n"},
+      {{"-al", "-m"}, "Error: missing parameter of argument -m\n"},
+      {{"-p"}, "Error: missing parameter of argument -p\n"},
+      {{"-m", "02:1B:4D:00:00:00"}, "Error: arguments -m and -s must used together\n"},
+      {{"-s", "X"}, "Error: arguments -m and -s must used together\n"},
+      {{"-ri"}, "Error: arguments -ri and -al must used together\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Parsed parsed = Parse(args);
+    EXPECT_FALSE(parsed.accepted) << message;
+    EXPECT_FALSE(parsed.helpAsked) << message;
+    EXPECT_EQ(parsed.output, message);
+  }
+  EXPECT_TRUE(Parse({"-al"}).accepted);
+}
+
+TEST(IsMacAddress, CountsSixUpperCasePairsAndFiveColons) {
+  EXPECT_TRUE(IsMacAddress("02:1B:4D:00:00:00"));
+  EXPECT_TRUE(IsMacAddress("FF:FF:FF:FF:FF:FF"));
+  EXPECT_TRUE(IsMacAddress(":::::021B4D000000"));  // only the counts matter
+  EXPECT_FALSE(IsMacAddress("02:1b:4d:00:00:00"));
+  EXPECT_FALSE(IsMacAddress("02:1B:4D:00:00:0"));
+  EXPECT_FALSE(IsMacAddress("02-1B-4D-00-00-00"));
+  EXPECT_FALSE(IsMacAddress("02:1B:4D:00:00:000"));
+  EXPECT_FALSE(IsMacAddress("02:1B:4D:00:00::0"));  // six colons
+  EXPECT_FALSE(IsMacAddress("021B4D000000:::::0"));
+  EXPECT_FALSE(IsMacAddress(""));
+}
+
+TEST(IsUpperHex, TakesOnlyDigitsAndUpperCaseAToF) {
+  EXPECT_TRUE(IsUpperHex(""));
+  EXPECT_TRUE(IsUpperHex("0123456789ABCDEF"));
+  for (const char* bad : {"a", "G", "/", ":", "@", " ", "0x"}) EXPECT_FALSE(IsUpperHex(bad)) << bad;
+}
+
+TEST(ValidateOptions, ChecksTheIdentityValuesOnly) {
+  std::ostringstream captured;
+  std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
+  const bool portIsFree = ValidateOptions({{"com", "not a port at all"}});
+  const bool longest = ValidateOptions({{"serialno", std::string(32, 'S')}});
+  const bool empty = ValidateOptions({{"serialno", ""}});
+  const bool tooLong = ValidateOptions({{"serialno", std::string(33, 'S')}});
+  const bool badMac = ValidateOptions({{"ethaddr", "02:1b:4d:00:00:00"}, {"serialno", "1"}});
+  const bool both = ValidateOptions({{"ethaddr", "bad"}, {"serialno", std::string(40, 'S')}});
+  std::cout.rdbuf(saved);
+  EXPECT_TRUE(portIsFree);
+  EXPECT_TRUE(longest);
+  EXPECT_TRUE(empty);
+  EXPECT_FALSE(tooLong);
+  EXPECT_FALSE(badMac);
+  EXPECT_FALSE(both);
+  // Only the first bad entry, in key order, is reported.
+  EXPECT_EQ(captured.str(),
+            "Error: 'serialno' has a bad value\n"
+            "Error: 'ethaddr' has a bad value\n"
+            "Error: 'ethaddr' has a bad value\n");
+}
+
+}  // namespace
