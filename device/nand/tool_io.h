@@ -8,7 +8,6 @@
 
 class BlockIo {
  public:
-  virtual ~BlockIo() {}
   // As open(2): a descriptor, or -1.
   virtual int Open(const char* path, int flags, int mode) = 0;
   virtual int Close(int fd) = 0;
@@ -21,6 +20,10 @@ class BlockIo {
   virtual long Length(int fd) = 0;
   // As flock(2): blocks until the lock is granted; 0, or -1.
   virtual int Lock(int fd, int operation) = 0;
+
+ protected:
+  // Never deleted through this interface: its owner holds the concrete object.
+  ~BlockIo() {}
 };
 
 // The operating system's own calls.
