@@ -27,32 +27,30 @@ unsigned long ImageCrc(const EepromImage& image) {
   return EnvCrc32(image.data, static_cast<uint32_t>(image.size), 0, 0);
 }
 
-// Reads the header and the data; the caller closes the file.
-PhxResult ReadImageFrom(FILE* file, int verbose, EepromImage* image) {
-  if (!ReadLe32(file, &image->size)) return PHX_ERROR_CALL_FAILED;
-  if (verbose) printf("EEPROM data size: %lu\n", image->size);
-  if (!ReadLe32(file, &image->crc)) return PHX_ERROR_CALL_FAILED;
-  if (verbose) printf("EEPROM CRC: 0x%lx\n", image->crc);
-  // A size beyond the data limit is a damaged header, not a reason to read past the buffer.
-  if (image->size > kEepromDataLimit) return PHX_ERROR_CALL_FAILED;
-  if (image->size > 0 && fread(image->data, 1, image->size, file) != image->size) return PHX_ERROR_CALL_FAILED;
-  return PHX_OK;
-}
-
 }  // namespace
 
 PhxResult ReadImage(const char* path, int verbose, EepromImage* image) {
   FILE* file = fopen(path, "rb");
   if (file == 0) return PHX_ERROR_CALL_FAILED;
-  const PhxResult result = ReadImageFrom(file, verbose, image);
+  const PhxResult result = ReadImageFile(file, verbose, image);
   fclose(file);
-  if (result != PHX_OK) return result;
+  return result;
+}
+
+PhxResult ReadImageFile(FILE* file, int verbose, EepromImage* image) {
+  if (!ReadLe32(file, &image->size)) return PHX_ERROR_CALL_FAILED;
+  if (verbose) printf("EEPROM data size: %lu\n", image->size);
+  if (!ReadLe32(file, &image->crc)) return PHX_ERROR_CALL_FAILED;
+  if (verbose) printf("EEPROM CRC: 0x%lx\n", image->crc);
   if (image->size == 0) {
     // Read as a store without variables: its data is the final NUL alone.
     image->size = 1;
     image->data[0] = '\0';
     return PHX_OK;
   }
+  // A size beyond the data limit is a damaged header, not a reason to read past the buffer.
+  if (image->size > kEepromDataLimit) return PHX_ERROR_CALL_FAILED;
+  if (fread(image->data, 1, image->size, file) != image->size) return PHX_ERROR_CALL_FAILED;
   if (verbose) printf("Read %lu bytes from EEPROM\n", image->size);
 
   if (ImageCrc(*image) != image->crc) {
@@ -95,29 +93,34 @@ void SplitEntry(const char* entry, char* nameBuffer, char* valueBuffer) {
 UpdateOutcome UpdateImage(EepromImage* image, const char* name, const char* value) {
   char entryName[kNameFieldSize];
   char entryValue[kValueFieldSize];
-  const unsigned long S = image->size;
   const unsigned long nameLength = strlen(name);
   const unsigned long valueLength = strlen(value);
 
-  unsigned long newSize = 0;
-  unsigned long writeAt = 0;
+  // The entries end where the final NUL sits (S - 1); in a damaged store whose last entry's NUL is
+  // the final one, they end at S.
+  unsigned long entriesEnd = image->size - 1;
   bool found = false;
+  unsigned long matchAt = 0;
+  unsigned long matchLength = 0;
   for (unsigned long p = 0; HasEntryAt(*image, p); p = NextEntry(*image, p)) {
+    if (NextEntry(*image, p) > entriesEnd) entriesEnd = NextEntry(*image, p);
+    if (found) continue;
     SplitEntry(EntryText(*image, p), entryName, entryValue);
-    if (strcmp(entryName, name) != 0) continue;
-    const unsigned long L = NextEntry(*image, p) - p - 1;
-    newSize = valueLength == 0 ? S - L - 1 : S - L + nameLength + valueLength + 1;
-    if (newSize > kEepromDataLimit) return kImageTooLarge;
-    memmove(image->data + p, image->data + p + L + 1, S - p - L - 2);
-    writeAt = S - L - 2;
-    found = true;
-    break;
+    if (strcmp(entryName, name) == 0) {
+      found = true;
+      matchAt = p;
+      matchLength = NextEntry(*image, p) - p - 1;
+    }
   }
-  if (!found) {
-    if (valueLength == 0) return kImageUnchanged;
-    newSize = S + nameLength + valueLength + 2;
-    if (newSize > kEepromDataLimit) return kImageTooLarge;
-    writeAt = S - 1;
+  if (!found && valueLength == 0) return kImageUnchanged;
+
+  // A changed or new variable is written behind all others; a deleted one closes its gap.
+  const unsigned long writeAt = found ? entriesEnd - matchLength - 1 : entriesEnd;
+  const unsigned long newSize = writeAt + (valueLength == 0 ? 0 : nameLength + valueLength + 2) + 1;
+  if (newSize > kEepromDataLimit) return kImageTooLarge;
+  if (found) {
+    const unsigned long after = matchAt + matchLength + 1;
+    memmove(image->data + matchAt, image->data + after, entriesEnd - after);
   }
   if (valueLength != 0) {
     memcpy(image->data + writeAt, name, nameLength);

@@ -5,6 +5,8 @@
 #ifndef DEVICE_EEPROM_EEPROM_IMAGE_H_
 #define DEVICE_EEPROM_EEPROM_IMAGE_H_
 
+#include <stdio.h>
+
 #include "device/eeprom/boardlib/phx_result.h"
 #include "device/eeprom/tool_options.h"
 
@@ -23,6 +25,9 @@ struct EepromImage {
 // Reads and checks a layer file. 0, or 0x8000000D when the file cannot be opened or read, its size
 // field exceeds the limit or its CRC differs (that one also prints "CRC Error!").
 PhxResult ReadImage(const char* path, int verbose, EepromImage* image);
+
+// The same on a file already open, from its start position.
+PhxResult ReadImageFile(FILE* file, int verbose, EepromImage* image);
 
 // Entry walk: for (p = 0; HasEntryAt(image, p); p = NextEntry(image, p)).
 bool HasEntryAt(const EepromImage& image, unsigned long position);

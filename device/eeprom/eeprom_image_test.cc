@@ -119,6 +119,34 @@ TEST(ReadImage, AnUnterminatedLastEntryEndsAtTheData) {
   EXPECT_EQ(Entries(*image), (std::vector<std::string>{"a=1", "b="}));
 }
 
+// A store whose last entry's NUL is the final one (no empty end mark): updates stay inside the
+// data and leave a well-formed store.
+std::vector<uint8_t> WithoutEndMark() {
+  const std::vector<uint8_t> data = {'a', '=', '1', 0, 'b', '=', '2', 0};
+  std::vector<uint8_t> bytes = {8, 0, 0, 0};
+  const uint32_t crc = simboard::ImageCrc32(data.data(), data.size());
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+TEST(ReadImage, AStoreWithoutItsEndMarkIsUpdatedSoundly) {
+  EepromImage* image = NewImage();
+  ASSERT_EQ(Read(WithoutEndMark(), image), 0);
+  EXPECT_EQ(UpdateImage(image, "b", "3"), kImageChanged);
+  EXPECT_EQ(Entries(*image), (std::vector<std::string>{"a=1", "b=3"}));
+  EXPECT_EQ(image->size, 9u);
+  ASSERT_EQ(Read(WithoutEndMark(), image), 0);
+  EXPECT_EQ(UpdateImage(image, "c", "4"), kImageChanged);
+  EXPECT_EQ(Entries(*image), (std::vector<std::string>{"a=1", "b=2", "c=4"}));
+  EXPECT_EQ(image->size, 13u);
+  ASSERT_EQ(Read(WithoutEndMark(), image), 0);
+  EXPECT_EQ(UpdateImage(image, "b", ""), kImageChanged);
+  EXPECT_EQ(Entries(*image), (std::vector<std::string>{"a=1"}));
+  EXPECT_EQ(image->size, 5u);
+  EXPECT_EQ(image->data[4], 0);
+}
+
 TEST(SplitEntry, NamesValuesAndCuts) {
   char name[64];
   char value[1024];
