@@ -39,6 +39,7 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& name, int* error) 
   for (const RegisteredOpener& entry : Openers()) {
     if (StartsWith(name, entry.prefix)) return entry.opener(name, error);
   }
+  if (StartsWith(name, kRfc2217Scheme)) return OpenRfc2217SerialLine(name, error);
   return OpenPlatformSerialLine(name, error);
 }
 
