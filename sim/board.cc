@@ -1,0 +1,134 @@
+#include "sim/board.h"
+
+#include <algorithm>
+
+#include "sim/firmware_io.h"
+#include "sim/firmware_thread.h"
+#include "sim/state_dump.h"
+
+namespace sim {
+
+namespace {
+
+constexpr Micros kBreakResetTime = 100000;  // a break this long restarts the board
+// From the release of a reset (or power-on) to the boot ROM's first instruction: the board's
+// reset circuit and PLL lock, not scaled by the speed factor.
+constexpr Micros kResetToBootTime = 10000;
+
+// What a receiver set to the wrong baud rate or framing makes of a byte.
+uint8_t Garble(uint8_t byte) { return static_cast<uint8_t>((byte ^ 0xA5) | 0x80); }
+
+}  // namespace
+
+class Board::Impl {
+ public:
+  explicit Impl(const BoardOptions& options)
+      : options_(options),
+        firmware_([this](Uart& uart) { Boot(uart); },
+                  options.baudEmulation ? 10000000000ull / options.baud : 0, options.speed) {
+    state_.faults = options.faults;
+    state_.login = options.login;
+  }
+
+  void Boot(Uart& uart) {
+    state_.consoleInput = false;
+    RunBootRom(uart, state_);
+  }
+
+  void RunUntil(Micros t, bool before = false) {
+    if (breakOn_ && !breakReset_ && breakStart_ + kBreakResetTime <= t) {
+      firmware_.Reset(breakStart_ + kBreakResetTime, kNever);
+      breakReset_ = true;
+      ++state_.resets;
+      Note(state_, "reset by a break on the line");
+    }
+    firmware_.RunUntil(t, before);
+  }
+
+  Micros NextEventTime() const {
+    Micros next = std::min(firmware_.NextOutputTime(), firmware_.NextWakeTime());
+    if (breakOn_ && !breakReset_) next = std::min(next, breakStart_ + kBreakResetTime);
+    return next;
+  }
+
+  void SetBreak(bool on, Micros at) {
+    RunUntil(at);
+    if (on && !breakOn_) {
+      breakOn_ = true;
+      breakStart_ = at;
+      breakReset_ = false;
+    } else if (!on && breakOn_) {
+      breakOn_ = false;
+      if (breakReset_) firmware_.Release(at + kResetToBootTime);
+    }
+  }
+
+  void ReceiveByte(uint8_t byte, Micros at) {
+    RunUntil(at, true);
+    if (breakOn_) return;  // the line is held low: no characters
+    if (!lineOk_) byte = Garble(byte);
+    // A console reads typed characters one by one; faster ones overrun its receiver.
+    bool tooFast = haveInput_ && at - lastInputAt_ < static_cast<Micros>(state_.faults.dropFasterThanMs) * 1000;
+    haveInput_ = true;
+    lastInputAt_ = at;
+    if (state_.consoleInput && state_.faults.dropFasterThanMs > 0 && tooFast) {
+      ++droppedInput_;
+      return;
+    }
+    firmware_.PushInput(byte, at);
+  }
+
+  size_t TakeOutput(std::vector<uint8_t>* out, Micros now) {
+    RunUntil(now);
+    size_t first = out->size();
+    size_t n = firmware_.TakeOutput(out, now);
+    if (!lineOk_)
+      for (size_t i = first; i < out->size(); ++i) (*out)[i] = Garble((*out)[i]);
+    return n;
+  }
+
+  void SetLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) {
+    lineOk_ = baud == options_.baud && dataBits == 8 && (parity == 'n' || parity == 'N') && stopBits == 1;
+  }
+
+  void PowerCycle(Micros at) {
+    RunUntil(at);
+    state_.ram.clear();
+    state_.lastLoadSize = 0;
+    breakOn_ = false;
+    firmware_.Reset(at, at + kResetToBootTime);
+    Note(state_, "power on");
+  }
+
+  BoardState& state() { return state_; }
+  unsigned droppedInput() const { return droppedInput_; }
+
+ private:
+  BoardOptions options_;
+  BoardState state_;
+  bool lineOk_ = true;
+  bool breakOn_ = false;
+  bool breakReset_ = false;
+  Micros breakStart_ = 0;
+  bool haveInput_ = false;
+  Micros lastInputAt_ = 0;
+  unsigned droppedInput_ = 0;
+  FirmwareThread firmware_;  // last: its thread runs Boot(), which uses the fields above
+};
+
+Board::Board(const BoardOptions& options) : impl_(new Impl(options)) { impl_->PowerCycle(0); }
+Board::~Board() = default;
+
+void Board::SetLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) {
+  impl_->SetLineSettings(baud, dataBits, parity, stopBits);
+}
+void Board::ReceiveByte(uint8_t byte, Micros at) { impl_->ReceiveByte(byte, at); }
+void Board::SetBreak(bool on, Micros at) { impl_->SetBreak(on, at); }
+void Board::RunUntil(Micros t) { impl_->RunUntil(t); }
+Micros Board::NextEventTime() { return impl_->NextEventTime(); }
+size_t Board::TakeOutput(std::vector<uint8_t>* out, Micros now) { return impl_->TakeOutput(out, now); }
+void Board::PowerCycle(Micros at) { impl_->PowerCycle(at); }
+BoardState& Board::state() { return impl_->state(); }
+std::string Board::DumpState() { return DescribeBoardState(impl_->state()); }
+
+}  // namespace sim

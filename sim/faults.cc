@@ -1,0 +1,104 @@
+#include "sim/faults.h"
+
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+enum class Kind { kFlag, kNumber };
+
+struct Switch {
+  const char* name;
+  Kind kind;
+  bool Faults::*flag;
+  int Faults::*number;
+  int min;
+  int max;
+  const char* help;
+};
+
+const Switch kSwitches[] = {
+    {"silent", Kind::kFlag, &Faults::silent, nullptr, 0, 0, "the board never says anything"},
+    {"no-repeat", Kind::kFlag, &Faults::noAnnounceRepeat, nullptr, 0, 0,
+     "\" BOOTME\", \"BOOTUBL\" and loady's C are sent only once"},
+    {"bootme-for-begin", Kind::kFlag, &Faults::bootmeForBegin, nullptr, 0, 0,
+     "the boot ROM answers \" BOOTME\" instead of \"  BEGIN\""},
+    {"corrupt-table", Kind::kFlag, &Faults::corruptAfterTable, nullptr, 0, 0,
+     "the boot ROM answers \"CORRUPT\" after the CRC table"},
+    {"corrupt-image", Kind::kFlag, &Faults::corruptAfterImage, nullptr, 0, 0,
+     "the boot ROM answers \"CORRUPT\" after the image"},
+    {"fail-header", Kind::kFlag, &Faults::failHeader, nullptr, 0, 0,
+     "the serial flasher answers \"   FAIL\" to an image header"},
+    {"ubl-bad", Kind::kFlag, &Faults::ublBad, nullptr, 0, 0, "the UBL reports \"Bad\" for U-Boot"},
+    {"no-ethaddr", Kind::kFlag, &Faults::missingEthaddr, nullptr, 0, 0, "the environment lacks ethaddr"},
+    {"no-serialno", Kind::kFlag, &Faults::missingSerialno, nullptr, 0, 0, "the environment lacks serialno"},
+    {"erase-fail", Kind::kFlag, &Faults::eraseFail, nullptr, 0, 0, "nand erase ends with \"FAIL\""},
+    {"clones", Kind::kNumber, nullptr, &Faults::clonesWritten, 0, 10,
+     "clones=N: only N of the ten kernel copies are written"},
+    {"clone-fail", Kind::kFlag, &Faults::cloneFail, nullptr, 0, 0,
+     "a line holding \"FAIL\" while the kernel copies are written"},
+    {"nak-block", Kind::kNumber, nullptr, &Faults::nakBlock, 0, 1 << 20,
+     "nak-block=N: loady answers NAK to data block N (0: the header block)"},
+    {"no-ack-block", Kind::kNumber, nullptr, &Faults::noAckBlock, -2, 1 << 20,
+     "no-ack-block=N: loady does not answer block N (-2: the EOT)"},
+    {"c-for-ack", Kind::kFlag, &Faults::cForAck, nullptr, 0, 0,
+     "loady answers the header block with C instead of ACK"},
+    {"no-total-size", Kind::kFlag, &Faults::noTotalSize, nullptr, 0, 0, "loady prints no \"## Total Size\""},
+    {"panic", Kind::kNumber, nullptr, &Faults::panicAtMilestone, 1, 18,
+     "panic=K: \"kernel panic\" instead of boot milestone K (1-18)"},
+    {"missing", Kind::kNumber, nullptr, &Faults::missingMilestone, 1, 18,
+     "missing=K: boot milestone K is never printed"},
+    {"wrong-password", Kind::kFlag, &Faults::wrongPassword, nullptr, 0, 0, "every password is refused"},
+    {"no-password", Kind::kFlag, &Faults::noPassword, nullptr, 0, 0, "the login asks no password"},
+    {"already-newest", Kind::kFlag, &Faults::alreadyNewest, nullptr, 0, 0,
+     "apt-get finds linux-kernel-modules already the newest version"},
+    {"no-extra", Kind::kFlag, &Faults::noExtraPackages, nullptr, 0, 0,
+     "apt-get lists no extra packages"},
+    {"download-fail", Kind::kFlag, &Faults::downloadFail, nullptr, 0, 0,
+     "apt-get prints a \"Fail\" line while downloading"},
+    {"drop-faster", Kind::kNumber, nullptr, &Faults::dropFasterThanMs, 1, 10000,
+     "drop-faster=N: characters typed less than N ms apart at a console are lost"},
+};
+
+bool ParseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || v < -(1L << 30) || v > (1L << 30)) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+bool SetFault(Faults& faults, const std::string& spec) {
+  size_t eq = spec.find('=');
+  std::string name = spec.substr(0, eq);
+  for (const Switch& s : kSwitches) {
+    if (name != s.name) continue;
+    if (s.kind == Kind::kFlag) {
+      if (eq != std::string::npos) return false;
+      faults.*s.flag = true;
+      return true;
+    }
+    int value = 0;
+    if (eq == std::string::npos || !ParseInt(spec.substr(eq + 1), &value)) return false;
+    if (value < s.min || value > s.max) return false;
+    faults.*s.number = value;
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> FaultNames() {
+  std::vector<std::string> names;
+  for (const Switch& s : kSwitches) {
+    std::string name = s.name;
+    if (s.kind == Kind::kNumber) name += "=N";
+    names.push_back(name + "  " + s.help);
+  }
+  return names;
+}
+
+}  // namespace sim

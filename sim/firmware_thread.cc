@@ -1,0 +1,180 @@
+#include "sim/firmware_thread.h"
+
+#include <algorithm>
+
+namespace sim {
+
+namespace {
+// Firmware unwinds by BoardReset; this one only ends the thread.
+struct Shutdown {};
+}  // namespace
+
+FirmwareThread::FirmwareThread(std::function<void(Uart&)> boot, uint64_t txByteNs, double speed)
+    : boot_(std::move(boot)), txByteNs_(txByteNs), speed_(speed) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  thread_ = std::thread(&FirmwareThread::ThreadMain, this);
+  turnChanged_.wait(lock, [this] { return !firmwareTurn_; });
+}
+
+FirmwareThread::~FirmwareThread() {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    shutdown_ = true;
+    Resume(lock);
+  }
+  thread_.join();
+}
+
+void FirmwareThread::ThreadMain() {
+  try {
+    for (;;) {
+      Park(Wait::kBoot, bootAt_);
+      try {
+        boot_(*this);
+        for (;;) Receive(kNever);  // the firmware returned: the board hangs until a reset
+      } catch (const BoardReset&) {
+        if (shutdown_) throw Shutdown();
+      }
+    }
+  } catch (const Shutdown&) {
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  firmwareTurn_ = false;
+  turnChanged_.notify_all();
+}
+
+void FirmwareThread::Park(Wait wait, Micros wakeAt) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wait_ = wait;
+  wakeAt_ = wakeAt;
+  firmwareTurn_ = false;
+  turnChanged_.notify_all();
+  turnChanged_.wait(lock, [this] { return firmwareTurn_; });
+  if (shutdown_) throw Shutdown();
+  if (wait == Wait::kBoot) resetPending_ = false;
+}
+
+void FirmwareThread::ThrowIfReset() {
+  if (resetPending_ || shutdown_) throw BoardReset();
+}
+
+void FirmwareThread::Resume(std::unique_lock<std::mutex>& lock) {
+  firmwareTurn_ = true;
+  turnChanged_.notify_all();
+  turnChanged_.wait(lock, [this] { return !firmwareTurn_; });
+}
+
+Micros FirmwareThread::WakeTime() const {
+  if (wait_ == Wait::kInput && !input_.empty()) return std::max(fwNow_, input_.front().first);
+  return wakeAt_;
+}
+
+void FirmwareThread::RunUntil(Micros t, bool before) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    Micros wake = WakeTime();
+    if (wake == kNever || wake > t || (before && wake == t)) break;
+    fwNow_ = std::max(fwNow_, wake);
+    Resume(lock);
+  }
+  now_ = std::max(now_, t);
+}
+
+Micros FirmwareThread::NextWakeTime() const { return WakeTime(); }
+
+Micros FirmwareThread::NextOutputTime() const {
+  return output_.empty() ? kNever : output_.front().first;
+}
+
+void FirmwareThread::Reset(Micros at, Micros bootAt) {
+  RunUntil(at);
+  std::unique_lock<std::mutex> lock(mutex_);
+  // What the transmitter had not finished is lost with the reset.
+  while (!output_.empty() && output_.back().first > at) output_.pop_back();
+  input_.clear();
+  txFreeNs_ = at * 1000;
+  held_ = bootAt == kNever;
+  bootAt_ = bootAt;
+  if (wait_ != Wait::kBoot) {
+    fwNow_ = std::max(fwNow_, at);
+    resetPending_ = true;
+    Resume(lock);  // the firmware unwinds and parks until boot
+  } else {
+    wakeAt_ = bootAt;
+  }
+}
+
+void FirmwareThread::Release(Micros bootAt) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!held_) return;
+  held_ = false;
+  bootAt_ = bootAt;
+  if (wait_ == Wait::kBoot) wakeAt_ = bootAt;
+}
+
+void FirmwareThread::PushInput(uint8_t byte, Micros at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (held_ || wait_ == Wait::kBoot) return;  // nobody listens while the board is in reset
+  input_.emplace_back(std::max(at, now_), byte);
+}
+
+size_t FirmwareThread::TakeOutput(std::vector<uint8_t>* out, Micros now) {
+  RunUntil(now);
+  std::lock_guard<std::mutex> lock(mutex_);
+  size_t n = 0;
+  while (!output_.empty() && output_.front().first <= now) {
+    out->push_back(output_.front().second);
+    output_.pop_front();
+    ++n;
+  }
+  return n;
+}
+
+// The firmware's side. These run only while the driver waits in Resume, so they touch the shared
+// fields without the lock; the lock's hand-over orders the memory.
+
+void FirmwareThread::Send(const std::string& bytes) {
+  ThrowIfReset();
+  for (char c : bytes) {
+    Micros done = fwNow_;
+    if (txByteNs_ != 0) {
+      uint64_t start = std::max(txFreeNs_, fwNow_ * 1000);
+      txFreeNs_ = start + txByteNs_;
+      done = (txFreeNs_ + 999) / 1000;
+    }
+    output_.emplace_back(done, static_cast<uint8_t>(c));
+  }
+}
+
+int FirmwareThread::Receive(Micros timeout) {
+  ThrowIfReset();
+  if (input_.empty() && timeout != 0) {
+    Park(Wait::kInput, timeout == kNever ? kNever : fwNow_ + timeout);
+    ThrowIfReset();
+  }
+  if (input_.empty()) return -1;
+  uint8_t byte = input_.front().second;
+  input_.pop_front();
+  return byte;
+}
+
+bool FirmwareThread::HasInput() {
+  ThrowIfReset();
+  return !input_.empty();
+}
+
+void FirmwareThread::DropInput() {
+  ThrowIfReset();
+  input_.clear();
+}
+
+void FirmwareThread::Delay(Micros duration) {
+  ThrowIfReset();
+  if (speed_ <= 0 || duration == 0) return;
+  Micros scaled = static_cast<Micros>(static_cast<double>(duration) / speed_);
+  if (scaled == 0) return;
+  Park(Wait::kTimer, fwNow_ + scaled);
+  ThrowIfReset();
+}
+
+}  // namespace sim
