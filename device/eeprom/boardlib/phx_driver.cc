@@ -30,10 +30,11 @@ struct LibraryState {
   int extensionFd;
   AppEventQueueRow eventQueues[kEventQueueRows];
   pthread_mutex_t tableLock;
+  bool tableLockCreated;  // a connect that failed before creating it leaves it out
 };
 
 // The library's one state per process.
-LibraryState library = {-1, -1, {{0, 0}}, pthread_mutex_t()};
+LibraryState library = {-1, -1, {{0, 0}}, pthread_mutex_t(), false};
 
 // The request pattern that every call shares: a failed ioctl and an empty answer have results of
 // their own; otherwise the result is the output record's last word.
@@ -84,6 +85,7 @@ PhxResult PhxDrvConnectLib() {
   if (library.extensionFd == -1) return PHX_ERROR_EXTENSION_ENTRY;
 
   pthread_mutex_init(&library.tableLock, 0);
+  library.tableLockCreated = true;
   pthread_mutex_lock(&library.tableLock);
   ClearEventQueues();
   pthread_mutex_unlock(&library.tableLock);
@@ -97,10 +99,13 @@ PhxResult PhxDrvConnectLib() {
 PhxResult PhxDrvReleaseLib() {
   if (library.driverFd == -1) return PHX_WARNING_NOT_CONNECTED;
   // Queues still open at release are closed with the library: nothing waits on them any more.
-  pthread_mutex_lock(&library.tableLock);
-  ClearEventQueues();
-  pthread_mutex_unlock(&library.tableLock);
-  pthread_mutex_destroy(&library.tableLock);
+  if (library.tableLockCreated) {
+    pthread_mutex_lock(&library.tableLock);
+    ClearEventQueues();
+    pthread_mutex_unlock(&library.tableLock);
+    pthread_mutex_destroy(&library.tableLock);
+    library.tableLockCreated = false;
+  }
 
   CurrentOsaCalls().closeEntry(library.driverFd);
   library.driverFd = -1;
