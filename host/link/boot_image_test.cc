@@ -17,8 +17,6 @@ namespace {
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
-const std::string kUblHeader14336 = "A1ACED00000001000000380000000020" "0000";
-
 std::string Nul(const char* text) { return std::string(text) + '\0'; }
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -117,15 +115,6 @@ TEST_F(SendBootImageTest, WholeBlocksLeaveNoRemainderAndShortImagesGoInOnePiece)
   ASSERT_EQ(Send(PatternBytes(257, 11)), 1);
   EXPECT_EQ(Writes().size(), 5u);
   EXPECT_EQ(ProgressShown(console_), (std::vector<std::string>{"000", "050", "100"}));
-}
-
-TEST_F(SendBootImageTest, HeaderOfA14336ByteUbl) {
-  FlasherAnswers("SENDIMG", "  BEGIN", "   DONE");
-  ASSERT_EQ(Send(PatternBytes(14336, 6)), 1);
-  const auto writes = Writes();
-  ASSERT_EQ(writes.size(), 2u + 14336 / 128);
-  EXPECT_EQ(writes[1], kUblHeader14336);
-  EXPECT_NE(console_.find("Target: " + kUblHeader14336 + "\n"), std::string::npos);
 }
 
 TEST_F(SendBootImageTest, FailOnTheHeaderSendsNoData) {

@@ -119,13 +119,6 @@ TEST_F(UploadFlasherTest, FourBytesOrLessGoAsOneWordWithAFullBar) {
   EXPECT_EQ(ProgressShown(console_.substr(data)), std::vector<std::string>{"100"});
 }
 
-TEST_F(UploadFlasherTest, LargestImageTheHeaderCanCount) {
-  images_.Write(kFlasherImageFile, PatternBytes(0xFFFC, 12));
-  ASSERT_EQ(Upload(), 1);
-  ASSERT_EQ(rom_.writes.size(), 2u + 256 + 0xFFFC / 4);
-  EXPECT_EQ(rom_.writes[1].bytes.substr(8, 4), "FFFC");
-}
-
 TEST_F(UploadFlasherTest, ImagesThatCannotBeSentAreRefusedBeforeAnyByte) {
   struct Case {
     std::vector<uint8_t> image;
