@@ -1,0 +1,181 @@
+#include "host/sequence/environment_programming.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "host/link/kernel_upload_test_support.h"
+#include "host/sequence/default_environment.h"
+#include "host/testing/simulated_target.h"
+#include "sim/images.h"
+#include "sim/state_dump.h"
+#include "sim/uboot_memory.h"
+
+namespace {
+
+using kernel_upload_test::InstallBootLoaders;
+using kernel_upload_test::RecordedPort;
+
+constexpr uint32_t kKernelSlots[10] = {0x00200000, 0x3200000, 0x3600000, 0x4000000, 0x4400000,
+                                       0x4800000,  0x5200000, 0x5600000, 0x6000000, 0x6400000};
+
+CommandList FullCommandList() {
+  CommandList commands;
+  FillDefaultEnvironment(commands);
+  commands.push_back("setenv serialno QV4N150101ABC");
+  commands.push_back("setenv ethaddr 02:1B:4D:12:34:56");
+  commands.push_back("saveenv");
+  return commands;
+}
+
+// What "setenv NAME VALUE" leaves in the environment: the value without its outer single quotes.
+std::map<std::string, std::string> ExpectedEnvironment(const CommandList& commands) {
+  std::map<std::string, std::string> env;
+  for (const std::string& command : commands) {
+    if (command.compare(0, 7, "setenv ") != 0) continue;
+    size_t space = command.find(' ', 7);
+    std::string value = command.substr(space + 1);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    env[command.substr(7, space - 7)] = value;
+  }
+  return env;
+}
+
+sim::BoardOptions WithFaults(void (*set)(sim::Faults&)) {
+  sim::BoardOptions options;
+  if (set) set(options.faults);
+  return options;
+}
+
+class EnvironmentProgrammingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = std::cout.rdbuf(console_.rdbuf()); }
+  void TearDown() override { std::cout.rdbuf(saved_); }
+
+  // A board as step 5 leaves it: environment saved, at the prompt, the kernel in RAM.
+  std::vector<uint8_t> PrepareForClones(SimulatedTarget& target) {
+    InstallBootLoaders(target.state());
+    EXPECT_EQ(ProgramEnvironment(target.portName(), FullCommandList()), 1);
+    std::vector<uint8_t> kernel = sim::MakeUImage(1500000, "Linux test");
+    sim::WriteRam(target.state().ram, sim::kRamLoadAddress, kernel);
+    console_.str("");
+    return kernel;
+  }
+
+  std::ostringstream console_;
+  std::streambuf* saved_ = nullptr;
+};
+
+TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
+  SimulatedTarget target;
+  InstallBootLoaders(target.state());
+  RecordedPort port;
+  const CommandList commands = FullCommandList();
+  ASSERT_EQ(commands.size(), 31u);
+  uint64_t start = target.NowMs();
+  ASSERT_EQ(ProgramEnvironment(port.name(), commands), 1) << console_.str();
+
+  std::map<std::string, std::string> saved;
+  ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+  for (const auto& entry : ExpectedEnvironment(commands)) {
+    auto found = saved.find(entry.first);
+    ASSERT_NE(found, saved.end()) << entry.first;
+    EXPECT_EQ(found->second, entry.second) << entry.first;
+  }
+
+  // Typed after the countdown was stopped with "\r\n\r\n", each command followed by "\r\n".
+  std::string typed;
+  for (const std::string& command : commands) typed += command + "\r\n";
+  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed);
+  // Half a second before each command and 10 ms per character, paced.
+  EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
+
+  // The bar goes 0, 3, 6, 10 ... 96, 100 in step with the commands.
+  std::string shown = console_.str();
+  std::vector<unsigned> percents;
+  for (size_t at = shown.find("\t "); at != std::string::npos; at = shown.find("\t ", at + 1)) {
+    if (shown.compare(at + 5, 3, "% [") == 0) percents.push_back(std::stoul(shown.substr(at + 2, 3)));
+  }
+  ASSERT_EQ(percents.size(), 31u);
+  for (unsigned i = 0; i < 31; ++i) EXPECT_EQ(percents[i], i * 100 / 30) << "command " << i;
+  EXPECT_NE(shown.find("\n\t\t\tSetting U-Boot Enviroment..\n"), std::string::npos);
+}
+
+TEST_F(EnvironmentProgrammingTest, SilentBoardFailsInTheFirstWaitWithoutTyping) {
+  SimulatedTarget target(WithFaults([](sim::Faults& f) { f.silent = true; }));
+  InstallBootLoaders(target.state());
+  uint64_t start = target.NowMs();
+  EXPECT_EQ(ProgramEnvironment(target.portName(), FullCommandList()), 0);
+  uint64_t elapsed = target.NowMs() - start;  // the 500 ms break, then 10 s
+  EXPECT_GE(elapsed, 10500u);
+  EXPECT_LE(elapsed, 11501u);
+  EXPECT_TRUE(target.HostBytes().empty());
+}
+
+TEST_F(EnvironmentProgrammingTest, BoardInBootRomFailsAtOnce) {
+  SimulatedTarget target;  // empty NAND: the break ends in the boot ROM
+  uint64_t start = target.NowMs();
+  EXPECT_EQ(ProgramEnvironment(target.portName(), FullCommandList()), 0);
+  EXPECT_LT(target.NowMs() - start, 3000u);
+  EXPECT_TRUE(target.HostBytes().empty());
+}
+
+TEST(TypingPercent, ReachesExactlyHundredWithTheLastCommand) {
+  EXPECT_EQ(TypingPercent(0, 31), 0u);
+  EXPECT_EQ(TypingPercent(3, 31), 10u);
+  EXPECT_EQ(TypingPercent(29, 31), 96u);
+  EXPECT_EQ(TypingPercent(30, 31), 100u);
+  EXPECT_EQ(TypingPercent(0, 1), 100u);  // a single command is the last one, no division by zero
+}
+
+TEST_F(EnvironmentProgrammingTest, ClonesFillTheTenSlots) {
+  SimulatedTarget target;
+  std::vector<uint8_t> kernel = PrepareForClones(target);
+  RecordedPort port;
+  uint64_t before = target.HostBytes().size();
+  ASSERT_EQ(MakeKernelClones(port.name()), 1) << console_.str();
+  EXPECT_EQ(port.record.Written(), "run make_nand_kernel_clones\r\n");
+  EXPECT_EQ(port.record.writes.size(), 1u) << "one write, not paced";
+  EXPECT_EQ(target.HostBytes().size(), before + 29);
+  for (uint32_t slot : kKernelSlots) {
+    std::vector<uint8_t> copy = target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size()));
+    EXPECT_TRUE(copy == kernel) << "slot 0x" << std::hex << slot;
+    std::vector<uint8_t> rest = target.state().nand.Read(slot + static_cast<uint32_t>(kernel.size()), 16);
+    EXPECT_EQ(rest, std::vector<uint8_t>(16, 0)) << "the slot is written whole from RAM";
+  }
+}
+
+TEST_F(EnvironmentProgrammingTest, NineClonesFailTenSecondsAfterTheNinth) {
+  SimulatedTarget target(WithFaults([](sim::Faults& f) { f.clonesWritten = 9; }));
+  PrepareForClones(target);
+  RecordedPort port;
+  EXPECT_EQ(MakeKernelClones(port.name()), 0);
+  uint32_t ninth = port.record.TimeRead("written: OK", 9);
+  ASSERT_NE(ninth, 0u);
+  EXPECT_EQ(port.record.TimeRead("written: OK", 10), 0u);
+  uint64_t waited = target.NowMs() - ninth;
+  EXPECT_GE(waited, 10000u);
+  EXPECT_LE(waited, 11001u);
+}
+
+TEST_F(EnvironmentProgrammingTest, FailDuringClonesEndsAtOnce) {
+  SimulatedTarget target(WithFaults([](sim::Faults& f) { f.cloneFail = true; }));
+  PrepareForClones(target);
+  RecordedPort port;
+  EXPECT_EQ(MakeKernelClones(port.name()), 0);
+  uint32_t failed = port.record.TimeRead("FAIL");
+  ASSERT_NE(failed, 0u);
+  EXPECT_LT(target.NowMs() - failed, 100u);
+}
+
+TEST_F(EnvironmentProgrammingTest, ClonesOnAClosedPortFail) {
+  SimulatedTarget target;
+  EXPECT_EQ(MakeKernelClones("NOSUCHPORT"), 0);
+  EXPECT_EQ(ProgramEnvironment("NOSUCHPORT", FullCommandList()), 0);
+  EXPECT_EQ(target.OpenCount(), 0);
+}
+
+}  // namespace
