@@ -23,7 +23,7 @@ bool IsProtected(const char* name) {
 struct InputLine {
   char text[kEnvEntryLimit + 2];
   size_t length;
-  bool tooLong;   // the entry it makes exceeds kEnvEntryLimit
+  bool tooLong;  // the entry it makes exceeds kEnvEntryLimit
 };
 
 // Reads a whole line (a long bootargs is one variable, however long). The text ends at the line's
@@ -79,7 +79,8 @@ ReadResult ReadAllVariables(FILE* in, FILE* err, EnvVar* head) {
 
 int CmdSet(const RunSettings& settings, const ToolIo& io, const char* name, const char* value) {
   if (IsProtected(name)) {
-    fputs("Usage of uboot utility to set network parameters is prohibited. Please use UCI utility.\n", io.err);
+    fputs("Usage of uboot utility to set network parameters is prohibited. Please use UCI utility.\n",
+          io.err);
     return 1;
   }
   // U-Boot's entry buffer holds 1023 characters; a cut entry would store a different variable.

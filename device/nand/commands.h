@@ -7,10 +7,10 @@
 #include "device/nand/tool_io.h"
 
 struct RunSettings {
-  const char* envPath;     // --file; "/dev/mtd0" by default
-  bool forceWrite;         // --yes
-  const char* command;     // "help" when none is given
-  int argumentCount;       // the arguments after the command word
+  const char* envPath;  // --file; "/dev/mtd0" by default
+  bool forceWrite;      // --yes
+  const char* command;  // "help" when none is given
+  int argumentCount;    // the arguments after the command word
   char* const* arguments;
 };
 

@@ -55,8 +55,8 @@ TEST_F(Commands, HelpAndArgumentCounts) {
   EXPECT_EQ(0, Run({}));
   EXPECT_EQ(0, Run({"help", "more", "words"}));
   EXPECT_EQ(std::string(kUsage) + kUsage, t.Out());
-  for (const Strings& wrong : {Strings{"set", "a"}, Strings{"set", "a", "b", "c"}, Strings{"get", "a", "b"},
-                               Strings{"list", "x"}}) {
+  for (const Strings& wrong :
+       {Strings{"set", "a"}, Strings{"set", "a", "b", "c"}, Strings{"get", "a", "b"}, Strings{"list", "x"}}) {
     TestToolIo fresh;
     std::swap(t.io, fresh.io);
     EXPECT_EQ(1, Run(wrong)) << wrong[0];
@@ -172,7 +172,8 @@ TEST_F(Commands, OverlongEntriesAreRefusedBeforeAnythingIsRead) {
   EXPECT_EQ(1, Run({"set", std::string(2000, 'N'), "v"}));
   EXPECT_EQ(
       "Error: cannot store \"n\": a variable (name, '=' and value) holds at most 1023 characters\n"
-      "Error: cannot store \"NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN...\": a variable (name, '=' and value) holds at "
+      "Error: cannot store \"NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN...\": a variable (name, '=' and value) "
+      "holds at "
       "most 1023 characters\n",
       t.Err());
   EXPECT_EQ((Strings{"a=1", "n=" + std::string(1021, 'v')}), Stored());
@@ -233,7 +234,8 @@ TEST_F(Commands, RewriteReplacesEveryVariableLineByLine) {
   EXPECT_EQ(0, Run({"set"}, true));
   EXPECT_EQ("", t.Err());
   // The empty line is stored as a lone '=', which loads skip; protected names and duplicates pass.
-  EXPECT_EQ("a=1\0b=\0=\0ipaddr=10.0.0.1\0a=2\0last=no newline\0\0"s, std::string(Bytes().begin() + 4, Bytes().begin() + 50));
+  EXPECT_EQ("a=1\0b=\0=\0ipaddr=10.0.0.1\0a=2\0last=no newline\0\0"s,
+            std::string(Bytes().begin() + 4, Bytes().begin() + 50));
   EXPECT_EQ((Strings{"a=1", "b=", "ipaddr=10.0.0.1", "a=2", "last=no newline"}), Stored());
   EXPECT_EQ(0, t.storage.Find(path_)->writesWithoutExclusiveLock);
 }
@@ -253,9 +255,10 @@ TEST_F(Commands, RewriteRefusesOverlongLinesAndListsThatDoNotFitBeforeErasing) {
   const auto before = Bytes();
   t.SetInput("a=1\nbootargs=" + std::string(1015, 'x') + "\nb=2\n");
   EXPECT_EQ(1, Run({"set"}, true));
-  EXPECT_EQ("Error: cannot store \"bootargs=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\": a variable (name, '=' and value) "
-            "holds at most 1023 characters\n",
-            t.Err());
+  EXPECT_EQ(
+      "Error: cannot store \"bootargs=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\": a variable (name, '=' and value) "
+      "holds at most 1023 characters\n",
+      t.Err());
   {
     TestToolIo fresh;
     std::swap(t.io.in, fresh.io.in);
@@ -264,9 +267,10 @@ TEST_F(Commands, RewriteRefusesOverlongLinesAndListsThatDoNotFitBeforeErasing) {
     for (int i = 0; i < 17; ++i) lines += "v" + std::to_string(i) + "=" + std::string(1000, 'x') + "\n";
     fresh.SetInput(lines);
     EXPECT_EQ(1, Run({"set"}, true));
-    EXPECT_EQ("Error: cannot fit the variables (17080 bytes) into the block of 16384 bytes </dev/mtd0>\n"
-              "Error: cannot write to file \"/dev/mtd0\"\n",
-              fresh.Err());
+    EXPECT_EQ(
+        "Error: cannot fit the variables (17080 bytes) into the block of 16384 bytes </dev/mtd0>\n"
+        "Error: cannot write to file \"/dev/mtd0\"\n",
+        fresh.Err());
     std::swap(t.io.in, fresh.io.in);
     std::swap(t.io.err, fresh.io.err);
   }

@@ -31,9 +31,9 @@ EnvParseResult EnvParse(const unsigned char* block, size_t size, EnvVar* head) {
   const char* data = reinterpret_cast<const char*>(block + kEnvHeaderSize);
   const size_t length = size - kEnvHeaderSize;
   EnvVar* last = 0;
-  size_t start = 0;      // first byte of the current entry
-  size_t separator = 0;  // its first '=' that is not the entry's first byte
-  size_t nameLength = 0; // 0 while no such '=' was found
+  size_t start = 0;       // first byte of the current entry
+  size_t separator = 0;   // its first '=' that is not the entry's first byte
+  size_t nameLength = 0;  // 0 while no such '=' was found
   for (size_t p = 0; p < length; ++p) {
     const char c = data[p];
     if (c == '=' && nameLength == 0) {
@@ -84,7 +84,8 @@ EnvFormatResult EnvFormat(const EnvVar* first, unsigned char* block, size_t size
     const size_t nameLength = strlen(record->name);
     memcpy(block + cursor, record->name, nameLength);
     block[cursor + nameLength] = '=';
-    if (record->value != 0) memcpy(block + cursor + nameLength + 1, record->value, entryLength - nameLength - 1);
+    if (record->value != 0)
+      memcpy(block + cursor + nameLength + 1, record->value, entryLength - nameLength - 1);
     cursor += n;
   }
   const uint32_t crc = EnvCrc32(block + kEnvHeaderSize, static_cast<uint32_t>(size - kEnvHeaderSize), 0, 0);
@@ -94,7 +95,8 @@ EnvFormatResult EnvFormat(const EnvVar* first, unsigned char* block, size_t size
 
 void PrintEntryTooLong(FILE* err, const char* name) {
   const size_t shown = 40;
-  fprintf(err, "Error: cannot store \"%.40s%s\": a variable (name, '=' and value) holds at most %u characters\n",
+  fprintf(err,
+          "Error: cannot store \"%.40s%s\": a variable (name, '=' and value) holds at most %u characters\n",
           name, strlen(name) > shown ? "..." : "", static_cast<unsigned>(kEnvEntryLimit));
 }
 

@@ -78,7 +78,8 @@ TEST(EnvFormat, FillsTheBlockUpToItsSecondToLastByte) {
   EXPECT_EQ("ab=cdefghi\0\0"s, std::string(block.begin() + 4, block.end()));
   const uint32_t crc = EnvCrc32(block.data() + 4, 12, 0, 0);
   EXPECT_EQ((std::vector<unsigned char>{static_cast<unsigned char>(crc), static_cast<unsigned char>(crc >> 8),
-                                        static_cast<unsigned char>(crc >> 16), static_cast<unsigned char>(crc >> 24)}),
+                                        static_cast<unsigned char>(crc >> 16),
+                                        static_cast<unsigned char>(crc >> 24)}),
             std::vector<unsigned char>(block.begin(), block.begin() + 4));
   List tooBig({"ab=cdefghij"});
   EXPECT_EQ(kEnvDoesNotFit, EnvFormat(&tooBig.head, block.data(), block.size(), nullptr));
@@ -104,7 +105,8 @@ TEST(EnvFormat, RoundTripsThroughParse) {
   std::vector<unsigned char> block(512);
   ASSERT_EQ(kEnvFormatted, EnvFormat(&list.head, block.data(), block.size(), nullptr));
   // "=weird" has no name and is skipped on load, as U-Boot does.
-  EXPECT_EQ((Strings{"bootdelay=3", "bootargs=console=ttyS0,115200 root=/dev/mmcblk0p1 rw", "empty="}), Parse(block));
+  EXPECT_EQ((Strings{"bootdelay=3", "bootargs=console=ttyS0,115200 root=/dev/mmcblk0p1 rw", "empty="}),
+            Parse(block));
 }
 
 TEST(EnvLoadStore, PlainFileIsWrittenAs16KiBAtOffsetZeroAndReadWhole) {
@@ -181,7 +183,8 @@ TEST(EnvLoadStore, ListThatDoesNotFitLeavesTheDeviceUntouched) {
   EXPECT_TRUE(node.erases.empty());
   EXPECT_EQ(0, node.writes);
   EXPECT_EQ(before, node.bytes);
-  EXPECT_EQ("Error: cannot fit the variables (20095 bytes) into the block of 16384 bytes </dev/mtd0>\n", t.Err());
+  EXPECT_EQ("Error: cannot fit the variables (20095 bytes) into the block of 16384 bytes </dev/mtd0>\n",
+            t.Err());
 }
 
 TEST(EnvLoadStore, LoadFailures) {

@@ -2,10 +2,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <mtd/mtd-user.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 uint32_t MtdSize(const ToolIo& io, const char* path) {
   int fd = io.block->Open(path, O_RDWR | O_SYNC, 0);
@@ -38,7 +38,8 @@ bool FlashWrite(const ToolIo& io, const char* path, const unsigned char* data, u
   }
   long written = io.block->Write(fd, data, size);
   if (written != static_cast<long>(size)) {
-    fprintf(io.err, "Error: need to write %d and written %d bytes\n", static_cast<int>(size), static_cast<int>(written));
+    fprintf(io.err, "Error: need to write %d and written %d bytes\n", static_cast<int>(size),
+            static_cast<int>(written));
     io.block->Close(fd);
     return false;
   }

@@ -35,7 +35,8 @@ TEST(FlashWrite, ErasesInWholeEraseBlocksThenWritesOnce) {
   ASSERT_TRUE(FlashWrite(t.io, "/dev/mtd0", data.data(), data.size()));
   ASSERT_EQ(1u, node.erases.size());
   EXPECT_EQ(std::make_pair(0u, 32768u), node.erases[0]);
-  EXPECT_EQ(std::vector<unsigned char>(data), std::vector<unsigned char>(node.bytes.begin(), node.bytes.begin() + 40000));
+  EXPECT_EQ(std::vector<unsigned char>(data),
+            std::vector<unsigned char>(node.bytes.begin(), node.bytes.begin() + 40000));
   const Strings events(t.storage.events().begin(), t.storage.events().end());
   EXPECT_EQ((Strings{"open /dev/mtd0", "getinfo", "erase 0 32768", "write 40000", "close"}), events);
   EXPECT_EQ("", t.Err());

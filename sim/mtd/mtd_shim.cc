@@ -105,7 +105,8 @@ int Erase(int fd, off_t size, const void* arg) {
     return Fail(EINVAL);
   }
   if (Faulty("erase")) {
-    Log("erase-failed %lu %lu", static_cast<unsigned long>(erase.start), static_cast<unsigned long>(erase.length));
+    Log("erase-failed %lu %lu", static_cast<unsigned long>(erase.start),
+        static_cast<unsigned long>(erase.length));
     return Fail(EIO);
   }
   static unsigned char erased[4096];
@@ -146,7 +147,8 @@ extern "C" ssize_t write(int fd, const void* buf, size_t count) {
     if (pread(fd, current, chunk, position + done) != static_cast<ssize_t>(chunk)) return Fail(EIO);
     for (size_t i = 0; i < chunk; ++i) {
       if (current[i] != 0xFF) {
-        Log("violation write over bytes not erased at offset %lu", static_cast<unsigned long>(position + done + i));
+        Log("violation write over bytes not erased at offset %lu",
+            static_cast<unsigned long>(position + done + i));
         return Fail(EIO);
       }
     }

@@ -2,9 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <mtd/mtd-user.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,7 +18,8 @@ SimulatedStorage::Node& SimulatedStorage::AddMtd(const std::string& path, uint32
   return node;
 }
 
-SimulatedStorage::Node& SimulatedStorage::AddFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+SimulatedStorage::Node& SimulatedStorage::AddFile(const std::string& path,
+                                                  const std::vector<unsigned char>& bytes) {
   Node& node = nodes_[path];
   node = Node();
   node.bytes = bytes;
@@ -155,7 +156,8 @@ long SimulatedStorage::Write(int fd, const void* buf, unsigned long count) {
   ++node.writes;
   if (PathLock(d->path) != LockState::kExclusive) ++node.writesWithoutExclusiveLock;
   size_t n = count;
-  if (node.shortWriteBy > 0) n = count > static_cast<size_t>(node.shortWriteBy) ? count - node.shortWriteBy : 0;
+  if (node.shortWriteBy > 0)
+    n = count > static_cast<size_t>(node.shortWriteBy) ? count - node.shortWriteBy : 0;
   const unsigned char* data = static_cast<const unsigned char*>(buf);
   if (node.mtd) {
     if (d->position >= node.bytes.size()) return Fail(ENOSPC);
