@@ -63,12 +63,12 @@ YmodemResult ReceiveYmodem(Uart& uart, const Faults& faults) {
     int c;
     if (!haveHeader) {
       // Ask for CRC mode until the first block starts.
-      if (polls == 0 || !faults.noAnnounceRepeat) uart.Send("C");
-      if (++polls > kMaxPolls) {
+      if (polls++ == kMaxPolls) {
         Cancel(uart);
         result.error = "Timed out";
         return result;
       }
+      if (polls == 1 || !faults.noAnnounceRepeat) uart.Send("C");
       c = uart.Receive(kSecond);
       if (c < 0) continue;
     } else {
