@@ -40,11 +40,13 @@ bool CountDownAutoboot(Uart& uart, int bootDelay) {
 int LineEditor::NextCharacter() {
   const int c = uart_.Receive(kNever);
   const Micros now = uart_.Now();
-  const bool tooFast = faults_.dropFasterThanMs > 0 && anyArrived_ &&
-                       now - lastArrival_ < static_cast<Micros>(faults_.dropFasterThanMs) * 1000;
-  lastArrival_ = now;
-  anyArrived_ = true;
-  return tooFast ? -1 : c;
+  // The drop-faster fault: a console that needs that long after each character it takes.
+  const bool tooFast = faults_.dropFasterThanMs > 0 && anyTaken_ &&
+                       now - lastTaken_ < static_cast<Micros>(faults_.dropFasterThanMs) * 1000;
+  if (tooFast) return -1;
+  lastTaken_ = now;
+  anyTaken_ = true;
+  return c;
 }
 
 std::optional<std::string> LineEditor::ReadLine(const std::string& prompt) {

@@ -24,13 +24,13 @@ class LineEditor {
   std::optional<std::string> ReadLine(const std::string& prompt);
 
  private:
-  // The next typed character, or -1 when the drop-faster fault swallowed it.
+  // The next typed character, or -1 when it came too soon after the last one taken.
   int NextCharacter();
 
   Uart& uart_;
   const Faults& faults_;
-  Micros lastArrival_ = 0;
-  bool anyArrived_ = false;
+  Micros lastTaken_ = 0;
+  bool anyTaken_ = false;
 };
 
 }  // namespace sim
