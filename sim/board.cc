@@ -11,9 +11,10 @@ namespace sim {
 namespace {
 
 constexpr Micros kBreakResetTime = 100000;  // a break this long restarts the board
-// From the release of a reset (or power-on) to the boot ROM's first instruction: the board's
-// reset circuit and PLL lock, not scaled by the speed factor.
-constexpr Micros kResetToBootTime = 10000;
+// From the release of a reset (or power-on) to the boot ROM's first instruction: the reset
+// supervisor's hold time, not scaled by the speed factor. It also keeps the first words after a
+// break clear of the purge a host sends right after the break, even over a network port.
+constexpr Micros kResetToBootTime = 100000;
 
 // What a receiver set to the wrong baud rate or framing makes of a byte.
 uint8_t Garble(uint8_t byte) { return static_cast<uint8_t>((byte ^ 0xA5) | 0x80); }

@@ -15,7 +15,7 @@ std::vector<uint8_t> Flasher() { return MakeBootImage(ImageKind::kFlasher, 4002,
 
 // Runs a blank board to its first announcement and answers with an acknowledge and header.
 void StartUartBoot(TestLine& line, const std::string& header) {
-  ASSERT_TRUE(line.WaitFor(Msg(" BOOTME"), 100 * kMs));
+  ASSERT_TRUE(line.WaitFor(Msg(" BOOTME"), 300 * kMs));
   line.Take();
   line.Send(Msg("    ACK") + header);
 }

@@ -114,6 +114,29 @@ std::vector<uint8_t> ReadDescribedImage(const Nand& nand, const NandDescriptor& 
   return nand.Read(static_cast<uint32_t>(start), d.byteCount);
 }
 
+void WriteBootImageToNand(Nand& nand, uint32_t blockOffset, uint32_t magic, uint32_t entryPoint,
+                          uint32_t loadAddress, const std::vector<uint8_t>& image) {
+  uint32_t size = static_cast<uint32_t>(image.size());
+  uint32_t pages = (size + kNandPage - 1) / kNandPage;
+  nand.Erase(blockOffset, (pages + 1) * kNandPage);
+  NandDescriptor d;
+  d.magic = magic;
+  d.entryPoint = entryPoint;
+  d.pageCount = pages;
+  d.startBlock = blockOffset / kNandEraseBlock;
+  d.startPage = 1;
+  d.loadAddress = loadAddress;
+  d.byteCount = size;
+  nand.Program(blockOffset, EncodeDescriptor(d));
+  nand.Program(blockOffset + kNandPage, image);
+}
+
+void InstallBootLoaders(Nand& nand) {
+  std::vector<ImageFile> files = MakeImageFiles();
+  WriteBootImageToNand(nand, kUblOffset, kUblMagic, kUblEntryPoint, kUblLoadAddress, files[1].bytes);
+  WriteBootImageToNand(nand, kUbootOffset, kUBootMagic, kUBootEntryPoint, kUBootLoadAddress, files[2].bytes);
+}
+
 std::vector<uint8_t> MakeUImage(size_t dataSize, const std::string& name) {
   std::vector<uint8_t> image(kUImageHeaderSize + dataSize, 0);
   FillPayload(image.data() + kUImageHeaderSize, dataSize, 0x27051956u ^ static_cast<uint32_t>(dataSize));

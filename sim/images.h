@@ -53,6 +53,13 @@ std::vector<uint8_t> EncodeDescriptor(const NandDescriptor& descriptor);
 // the descriptor points outside the device.
 std::vector<uint8_t> ReadDescribedImage(const Nand& nand, const NandDescriptor& descriptor);
 
+// Writes an image behind its descriptor page at blockOffset (erasing what it needs first), as the
+// serial flasher does; also how devsim --flashed and the tests put boot loaders into NAND.
+void WriteBootImageToNand(Nand& nand, uint32_t blockOffset, uint32_t magic, uint32_t entryPoint,
+                          uint32_t loadAddress, const std::vector<uint8_t>& image);
+// The UBL and U-Boot of MakeImageFiles, written where the boot chain finds them.
+void InstallBootLoaders(Nand& nand);
+
 // Legacy U-Boot image (uImage): 64-byte big-endian header with magic 0x27051956, header CRC and
 // data CRC, then the data.
 constexpr uint32_t kUImageMagic = 0x27051956;

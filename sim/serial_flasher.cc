@@ -51,27 +51,6 @@ bool CheckHeader(const std::string& text, const Expected& expected, uint32_t* si
   return true;
 }
 
-// Descriptor page, then the image from the block's second page on.
-void WriteToNand(Uart& uart, BoardState& board, const Expected& expected, uint32_t entry, uint32_t load,
-                 const std::string& data) {
-  uint32_t size = static_cast<uint32_t>(data.size());
-  uint32_t pages = (size + kNandPage - 1) / kNandPage;
-  uint32_t span = (pages + 1) * kNandPage;
-  board.nand.Erase(expected.block, span);
-  uart.Delay(Nand::EraseTime(span));
-  NandDescriptor d;
-  d.magic = expected.magic;
-  d.entryPoint = entry;
-  d.pageCount = pages;
-  d.startBlock = expected.block / kNandEraseBlock;
-  d.startPage = 1;
-  d.loadAddress = load;
-  d.byteCount = size;
-  board.nand.Program(expected.block, EncodeDescriptor(d));
-  board.nand.Program(expected.block + kNandPage, std::vector<uint8_t>(data.begin(), data.end()));
-  uart.Delay(Nand::ProgramTime(span));
-}
-
 }  // namespace
 
 void RunSerialFlasher(Uart& uart, BoardState& board) {
@@ -102,7 +81,11 @@ void RunSerialFlasher(Uart& uart, BoardState& board) {
       }
       SendMessage(uart, "  BEGIN");
       std::string data = ReceiveExactly(uart, size);
-      WriteToNand(uart, board, expected, expected.entryPoint, expected.loadAddress, data);
+      uint32_t span = (size / kNandPage + 2) * kNandPage;  // descriptor page and the image
+      uart.Delay(Nand::EraseTime(span));
+      WriteBootImageToNand(board.nand, expected.block, expected.magic, expected.entryPoint, expected.loadAddress,
+                           std::vector<uint8_t>(data.begin(), data.end()));
+      uart.Delay(Nand::ProgramTime(span));
       Note(board, std::string("flasher: wrote ") + expected.what + " " + std::to_string(size) + " bytes at " +
                       Hex8(expected.block));
       SendMessage(uart, "   DONE");

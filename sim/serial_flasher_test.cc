@@ -16,7 +16,7 @@ std::string UBootHeader(size_t size) {
 
 // A board whose boot ROM has just started the flasher, its "BOOTUBL" taken.
 void BootFlasher(TestLine& line) {
-  ASSERT_TRUE(line.WaitFor(Msg(" BOOTME"), 100 * kMs));
+  ASSERT_TRUE(line.WaitFor(Msg(" BOOTME"), 300 * kMs));
   UartBootStreams s = MakeUartBoot(MakeBootImage(ImageKind::kFlasher, 8000, "sft test"));
   line.Send(s.ack + s.header + s.table + s.words);
   ASSERT_TRUE(line.WaitFor(Msg("BOOTUBL"), 100 * kMs));
@@ -56,7 +56,7 @@ TEST(SerialFlasher, WritesBothImagesWhereTheBootChainFindsThem) {
 
   // The next reset starts the UBL from NAND, which finds U-Boot valid.
   line.Break(500 * kMs);
-  ASSERT_TRUE(line.WaitFor("jumping to entry point", 200 * kMs));
+  ASSERT_TRUE(line.WaitFor("jumping to entry point", 400 * kMs));
   std::string boot = line.Take();
   size_t version = boot.find("UBL Version:"), valid = boot.find("Valid"), done = boot.find("DONE");
   ASSERT_NE(version, std::string::npos);
@@ -113,7 +113,7 @@ TEST(SerialFlasher, FailHeaderFaultAndDamagedUBootInNand) {
   SendImage(line, UblHeader(Ubl().size()), Ubl());
   SendImage(line, UBootHeader(damaged.size()), damaged);
   line.Break(500 * kMs);
-  ASSERT_TRUE(line.WaitFor("FAIL", 200 * kMs));
+  ASSERT_TRUE(line.WaitFor("FAIL", 400 * kMs));
   std::string boot = line.Take();
   EXPECT_NE(boot.find("Bad"), std::string::npos) << boot;
   EXPECT_EQ(boot.find("Valid"), std::string::npos) << boot;

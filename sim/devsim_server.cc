@@ -1,0 +1,214 @@
+#include "sim/devsim_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "sim/rfc2217_session.h"
+#include "sim/state_file.h"
+
+namespace sim {
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+void OnStopSignal(int) { stopRequested = 1; }
+
+// One file descriptor, closed by its owner on every exit.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+class RealClock {
+ public:
+  Micros Now() const {
+    return static_cast<Micros>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count());
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+bool SendAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The board's line as the RFC 2217 session drives it, at the real time of each command.
+class BoardPort : public Rfc2217Session::Port {
+ public:
+  BoardPort(Board& board, const RealClock& clock) : board_(board), clock_(clock) {}
+  void OnData(uint8_t byte) override { board_.ReceiveByte(byte, clock_.Now()); }
+  void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
+    board_.SetLineSettings(baud, dataBits, parity, stopBits);
+  }
+  void OnBreak(bool on) override { board_.SetBreak(on, clock_.Now()); }
+  void OnPurgeReceived() override {}  // output goes to the client as soon as the line has sent it
+
+ private:
+  Board& board_;
+  const RealClock& clock_;
+};
+
+int Listen(uint16_t port, uint16_t* bound) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  int yes = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  *bound = ntohs(addr.sin_port);
+  return fd;
+}
+
+// A pseudo-terminal whose other end the host opens as a serial port. devsim keeps the far end open
+// itself, so that the line stays up between the host's opens. A pty carries no break.
+int OpenPty(std::string* name, Fd* farEnd) {
+  int fd = posix_openpt(O_RDWR | O_NOCTTY);
+  if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0 || !ptsname(fd)) return -1;
+  *name = ptsname(fd);
+  termios tio{};
+  if (tcgetattr(fd, &tio) == 0) {
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B115200);
+    tcsetattr(fd, TCSANOW, &tio);
+  }
+  farEnd->Reset(open(name->c_str(), O_RDWR | O_NOCTTY));
+  if (farEnd->get() >= 0 && tcgetattr(farEnd->get(), &tio) == 0) {
+    cfmakeraw(&tio);
+    tcsetattr(farEnd->get(), TCSANOW, &tio);
+  }
+  return fd;
+}
+
+void SaveState(Board& board, const std::string& path) {
+  if (path.empty()) return;
+  std::string error;
+  if (!SaveBoardState(board.state(), path, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+}
+
+}  // namespace
+
+int Serve(Board& board, const ServeOptions& options) {
+  signal(SIGINT, OnStopSignal);
+  signal(SIGTERM, OnStopSignal);
+  signal(SIGPIPE, SIG_IGN);
+
+  uint16_t port = 0;
+  Fd listener(Listen(options.port, &port));
+  if (listener.get() < 0) {
+    std::fprintf(stderr, "Error: cannot listen on 127.0.0.1:%u: %s\n", options.port, std::strerror(errno));
+    return 1;
+  }
+  std::printf("devsim: serving rfc2217://127.0.0.1:%u\n", port);
+  Fd pty, ptyFarEnd;
+  if (options.pty) {
+    std::string name;
+    pty.Reset(OpenPty(&name, &ptyFarEnd));
+    if (pty.get() < 0) {
+      std::fprintf(stderr, "Error: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+      return 1;
+    }
+    std::printf("devsim: serving %s (no break on a pty)\n", name.c_str());
+  }
+  std::fflush(stdout);
+  if (!options.portFile.empty()) std::ofstream(options.portFile) << port << "\n";
+
+  RealClock clock;
+  BoardPort boardPort(board, clock);
+  Fd client;
+  Rfc2217Session session;
+  std::vector<uint8_t> out;
+  uint8_t buffer[4096];
+  while (!stopRequested) {
+    // Hand out what the line has sent, then sleep until the board's next event or some input.
+    out.clear();
+    board.TakeOutput(&out, clock.Now());
+    if (!out.empty()) {
+      if (client.get() >= 0 && !SendAll(client.get(), Rfc2217Session::EscapeData(out.data(), out.size()))) {
+        client.Reset();
+        SaveState(board, options.statePath);
+      }
+      if (pty.get() >= 0) (void)!write(pty.get(), out.data(), out.size());
+    }
+    Micros next = board.NextEventTime(), now = clock.Now();
+    int timeoutMs = 200;
+    if (next != kNever) timeoutMs = next <= now ? 0 : static_cast<int>(std::min<Micros>((next - now + 999) / 1000, 200));
+
+    pollfd fds[3] = {{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}};
+    int ready = poll(fds, 3, timeoutMs);
+    if (ready <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      int fd = accept(listener.get(), nullptr, nullptr);
+      if (fd >= 0 && client.get() >= 0) {
+        close(fd);  // one client at a time, as a serial port
+      } else if (fd >= 0) {
+        int yes = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        client.Reset(fd);
+        session = Rfc2217Session();
+      }
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      ssize_t n = recv(client.get(), buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        client.Reset();
+        SaveState(board, options.statePath);
+      } else {
+        std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
+        if (!reply.empty() && !SendAll(client.get(), reply)) client.Reset();
+      }
+    }
+    if (fds[2].revents & POLLIN) {
+      ssize_t n = read(pty.get(), buffer, sizeof buffer);
+      for (ssize_t i = 0; i < n; ++i) boardPort.OnData(buffer[i]);
+    }
+  }
+  SaveState(board, options.statePath);
+  std::printf("devsim: stopped\n");
+  return 0;
+}
+
+}  // namespace sim

@@ -1,0 +1,22 @@
+// devsim's serving loop: the board on real time, its line on an RFC 2217 port on 127.0.0.1 (one
+// client at a time) and, when asked, on a pseudo-terminal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sim/board.h"
+
+namespace sim {
+
+struct ServeOptions {
+  uint16_t port = 2217;      // 0: any free port
+  std::string portFile;      // written with the port number once listening
+  bool pty = false;
+  std::string statePath;     // saved after each client and at the end
+};
+
+// Runs until SIGINT or SIGTERM. Returns the process exit status.
+int Serve(Board& board, const ServeOptions& options);
+
+}  // namespace sim

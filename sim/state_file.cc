@@ -1,0 +1,129 @@
+#include "sim/state_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "sim/firmware_io.h"
+
+namespace sim {
+
+namespace {
+
+// Records: a four-letter tag, a little-endian length, that many bytes.
+const char kSignature[] = "BRENLO-SIM-STATE 1\n";
+
+void Put32(std::string* out, uint32_t v) {
+  uint8_t b[4];
+  PutLe32(b, v);
+  out->append(reinterpret_cast<const char*>(b), 4);
+}
+
+void PutRecord(std::string* out, const char* tag, const std::string& payload) {
+  out->append(tag, 4);
+  Put32(out, static_cast<uint32_t>(payload.size()));
+  *out += payload;
+}
+
+std::string Addressed(uint32_t address, const std::vector<uint8_t>& bytes) {
+  std::string payload;
+  Put32(&payload, address);
+  payload.append(bytes.begin(), bytes.end());
+  return payload;
+}
+
+}  // namespace
+
+bool SaveBoardState(const BoardState& board, const std::string& path, std::string* error) {
+  std::string out = kSignature;
+  for (const auto& block : board.nand.Blocks()) PutRecord(&out, "NAND", Addressed(block.first, block.second));
+  for (const auto& region : board.ram) PutRecord(&out, "RAM ", Addressed(region.first, region.second));
+  std::string value;
+  Put32(&value, board.lastLoadSize);
+  PutRecord(&out, "LOAD", value);
+  value.clear();
+  Put32(&value, board.resets);
+  PutRecord(&out, "RSET", value);
+  PutRecord(&out, "MMCP", board.mmc.present ? "1" : "0");
+  for (const auto& file : board.mmc.files) {
+    std::string payload;
+    Put32(&payload, static_cast<uint32_t>(file.first.size()));
+    payload += file.first;
+    payload.append(file.second.begin(), file.second.end());
+    PutRecord(&out, "MMCF", payload);
+  }
+  // Written next to the target and renamed over it, so that a crash never leaves half a file.
+  std::string temp = path + ".tmp";
+  {
+    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+    file.write(out.data(), static_cast<std::streamsize>(out.size()));
+    if (!file.flush()) {
+      *error = "Error: cannot write state file " + temp + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    *error = "Error: cannot write state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool LoadBoardState(BoardState* board, const std::string& path, std::string* error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "Error: cannot read state file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string in((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  size_t signature = std::strlen(kSignature);
+  if (in.compare(0, signature, kSignature) != 0) {
+    *error = "Error: " + path + " is not a devsim state file";
+    return false;
+  }
+  BoardState loaded;
+  loaded.faults = board->faults;
+  loaded.login = board->login;
+  loaded.mmc.files.clear();
+  size_t at = signature;
+  while (at < in.size()) {
+    if (in.size() - at < 8) break;
+    std::string tag = in.substr(at, 4);
+    uint32_t length = GetLe32(reinterpret_cast<const uint8_t*>(&in[at + 4]));
+    at += 8;
+    if (length > in.size() - at) {
+      *error = "Error: state file " + path + " is cut short";
+      return false;
+    }
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(in.data() + at);
+    if ((tag == "NAND" || tag == "RAM ") && length >= 4) {
+      std::vector<uint8_t> bytes(p + 4, p + length);
+      if (tag == "NAND") {
+        uint32_t offset = GetLe32(p);
+        if (offset % kNandEraseBlock != 0 || bytes.size() != kNandEraseBlock || !loaded.nand.Program(offset, bytes)) {
+          *error = "Error: state file " + path + " holds a bad NAND block";
+          return false;
+        }
+      } else {
+        loaded.ram[GetLe32(p)] = bytes;
+      }
+    } else if (tag == "LOAD" && length == 4) {
+      loaded.lastLoadSize = GetLe32(p);
+    } else if (tag == "RSET" && length == 4) {
+      loaded.resets = GetLe32(p);
+    } else if (tag == "MMCP" && length == 1) {
+      loaded.mmc.present = p[0] == '1';
+    } else if (tag == "MMCF" && length >= 4 && GetLe32(p) <= length - 4) {
+      uint32_t nameLength = GetLe32(p);
+      loaded.mmc.files[std::string(reinterpret_cast<const char*>(p + 4), nameLength)] =
+          std::vector<uint8_t>(p + 4 + nameLength, p + length);
+    }
+    at += length;
+  }
+  *board = std::move(loaded);
+  return true;
+}
+
+}  // namespace sim
