@@ -7,6 +7,7 @@
 #include "host/platform/clock.h"
 #include "host/platform/console.h"
 #include "host/sequence/identity_choice.h"
+#include "host/sequence/identity_record.h"
 #include "host/sequence/operator_dialogue.h"
 
 namespace {
@@ -112,6 +113,7 @@ class StepMachine {
         source = &factory;
       }
     }
+    WarnBeforeFactoryIdentity(options_, backup);
     if (Has("interactive") && !ConfirmValues(*source)) {
       SetConsoleColour(kColourNormal);
       const std::string message = "Error: cannot read the operator's answer, the run ends.";

@@ -167,7 +167,11 @@ TEST_F(StepMachineTest, WithoutACompleteIdentityTheFactoryOneIsProgrammed) {
     FillDefaultEnvironment(commands);
     ASSERT_TRUE(OpenLogFile(::testing::TempDir() + "step_machine_test.log"));
     EXPECT_TRUE(Run());
-    EXPECT_EQ(output, "ethaddr = 02:1B:4D:00:00:00\nserialno = QV4N150101XXX\n");
+    // The operator is warned before the factory identity replaces the board's own.
+    EXPECT_EQ(output, "\nWarning: the board reports no identity; the factory identity will be programmed.\n"
+              "To keep the board's own values, run again with -m MAC and -s serial number, or with -i to "
+              "confirm or retype them.\n"
+              "ethaddr = 02:1B:4D:00:00:00\nserialno = QV4N150101XXX\n");
     ASSERT_EQ(commands.size(), 31u);
     EXPECT_EQ(commands[28], "setenv serialno QV4N150101XXX");
     EXPECT_EQ(commands[29], "setenv ethaddr 02:1B:4D:00:00:00");
@@ -348,10 +352,17 @@ TEST_F(StepMachineTest, InputEndingDuringTheConfirmationEndsTheRun) {
   EXPECT_FALSE(Run("Y\n"));
   EXPECT_EQ(steps.calls, (std::vector<std::string>{"DetectTarget", "BackupIdentity@COM3"}));
   EXPECT_EQ(output,
+            "\nWarning: the board reports no identity; the factory identity will be programmed.\n"
+              "To keep the board's own values, run again with -m MAC and -s serial number, or with -i to "
+              "confirm or retype them.\n"
             "'ethaddr' is '02:1B:4D:00:00:00' Confirm? [Y/N]: "
             "'serialno' is 'QV4N150101XXX' Confirm? [Y/N]: "
             "\nError: cannot read the operator's answer, the run ends.\n");
-  EXPECT_EQ(log, "Error: cannot read the operator's answer, the run ends.\r\n");
+  EXPECT_EQ(log,
+            "Warning: the board reports no identity; the factory identity will be programmed.\r\n"
+            "To keep the board's own values, run again with -m MAC and -s serial number, or with -i to "
+            "confirm or retype them.\r\n"
+            "Error: cannot read the operator's answer, the run ends.\r\n");
   EXPECT_EQ(commands.size(), kDefaultCommandCount);
 }
 
