@@ -7,6 +7,7 @@
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
+#include "host/sequence/identity_record.h"
 
 namespace {
 
@@ -43,6 +44,18 @@ void TypeCommands(RS232* port, const CommandList& commands) {
   }
 }
 
+// The identity lines of the list, as U-Boot now holds them.
+OptionMap IdentityTyped(const CommandList& commands) {
+  OptionMap identity;
+  for (const char* name : {"serialno", "ethaddr"}) {
+    const std::string prefix = std::string("setenv ") + name + " ";
+    for (const std::string& command : commands) {
+      if (command.compare(0, prefix.size(), prefix) == 0) identity[name] = command.substr(prefix.size());
+    }
+  }
+  return identity;
+}
+
 int ProgramOnOpenPort(RS232* port, const CommandList& commands) {
   port->pacedWrite = 1;
   port->SendBreak();
@@ -52,6 +65,9 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands) {
   std::cout << std::endl;
   if (!WaitForText(nullptr, "Writing to Nand... done", port, kSaveTimeoutMs)) return 0;
   std::cout << std::endl;
+  // Saved: a record of what the unit has become.
+  const OptionMap identity = IdentityTyped(commands);
+  if (!identity.empty()) LogProgrammedIdentity(identity);
   return 1;
 }
 

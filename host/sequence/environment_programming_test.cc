@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
 
 #include "host/link/kernel_upload_test_support.h"
+#include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
@@ -52,8 +55,21 @@ sim::BoardOptions WithFaults(void (*set)(sim::Faults&)) {
 
 class EnvironmentProgrammingTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = std::cout.rdbuf(console_.rdbuf()); }
-  void TearDown() override { std::cout.rdbuf(saved_); }
+  void SetUp() override {
+    saved_ = std::cout.rdbuf(console_.rdbuf());
+    logName_ = ::testing::TempDir() + "environment_programming_test.log";
+    OpenLogFile(logName_);
+  }
+  void TearDown() override {
+    CloseLogFile();
+    std::remove(logName_.c_str());
+    std::cout.rdbuf(saved_);
+  }
+  std::string Log() {
+    CloseLogFile();
+    std::ifstream in(logName_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
 
   // A board as step 5 leaves it: environment saved, at the prompt, the kernel in RAM.
   std::vector<uint8_t> PrepareForClones(SimulatedTarget& target) {
@@ -67,6 +83,7 @@ class EnvironmentProgrammingTest : public ::testing::Test {
 
   std::ostringstream console_;
   std::streambuf* saved_ = nullptr;
+  std::string logName_;
 };
 
 TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
@@ -102,6 +119,13 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   ASSERT_EQ(percents.size(), 31u);
   for (unsigned i = 0; i < 31; ++i) EXPECT_EQ(percents[i], i * 100 / 30) << "command " << i;
   EXPECT_NE(shown.find("\n\t\t\tSetting U-Boot Enviroment..\n"), std::string::npos);
+
+  // What the unit became is on record, after the target's own lines.
+  const std::string log = Log();
+  EXPECT_NE(log.find("Writing to Nand... done"), std::string::npos);
+  EXPECT_NE(log.find("Identity programmed:\r\nserialno = QV4N150101ABC\r\nethaddr = 02:1B:4D:12:34:56\r\n"),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(EnvironmentProgrammingTest, SilentBoardFailsInTheFirstWaitWithoutTyping) {
@@ -113,6 +137,7 @@ TEST_F(EnvironmentProgrammingTest, SilentBoardFailsInTheFirstWaitWithoutTyping) 
   EXPECT_GE(elapsed, 10500u);
   EXPECT_LE(elapsed, 11501u);
   EXPECT_TRUE(target.HostBytes().empty());
+  EXPECT_EQ(Log().find("Identity programmed:"), std::string::npos) << "nothing was programmed";
 }
 
 TEST_F(EnvironmentProgrammingTest, BoardInBootRomFailsAtOnce) {
