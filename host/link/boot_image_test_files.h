@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ class ImageFolder {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     folder_ = std::filesystem::temp_directory_path() /
               ("brenlo-images-" + std::string(test->test_suite_name()) + "-" + test->name() + "-" +
-               std::to_string(reinterpret_cast<uintptr_t>(this)));
+               std::to_string(std::random_device()()));  // apart from other builds' runs
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
     std::filesystem::current_path(folder_);
