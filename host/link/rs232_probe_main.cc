@@ -1,8 +1,10 @@
 // rs232_probe: drives one RS232 object from the command line, for the black-box tests of the
 // serial lines against independent peers (pyserial's RFC 2217 server, a pty).
 //   rs232_probe PORT ACTION...
-//     open | close | break | purge | sleep:MS | write:HEX | paced:HEX | read:N | wait:TEXT:MS
-// Prints one result line per action ("open 1", "read 706f6e67", "wait 0", ...).
+//     open | close | break | purge | sleep:MS | write:HEX | paced:HEX | read:N | timedread:N |
+//     wait:TEXT:MS
+// Prints one result line per action ("open 1", "read 706f6e67", "wait 0", ...); timedread adds
+// the milliseconds the reads took.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -34,7 +36,8 @@ std::string ToHex(const std::vector<uint8_t>& bytes) {
 }
 
 // Reads up to count bytes one at a time, as the console operations do; stops at a silent read.
-void ReadBytes(RS232& port, size_t count) {
+void ReadBytes(RS232& port, size_t count, bool timed) {
+  const uint32_t start = HostClock().TickMs();
   std::vector<uint8_t> got;
   while (got.size() < count) {
     uint8_t byte = 0;
@@ -46,7 +49,11 @@ void ReadBytes(RS232& port, size_t count) {
     if (n == 0) break;
     got.push_back(byte);
   }
-  std::cout << "read " << ToHex(got) << std::endl;
+  if (timed) {
+    std::cout << "timedread " << ToHex(got) << " " << HostClock().TickMs() - start << std::endl;
+  } else {
+    std::cout << "read " << ToHex(got) << std::endl;
+  }
 }
 
 }  // namespace
@@ -84,8 +91,8 @@ int main(int argc, char** argv) {
       uint32_t written = 0;
       const int ok = port.Write(bytes.data(), static_cast<uint32_t>(bytes.size()), &written, 0);
       std::cout << verb << " " << ok << " " << written << std::endl;
-    } else if (verb == "read") {
-      ReadBytes(port, std::stoul(arg));
+    } else if (verb == "read" || verb == "timedread") {
+      ReadBytes(port, std::stoul(arg), verb == "timedread");
     } else if (verb == "wait") {
       const size_t last = arg.rfind(':');
       const std::string text = arg.substr(0, last);

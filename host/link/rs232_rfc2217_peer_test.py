@@ -3,8 +3,10 @@
 recording serial object that plays a small target. Checks the line settings, break, purge and IAC
 doubling the server sees, the bytes the host gets back, and a connection the server drops.
 
-usage: rs232_rfc2217_peer_test.py PATH/TO/rs232_probe
+usage: rs232_rfc2217_peer_test.py PATH/TO/rs232_probe [--wine WINEPREFIX]
+With --wine the probe is rs232_probe.exe and runs under wine (Winsock underneath).
 """
+import os
 import socket
 import subprocess
 import sys
@@ -98,6 +100,9 @@ def serve(listener, script):
         connection.close()
 
 
+WINE_PREFIX = None
+
+
 def run(probe, actions, script):
     listener = socket.socket()
     listener.bind(("127.0.0.1", 0))
@@ -105,11 +110,15 @@ def run(probe, actions, script):
     port = listener.getsockname()[1]
     server = threading.Thread(target=serve, args=(listener, script), daemon=True)
     server.start()
-    result = subprocess.run([probe, "rfc2217://127.0.0.1:%d" % port] + actions,
-                            capture_output=True, text=True, errors="replace", timeout=60)
+    command = [probe, "rfc2217://127.0.0.1:%d" % port] + actions
+    env = None
+    if WINE_PREFIX:
+        command = ["wine"] + command
+        env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=WINE_PREFIX)
+    result = subprocess.run(command, env=env, capture_output=True, text=True, errors="replace", timeout=120)
     server.join(10)
     listener.close()
-    return result.stdout.splitlines(), script["target"]
+    return [line.rstrip("\r") for line in result.stdout.splitlines()], script["target"]
 
 
 failures = []
@@ -122,7 +131,10 @@ def check(condition, what):
 
 
 def main():
-    probe = sys.argv[1]
+    global WINE_PREFIX
+    probe = os.path.abspath(sys.argv[1])
+    if sys.argv[2:3] == ["--wine"]:
+        WINE_PREFIX = os.path.abspath(sys.argv[3])
 
     lines, target = run(probe, ["open", "sleep:300", "purge", "write:70696e67ff00", "read:7",
                                 "break", "wait: BOOTME:3000", "close"], {})
