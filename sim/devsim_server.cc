@@ -180,6 +180,17 @@ int Serve(Board& board, const ServeOptions& options) {
     pollfd fds[3] = {{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}};
     int ready = poll(fds, 3, timeoutMs);
     if (ready <= 0) continue;
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      ssize_t n = recv(client.get(), buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        client.Reset();
+        SaveState(board, options.statePath);
+      } else {
+        std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
+        if (!reply.empty() && !SendAll(client.get(), reply)) client.Reset();
+      }
+    }
+    // After the client's own hang-up, so that a host that closes and reopens at once is served.
     if (fds[0].revents & POLLIN) {
       int fd = accept(listener.get(), nullptr, nullptr);
       if (fd >= 0 && client.get() >= 0) {
@@ -189,16 +200,6 @@ int Serve(Board& board, const ServeOptions& options) {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         client.Reset(fd);
         session = Rfc2217Session();
-      }
-    }
-    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      ssize_t n = recv(client.get(), buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        client.Reset();
-        SaveState(board, options.statePath);
-      } else {
-        std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
-        if (!reply.empty() && !SendAll(client.get(), reply)) client.Reset();
       }
     }
     if (fds[2].revents & POLLIN) {
