@@ -92,15 +92,12 @@ def main():
         at = out.wait_for(b"File open: ubl_DM6446_NAND.bin, size: 14336", 30, at)
         at = out.wait_for(b"File open: uboot.large.bin, size: ", 60, at)
         at = out.wait_for(b"Target:    DONE", 120, at)  # the flasher wrote U-Boot
+        # The flasher's last "   DONE" ends step 3; the rest of the run is other steps' business,
+        # so the operator closes the program once step 4 has had time to begin (after 1000 ms).
+        time.sleep(2)
+        brenlofix.terminate()
+        brenlofix.wait(timeout=30)
         assert b"Flashing failed!" not in out.text(), "step 3 failed"
-
-        # The rest of the run is other steps' business: end it at its next question, or stop it.
-        brenlofix.stdin.close()
-        try:
-            brenlofix.wait(timeout=300)
-        except subprocess.TimeoutExpired:
-            brenlofix.kill()
-            brenlofix.wait()
         log = b"".join(open(os.path.join(work, f), "rb").read()
                        for f in os.listdir(work) if f.endswith(".log"))
         for line in [b"Upload flasher image\r\n", b"Upload UBL image\r\n", b"Upload UBoot image\r\n"]:
