@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""A whole flashing run as an operator makes it: devsim serves the board on an RFC 2217 loopback
+port at real time, BrenloFix runs steps 0 to 6 against it. Afterwards devsim's state dump must
+show the UBL and U-Boot in NAND, the saved environment holding every command typed (the 28
+defaults) and the identity, and ten kernel copies equal to uImage.
+
+Two runs:
+  given     a blank board, BrenloFix -p URL -m 02:1B:4D:12:34:56 -s QV4N150101ABC
+  backedup  a board with the kit's boot loaders and an old environment, no -m/-s: the identity
+            read from the board is programmed again
+
+usage: flashing_run_test.py PATH/TO/BrenloFix PATH/TO/devsim
+"""
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+BRENLOFIX, DEVSIM = sys.argv[1], sys.argv[2]
+MAC, SERIAL = "02:1B:4D:12:34:56", "QV4N150101ABC"
+# The identity U-Boot's built-in environment holds on the simulated board.
+OLD_MAC, OLD_SERIAL = "00:0E:99:02:5A:17", "QV4N150107A23"
+
+# Where each step ends, as the operator's console shows it; a step begins where the one before
+# it ended.
+STEP_ENDS = [
+    ("1 identity backup", b"serialno = "),
+    ("2 flasher upload", b"Target: BOOTUBL"),
+    ("3 boot loaders", b"\t\t\tSetting U-Boot Enviroment.."),  # includes step 4's boot catch
+    ("4 environment", b"Writing to Nand... done"),
+    ("5 kernel upload", b"Target: ## Total Size"),
+    ("6 kernel copies", None),  # the end of the run
+]
+
+
+class LiveOutput:
+    """Standard output of a running program with the arrival time of every chunk."""
+
+    def __init__(self, stream):
+        self.data = b""
+        self.times = []  # (offset where a chunk starts, time it arrived)
+        self.lock = threading.Lock()
+        self.thread = threading.Thread(target=self._pump, args=(stream,), daemon=True)
+        self.thread.start()
+
+    def _pump(self, stream):
+        for chunk in iter(lambda: os.read(stream.fileno(), 65536), b""):
+            with self.lock:
+                self.times.append((len(self.data), time.time()))
+                self.data += chunk
+
+    def text(self):
+        with self.lock:
+            return self.data
+
+    def time_of(self, offset):
+        with self.lock:
+            arrived = [t for start, t in self.times if start <= offset]
+        return arrived[-1] if arrived else None
+
+
+def start_devsim(work, flashed):
+    state, port_file = os.path.join(work, "board.state"), os.path.join(work, "port")
+    args = [DEVSIM, "--port", "0", "--port-file", port_file, "--state", state]
+    if flashed:
+        args.append("--flashed")
+    devsim = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.time() + 10
+    while not (os.path.exists(port_file) and open(port_file).read().strip()):
+        assert devsim.poll() is None, "devsim ended: %s" % devsim.stderr.read().decode()
+        assert time.time() < deadline, "devsim did not start listening"
+        time.sleep(0.05)
+    return devsim, state, "rfc2217://127.0.0.1:" + open(port_file).read().strip()
+
+
+def typed_environment(log):
+    """name -> value of every setenv U-Boot echoed in the log, quotes as the shell drops them."""
+    env = {}
+    for line in log.decode("latin-1").splitlines():
+        m = re.match(r"B-Boot > setenv (\S+) (.*)$", line.rstrip("\r"))
+        if m:
+            value = m.group(2)
+            if len(value) >= 2 and value[0] == "'" and value[-1] == "'":
+                value = value[1:-1]
+            env[m.group(1)] = value
+    return env
+
+
+def check_dump(dump, log, kernel_size, serialno, ethaddr):
+    lines = dump.splitlines()
+    for key, name in (("nand.ubl", "UBL 1.50 sim"), ("nand.uboot", "U-Boot 1.3.4")):
+        assert any(l.startswith('%s: valid "%s"' % (key, name)) for l in lines), "%s missing:\n%s" % (key, dump)
+    assert "ram.kernel: %d bytes" % kernel_size in lines, dump
+    assert "nand.kernel.equal: 10/10" in lines, dump
+    for i in range(10):
+        assert any(l.startswith("nand.kernel.%d: " % i) and
+                   l.endswith("uImage %d bytes, equals the uploaded kernel" % kernel_size) for l in lines), dump
+
+    saved = dict(l[4:].split("=", 1) for l in lines if l.startswith("env."))
+    typed = typed_environment(log)
+    assert typed.pop("serialno") == serialno and typed.pop("ethaddr") == ethaddr, typed
+    assert len(typed) == 28, "expected the 28 defaults typed, got %d: %s" % (len(typed), sorted(typed))
+    for name, value in typed.items():
+        assert saved.get(name) == value, "saved %s=%r, typed %r" % (name, saved.get(name), value)
+    assert saved.get("serialno") == serialno and saved.get("ethaddr") == ethaddr, saved
+
+
+def flashing_run(label, flashed, identity_args, serialno, ethaddr):
+    work = tempfile.mkdtemp(prefix="flashing-run-")
+    devsim = brenlofix = None
+    try:
+        subprocess.run([DEVSIM, "make-images", work], check=True, stdout=subprocess.DEVNULL)
+        kernel_size = os.path.getsize(os.path.join(work, "uImage"))
+        devsim, state, url = start_devsim(work, flashed)
+
+        started = time.time()
+        brenlofix = subprocess.Popen([BRENLOFIX, "-p", url] + identity_args, cwd=work,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        out = LiveOutput(brenlofix.stdout)
+        try:
+            status = brenlofix.wait(timeout=900)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("%s: BrenloFix did not finish:\n%s" % (label, out.text()[-3000:].decode("latin-1")))
+        ended = time.time()
+        out.thread.join(timeout=10)
+        text = out.text()
+        tail = text[-3000:].decode("latin-1")
+        assert status == 0, "%s: exit status %d:\n%s" % (label, status, tail)
+        for failure in (b"failed!", b"Failed backup env."):
+            assert failure not in text, "%s: %r:\n%s" % (label, failure, tail)
+        assert text.count(b"written: OK") == 10, tail
+
+        # Wall time of the run and of each step, from the console's own milestones.
+        timings, begin, at = [], started, 0
+        for name, marker in STEP_ENDS:
+            if marker is None:
+                end = ended
+            else:
+                at = text.find(marker, at)
+                assert at >= 0, "%s: no %r" % (label, marker)
+                end = out.time_of(at)
+            timings.append((name, end - begin))
+            begin = end
+
+        log = b"".join(open(os.path.join(work, f), "rb").read() for f in os.listdir(work) if f.endswith(".log"))
+        assert ("Identity programmed:\r\nserialno = %s\r\nethaddr = %s\r\n" % (serialno, ethaddr)).encode() in log, log[-2000:]
+
+        devsim.send_signal(signal.SIGTERM)
+        devsim.wait(timeout=60)
+        devsim = None
+        dump = subprocess.run([DEVSIM, "dump", "--state", state], check=True, stdout=subprocess.PIPE).stdout.decode()
+        check_dump(dump, log, kernel_size, serialno, ethaddr)
+
+        print("%s: steps 0 to 6 in %.1f s" % (label, ended - started))
+        for name, seconds in timings:
+            print("  step %-18s %6.1f s" % (name, seconds))
+        return log
+    finally:
+        for process in (brenlofix, devsim):
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    flashing_run("given identity, blank board", False, ["-m", MAC, "-s", SERIAL], SERIAL, MAC)
+    log = flashing_run("backed-up identity", True, [], OLD_SERIAL, OLD_MAC)
+    read_back = ("Identity read from the board:\r\nserialno = %s\r\nethaddr = %s\r\n" % (OLD_SERIAL, OLD_MAC)).encode()
+    assert read_back in log, log[-2000:]
+    print("both flashing runs passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
