@@ -64,11 +64,9 @@ int Erase(UBootContext& ctx, const std::vector<std::string>& argv) {
   }
   const uint32_t last = (offset + size - 1) / kNandEraseBlock * kNandEraseBlock;
   Say(ctx, "Erasing at 0x%x -- 100%% complete.\nOK\n", last);
-  ctx.board.events.push_back("u-boot: nand erase 0x" + [&] {
-    char t[32];
-    std::snprintf(t, sizeof t, "%x 0x%x", offset, size);
-    return std::string(t);
-  }());
+  char event[64];
+  std::snprintf(event, sizeof event, "u-boot: nand erase 0x%x 0x%x", offset, size);
+  ctx.board.events.push_back(event);
   return 0;
 }
 
@@ -93,12 +91,9 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
     ctx.uart.Delay(kReadMicrosPerPage * ((size + kNandPage - 1) / kNandPage));
     WriteRam(ctx.board.ram, address, ctx.board.nand.Read(offset, size));
     ctx.board.lastLoadSize = size;
-    ctx.env.Set("filesize", [&] {
-      char t[16];
-      std::snprintf(t, sizeof t, "%X", size);
-      return std::string(t);
-    }());
     char text[64];
+    std::snprintf(text, sizeof text, "%X", size);
+    ctx.env.Set("filesize", text);
     std::snprintf(text, sizeof text, " %u bytes read: OK\n", size);
     ctx.uart.Send(text);
     return 0;
