@@ -35,7 +35,10 @@ class StandardInput : public ByteConsoleInput {
   int GetKey() override {
     if (!StdinIsConsole()) return ByteConsoleInput::GetKey();
     std::cout << std::flush;
-    return _getch();
+    const int key = _getch();
+    // Arrow and function keys come as a prefix and a code: one key press, one answer.
+    if (key == 0 || key == 0xE0) _getch();
+    return key;
   }
 
   bool ReadSecretWord(std::string* word, size_t maxLength) override {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -84,14 +85,21 @@ const std::vector<std::string> kFlashingCalls = {
 class StepMachineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    logPath_ = ::testing::TempDir() + "step_machine_test.log";
-    ASSERT_TRUE(OpenLogFile(logPath_));
+    // One file per test: CTest runs the tests of this program in parallel processes.
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised names hold slashes
+    logPath_ = ::testing::TempDir() + name + ".log";
+    ReopenLog();
     FillDefaultEnvironment(commands);
   }
   void TearDown() override {
     CloseLogFile();
     std::remove(logPath_.c_str());
   }
+
+  // A fresh log for the next run within one test.
+  void ReopenLog() { ASSERT_TRUE(OpenLogFile(logPath_)); }
 
   bool Run(const std::string& answers = "") {
     ScriptedConsole console(answers);
@@ -165,7 +173,7 @@ TEST_F(StepMachineTest, WithoutACompleteIdentityTheFactoryOneIsProgrammed) {
     steps.FlashingSucceeds();
     commands.clear();
     FillDefaultEnvironment(commands);
-    ASSERT_TRUE(OpenLogFile(::testing::TempDir() + "step_machine_test.log"));
+    ReopenLog();
     EXPECT_TRUE(Run());
     // The operator is warned before the factory identity replaces the board's own.
     EXPECT_EQ(output, "\nWarning: the board reports no identity; the factory identity will be programmed.\n"
@@ -187,7 +195,7 @@ TEST_F(StepMachineTest, NoBoardFoundEndsAfterAKey) {
     } else {
       options["com"] = "";  // -p "" names no port
     }
-    ASSERT_TRUE(OpenLogFile(::testing::TempDir() + "step_machine_test.log"));
+    ReopenLog();
     EXPECT_FALSE(Run("xy"));
     EXPECT_EQ(output,
               "\nTarget device not found, close other connections to this ports, check cable "
@@ -250,7 +258,7 @@ TEST_P(FlashingStepFailure, AnyOtherKeyQuitsWithALogLine) {
     steps.calls.clear();
     steps.results[GetParam().operation] = {0};
     commands.resize(kDefaultCommandCount);
-    ASSERT_TRUE(OpenLogFile(::testing::TempDir() + "step_machine_test.log"));
+    ReopenLog();
     EXPECT_FALSE(Run(answers));
     EXPECT_EQ(steps.calls.back(), std::string(GetParam().operation) + "@COM3");
     ASSERT_GE(output.size(), Question().size());
