@@ -32,7 +32,6 @@ class Board::Impl {
   }
 
   void Boot(Uart& uart) {
-    state_.consoleInput = false;
     RunBootRom(uart, state_);
   }
 
@@ -68,14 +67,6 @@ class Board::Impl {
     RunUntil(at, true);
     if (breakOn_) return;  // the line is held low: no characters
     if (!lineOk_) byte = Garble(byte);
-    // A console reads typed characters one by one; faster ones overrun its receiver.
-    bool tooFast = haveInput_ && at - lastInputAt_ < static_cast<Micros>(state_.faults.dropFasterThanMs) * 1000;
-    haveInput_ = true;
-    lastInputAt_ = at;
-    if (state_.consoleInput && state_.faults.dropFasterThanMs > 0 && tooFast) {
-      ++droppedInput_;
-      return;
-    }
     firmware_.PushInput(byte, at);
   }
 
@@ -102,7 +93,6 @@ class Board::Impl {
   }
 
   BoardState& state() { return state_; }
-  unsigned droppedInput() const { return droppedInput_; }
 
  private:
   BoardOptions options_;
@@ -111,9 +101,6 @@ class Board::Impl {
   bool breakOn_ = false;
   bool breakReset_ = false;
   Micros breakStart_ = 0;
-  bool haveInput_ = false;
-  Micros lastInputAt_ = 0;
-  unsigned droppedInput_ = 0;
   FirmwareThread firmware_;  // last: its thread runs Boot(), which uses the fields above
 };
 

@@ -96,10 +96,6 @@ struct BoardState {
   // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
   std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
   uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read
-  // True while a console (U-Boot's or Linux's line editor) reads what the host types: the
-  // "drop-faster" fault then loses characters that come too fast. The UBL sets it when it starts
-  // U-Boot; a binary receiver (loady) clears it while it runs and sets it again after.
-  bool consoleInput = false;
   // Counters the tests and the dump read.
   unsigned resets = 0;
   std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...

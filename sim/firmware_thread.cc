@@ -1,6 +1,7 @@
 #include "sim/firmware_thread.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace sim {
 
@@ -30,7 +31,11 @@ void FirmwareThread::ThreadMain() {
     for (;;) {
       Park(Wait::kBoot, bootAt_);
       try {
-        boot_(*this);
+        try {
+          boot_(*this);
+        } catch (const std::exception&) {
+          // A firmware fault: like a crashed board, it says nothing more until the next reset.
+        }
         for (;;) Receive(kNever);  // the firmware returned: the board hangs until a reset
       } catch (const BoardReset&) {
         if (shutdown_) throw Shutdown();

@@ -68,7 +68,6 @@ void RunUbl(Uart& uart, BoardState& board) {
   SendLine(uart, "Copied U-Boot from NAND to " + Hex8(kUBootLoadAddress) + ", jumping to entry point " +
                      Hex8(kUBootEntryPoint) + ".");
   Note(board, "ubl: starting U-Boot " + BootImageName(image.data(), image.size()));
-  board.consoleInput = true;
   RunUBoot(uart, board);
 }
 
