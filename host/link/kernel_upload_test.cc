@@ -43,7 +43,8 @@ std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
 std::vector<unsigned> Percents(const std::string& shown) {
   std::vector<unsigned> percents;
   for (size_t at = shown.find("\t "); at != std::string::npos; at = shown.find("\t ", at + 1)) {
-    if (shown.compare(at + 5, 3, "% [") == 0) percents.push_back(static_cast<unsigned>(std::stoul(shown.substr(at + 2, 3))));
+    if (shown.compare(at + 5, 3, "% [") == 0)
+      percents.push_back(static_cast<unsigned>(std::stoul(shown.substr(at + 2, 3))));
   }
   return percents;
 }
@@ -103,7 +104,8 @@ class KernelUploadTest : public ::testing::Test {
 };
 
 TEST_F(KernelUploadTest, EverySizeArrivesWhole) {
-  for (size_t size : {size_t{0}, size_t{1}, size_t{1024}, size_t{1025}, size_t{2048}, size_t{300 * 1024 + 5}}) {
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{1024}, size_t{1025}, size_t{2048}, size_t{300 * 1024 + 5}}) {
     SCOPED_TRACE("size " + std::to_string(size));
     SimulatedTarget target;
     BringToPrompt(target);
@@ -113,8 +115,10 @@ TEST_F(KernelUploadTest, EverySizeArrivesWhole) {
     ASSERT_EQ(UploadKernel(port.name()), 1) << console_.str();
 
     EXPECT_EQ(target.state().lastLoadSize, size);
-    EXPECT_TRUE(sim::ReadRam(target.state().ram, sim::kRamLoadAddress, static_cast<uint32_t>(size)) == kernel);
-    EXPECT_NE(console_.str().find("\nFile open: uImage, size: " + std::to_string(size) + "\n"), std::string::npos);
+    EXPECT_TRUE(sim::ReadRam(target.state().ram, sim::kRamLoadAddress, static_cast<uint32_t>(size)) ==
+                kernel);
+    EXPECT_NE(console_.str().find("\nFile open: uImage, size: " + std::to_string(size) + "\n"),
+              std::string::npos);
 
     // Header, ceil(size / 1024) data blocks numbered 1, 2, ... 255, 0, 1 ..., one EOT.
     const std::string sent = AfterLoady(port.record);
@@ -158,7 +162,8 @@ class InstantLoadyLine : public SerialLine {
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     *count = length;
     std::string bytes(reinterpret_cast<const char*>(data), length);
-    if (bytes == "loady\r\n") return Say("## Ready for binary (ymodem) download to 0x80700000 at 115200 bps...\nC");
+    if (bytes == "loady\r\n")
+      return Say("## Ready for binary (ymodem) download to 0x80700000 at 115200 bps...\nC");
     if (bytes == "\x04") return Say("\x06## Total Size      = " + std::to_string(received) + " Bytes\n");
     bool good = length == kBlock && data[0] == 0x02 && data[1] == static_cast<uint8_t>(blocks) &&
                 data[2] == static_cast<uint8_t>(255 - blocks);
@@ -167,7 +172,8 @@ class InstantLoadyLine : public SerialLine {
       good = std::equal(file_.begin() + offset, file_.begin() + offset + n, data + 3);
     }
     bool last = blocks > 0 && blocks * 1024 >= file_.size();
-    if (good && (blocks % 8 == 0 || last)) good = sim::Crc16Xmodem(data + 3, 1024) == (data[1027] << 8 | data[1028]);
+    if (good && (blocks % 8 == 0 || last))
+      good = sim::Crc16Xmodem(data + 3, 1024) == (data[1027] << 8 | data[1028]);
     if (!good) return Say("\x15");
     if (blocks++ > 0) received += 1024;
     return Say("\x06");

@@ -80,7 +80,8 @@ struct LineRecord {
     std::string all;
     for (const TimedBytes& w : writes) {
       all += w.bytes;
-      if (all.size() >= text.size() && all.compare(all.size() - text.size(), text.size(), text) == 0) return w.atMs;
+      if (all.size() >= text.size() && all.compare(all.size() - text.size(), text.size(), text) == 0)
+        return w.atMs;
     }
     return 0;
   }
@@ -93,17 +94,22 @@ struct LineRecord {
 
 class RecordingLine : public SerialLine {
  public:
-  RecordingLine(std::unique_ptr<SerialLine> inner, LineRecord* record) : inner_(std::move(inner)), record_(record) {}
+  RecordingLine(std::unique_ptr<SerialLine> inner, LineRecord* record)
+      : inner_(std::move(inner)), record_(record) {}
   LineSettingsResult ApplySettings(const char* settings) override { return inner_->ApplySettings(settings); }
-  bool SetTimeouts(uint32_t readMs, uint32_t writeMs) override { return inner_->SetTimeouts(readMs, writeMs); }
+  bool SetTimeouts(uint32_t readMs, uint32_t writeMs) override {
+    return inner_->SetTimeouts(readMs, writeMs);
+  }
   bool Read(uint8_t* data, size_t length, size_t* count) override {
     bool ok = inner_->Read(data, length, count);
-    if (*count) record_->reads.push_back({HostClock().TickMs(), std::string(reinterpret_cast<char*>(data), *count)});
+    if (*count)
+      record_->reads.push_back({HostClock().TickMs(), std::string(reinterpret_cast<char*>(data), *count)});
     return ok;
   }
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     bool ok = inner_->Write(data, length, count);
-    record_->writes.push_back({HostClock().TickMs(), std::string(reinterpret_cast<const char*>(data), length)});
+    record_->writes.push_back(
+        {HostClock().TickMs(), std::string(reinterpret_cast<const char*>(data), length)});
     return ok;
   }
   bool SetBreak(bool on) override { return inner_->SetBreak(on); }

@@ -33,7 +33,8 @@ void BuildHeaderBlock(YModemBlock& block, const Crc16& crc, const char* fileName
   block[1] = 0x00;
   block[2] = 0xFF;
   char info[64];
-  int infoLength = std::snprintf(info, sizeof info, "%lu%s", static_cast<unsigned long>(fileSize), kYModemHeaderTail);
+  int infoLength =
+      std::snprintf(info, sizeof info, "%lu%s", static_cast<unsigned long>(fileSize), kYModemHeaderTail);
   size_t nameLength = std::strlen(fileName);
   // A name that leaves no room for the length is cut; the kernel's is six characters.
   size_t room = kYModemPayloadSize - static_cast<size_t>(infoLength) - 2;

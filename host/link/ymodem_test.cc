@@ -14,15 +14,14 @@
 
 namespace {
 
-uint16_t BlockCrc(const YModemBlock& block) {
-  return static_cast<uint16_t>(block[1027] << 8 | block[1028]);
-}
+uint16_t BlockCrc(const YModemBlock& block) { return static_cast<uint16_t>(block[1027] << 8 | block[1028]); }
 
 uint16_t ReferenceCrc(const uint8_t* data) {
   uint16_t crc = 0;
   for (size_t i = 0; i < kYModemPayloadSize; ++i) {
     crc ^= static_cast<uint16_t>(data[i] << 8);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
   }
   return crc;
 }
@@ -40,13 +39,17 @@ TEST_F(YModemBlocks, HeaderCarriesNameLengthAndTail) {
   EXPECT_EQ(block[0], 0x02);
   EXPECT_EQ(block[1], 0x00);
   EXPECT_EQ(block[2], 0xFF);
-  const char expected[] = "uImage\0" "2000000 11750175350 100644";
+  const char expected[] =
+      "uImage\0"
+      "2000000 11750175350 100644";
   EXPECT_EQ(0, std::memcmp(block.data() + 3, expected, sizeof expected));
   for (size_t i = 3 + sizeof expected; i < 1027; ++i) ASSERT_EQ(block[i], 0) << "offset " << i;
   EXPECT_EQ(BlockCrc(block), ReferenceCrc(block.data() + 3));
 
   BuildHeaderBlock(block, crc_, "uImage", 0);
-  const char empty[] = "uImage\0" "0 11750175350 100644";
+  const char empty[] =
+      "uImage\0"
+      "0 11750175350 100644";
   EXPECT_EQ(0, std::memcmp(block.data() + 3, empty, sizeof empty));
   EXPECT_EQ(block[3 + sizeof empty], 0);
 }
@@ -67,7 +70,8 @@ TEST_F(YModemBlocks, DataBlockNumbersPaddingAndCrc) {
   FinishDataBlock(block, crc_, 0, 1024);  // the 256th block: number 0, complement 0xFF
   EXPECT_EQ(block[1], 0);
   EXPECT_EQ(block[2], 0xFF);
-  for (size_t i = 3; i < 1027; ++i) ASSERT_EQ(block[i], static_cast<uint8_t>(i)) << "no padding in a full block";
+  for (size_t i = 3; i < 1027; ++i)
+    ASSERT_EQ(block[i], static_cast<uint8_t>(i)) << "no padding in a full block";
   EXPECT_EQ(BlockCrc(block), ReferenceCrc(block.data() + 3));
 }
 

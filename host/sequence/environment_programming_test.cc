@@ -41,7 +41,8 @@ std::map<std::string, std::string> ExpectedEnvironment(const CommandList& comman
     if (command.compare(0, 7, "setenv ") != 0) continue;
     size_t space = command.find(' ', 7);
     std::string value = command.substr(space + 1);
-    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'')
+      value = value.substr(1, value.size() - 2);
     env[command.substr(7, space - 7)] = value;
   }
   return env;

@@ -35,7 +35,8 @@ class FlashingRunTest : public ::testing::Test {
     dir_ = pattern;
     for (const sim::ImageFile& file : sim::MakeImageFiles()) {
       std::ofstream out(dir_ / file.name, std::ios::binary);
-      out.write(reinterpret_cast<const char*>(file.bytes.data()), static_cast<std::streamsize>(file.bytes.size()));
+      out.write(reinterpret_cast<const char*>(file.bytes.data()),
+                static_cast<std::streamsize>(file.bytes.size()));
       if (std::string(file.name) == "uImage") kernel_ = file.bytes;
     }
     savedCwd_ = fs::current_path();
@@ -82,7 +83,8 @@ class FlashingRunTest : public ::testing::Test {
     EXPECT_EQ(saved["ethaddr"], ethaddr);
 
     for (uint32_t slot : kKernelSlots)
-      EXPECT_TRUE(state.nand.Read(slot, static_cast<uint32_t>(kernel_.size())) == kernel_) << "slot 0x" << std::hex << slot;
+      EXPECT_TRUE(state.nand.Read(slot, static_cast<uint32_t>(kernel_.size())) == kernel_)
+          << "slot 0x" << std::hex << slot;
   }
 
   fs::path dir_;
@@ -96,7 +98,8 @@ class FlashingRunTest : public ::testing::Test {
 TEST_F(FlashingRunTest, GivenIdentityOnABlankBoard) {
   SimulatedTarget target;  // nothing in NAND: step 1 finds the boot ROM and backs up nothing
   uint64_t start = target.NowMs();
-  ASSERT_TRUE(Run({{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}})) << console_.str().substr(0, 4000);
+  ASSERT_TRUE(Run({{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}}))
+      << console_.str().substr(0, 4000);
   ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
   EXPECT_NE(log_.find("no identity was read"), std::string::npos);
   EXPECT_NE(log_.find("Identity programmed:\r\nserialno = QV4N150101ABC\r\nethaddr = 02:1B:4D:12:34:56\r\n"),
@@ -111,8 +114,10 @@ TEST_F(FlashingRunTest, BackedUpIdentityIsProgrammedAgain) {
   kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
   ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
   ExpectFlashed(target, "QV4N150101777", "02:1B:4D:77:77:77");
-  EXPECT_NE(log_.find("Identity read from the board:\r\nserialno = QV4N150101777\r\nethaddr = 02:1B:4D:77:77:77\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      log_.find(
+          "Identity read from the board:\r\nserialno = QV4N150101777\r\nethaddr = 02:1B:4D:77:77:77\r\n"),
+      std::string::npos);
   EXPECT_NE(log_.find("Identity programmed:\r\nserialno = QV4N150101777\r\nethaddr = 02:1B:4D:77:77:77\r\n"),
             std::string::npos);
 }
@@ -121,8 +126,9 @@ TEST_F(FlashingRunTest, BlankBoardWithoutIdentityGetsTheFactoryOneAfterAWarning)
   SimulatedTarget target;
   ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
   ExpectFlashed(target, "QV4N150101XXX", "02:1B:4D:00:00:00");
-  EXPECT_NE(console_.str().find("Warning: the board reports no identity; the factory identity will be programmed."),
-            std::string::npos);
+  EXPECT_NE(
+      console_.str().find("Warning: the board reports no identity; the factory identity will be programmed."),
+      std::string::npos);
   EXPECT_NE(log_.find("Warning: the board reports no identity"), std::string::npos);
 }
 

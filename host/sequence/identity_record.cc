@@ -23,7 +23,8 @@ bool WarnBeforeFactoryIdentity(const OptionMap& options, const OptionMap& backup
   if (HoldsIdentity(options) || HoldsIdentity(backup)) return false;
   const char* lines[] = {
       "Warning: the board reports no identity; the factory identity will be programmed.\n",
-      "To keep the board's own values, run again with -m MAC and -s serial number, or with -i to confirm or retype them.\n",
+      "To keep the board's own values, run again with -m MAC and -s serial number, or with -i to confirm or "
+      "retype them.\n",
   };
   SetConsoleColour(kColourHighlight);
   std::cout << std::endl;
