@@ -115,7 +115,27 @@ def main():
                      "resets: 2"):
         if expected not in dump:
             fail("dump lacks %r:\n%s" % (expected, dump))
+    check_pty(devsim)
     print("PASS")
+
+
+def check_pty(devsim):
+    """With --pty the console is also on a pseudo-terminal: a blank board announces there."""
+    server = subprocess.Popen([devsim, "--port", "0", "--pty"], stdout=subprocess.PIPE, text=True)
+    try:
+        name = None
+        for _ in range(2):
+            line = server.stdout.readline()
+            if line.startswith("devsim: serving /dev/"):
+                name = line.split()[2]
+        if not name:
+            fail("devsim printed no pty name")
+        port = serial.Serial(name, 115200, timeout=0.5)
+        read_until(port, b" BOOTME\0", 3)
+        port.close()
+    finally:
+        server.send_signal(signal.SIGTERM)
+        server.communicate(timeout=10)
 
 
 if __name__ == "__main__":
