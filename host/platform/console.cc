@@ -21,17 +21,22 @@ int ByteConsoleInput::NextLineByte() {
   return byte;
 }
 
-int ByteConsoleInput::GetKey() {
-  std::cout << std::flush;
-  const int byte = NextByte();
-  if (byte == '\n') midLine_ = false;
-  return byte;
-}
-
-void ByteConsoleInput::DiscardTypeAhead() {
+void ByteConsoleInput::DropRestOfLine() {
   while (midLine_) {
     if (NextLineByte() < 0) midLine_ = false;
   }
+}
+
+int ByteConsoleInput::GetKey() {
+  std::cout << std::flush;
+  // The rest of a line begun by a line-wise read (the line end after a typed word) sits in the
+  // runtime's input buffer, which a key read on the console never sees: it is no key.
+  DropRestOfLine();
+  return NextByte();
+}
+
+void ByteConsoleInput::DiscardTypeAhead() {
+  DropRestOfLine();
   DropPendingInput();
 }
 

@@ -41,9 +41,10 @@ class ConsoleInput {
 
 // Console input read from a stream of bytes: the process's standard input when it is not a
 // terminal, and the tests' scripted answers, so that both read words and lines alike.
-// A key is the next byte. Throwing away the type-ahead drops the rest of a line already begun by a
-// line-wise read (the line end left after "Y" or after a word), as a terminal user would see it;
-// later lines are answers still to come and stay.
+// A key is the next byte after the rest of a line already begun by a line-wise read (the line end
+// left after "Y" or after a word), which a key read on a console never sees. Throwing away the
+// type-ahead drops that rest too, as a terminal user would see it; later lines are answers still to
+// come and stay.
 class ByteConsoleInput : public ConsoleInput {
  public:
   int GetKey() override;
@@ -63,6 +64,7 @@ class ByteConsoleInput : public ConsoleInput {
 
  private:
   int NextLineByte();
+  void DropRestOfLine();
 
   bool midLine_ = false;  // a line-wise read took part of a line and left its rest
 };

@@ -90,6 +90,18 @@ TEST(ConsoleInput, AKeyDoesNotBeginALine) {
   EXPECT_EQ(console.GetChar(), 'Y');
 }
 
+TEST(ConsoleInput, TheLineEndLeftByAWordIsNoKey) {
+  // The login answer's line end must not answer the retry question that may follow.
+  ScriptedConsole console("root\nrq\nx");
+  std::string word;
+  ASSERT_TRUE(console.ReadWord(&word, 254));
+  EXPECT_EQ(console.GetKey(), 'r');
+  EXPECT_EQ(console.GetKey(), 'q');
+  EXPECT_EQ(console.GetKey(), '\n');  // typed as a key of its own: a key
+  EXPECT_EQ(console.GetChar(), 'x');
+  EXPECT_EQ(console.GetKey(), -1);
+}
+
 TEST(ConsoleInput, TheScriptIsInstalledOnlyWhileItLives) {
   {
     ScriptedConsole console;
