@@ -1,57 +1,121 @@
 #!/usr/bin/env bash
-# The demonstration behind ./kit demo: uboot-nand on a sample environment block, first in a plain
-# file, then on a simulated 128 KiB NAND device (the test shim answers the MTD requests and logs
-# the erase and the write). Usage: tools/demo.sh BIN_DIR
+# The demonstration behind ./kit demo: a whole flashing run of BrenloFix against the simulated
+# board. devsim writes the four image files into a fresh folder and serves the board on a free
+# loopback port; BrenloFix flashes it with -m, -s, -al and -ri, and the login, password and proxy
+# are typed from a script. The operator's console shows live; the run ends with a summary of what
+# the board now holds and the log file's path.
+#
+# Usage: tools/demo.sh BIN_DIR [--fault NAME[=N]] [--line-emulation] [--fast] [--board-tools]
+#   --fault NAME      switch a board failure on (devsim --help lists them); the first retry
+#                     question is answered with "r" once the fault is switched off again
+#   --line-emulation  the board sends at the real 115200 baud (the kernel alone then takes 3 min)
+#   --fast            no device delays (boot, NAND, countdown)
+#   --board-tools     instead: uboot-nand on a sample environment block
 set -euo pipefail
 
-BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR}" && pwd)"
-SHIM="$BIN/../lib/libmtd_shim.so"
-WORK="$(mktemp -d)"
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
-export PATH="$BIN:$PATH"
+BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR [options]}" && pwd)"
+shift
+TOOLS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+PYTHON=/usr/bin/python3  # python3-serial is installed for Debian's interpreter
+MAC=02:1B:4D:12:34:56
+SERIAL=QV4N150101ABC
 
-# Shows a command line, runs it with its diagnostics in order, and shows a failing status.
-step() {
-  local input=/dev/null
-  if [ "$1" = "<" ]; then input="$2"; shift 2; fi
-  local shown="$*"
-  shown="${shown/#nand /uboot-nand }"  # the shimmed runs are the same tool
-  printf '\n$ %s%s\n' "$shown" "$([ "$input" = /dev/null ] || printf ' < %s' "$input")"
-  local status=0
-  "$@" <"$input" 2>&1 || status=$?
-  [ "$status" -eq 0 ] || printf '(exit status %d)\n' "$status"
-}
+FAULT="" LINE="" SPEED=1 BOARD_TOOLS=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --fault) FAULT="${2:?--fault needs a name (devsim --help lists them)}"; shift 2 ;;
+    --fault=*) FAULT="${1#--fault=}"; shift ;;
+    --line-emulation) LINE=--line-emulation; shift ;;
+    --fast) SPEED=0; shift ;;
+    --board-tools) BOARD_TOOLS=1; shift ;;
+    *) echo "Error: unknown demo option $1" >&2; exit 2 ;;
+  esac
+done
 
-cat >sample.txt <<'VARS'
+board_tools_demo() {
+  local work
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+  cd "$work"
+  cat >sample.txt <<'VARS'
 bootdelay=3
 baudrate=115200
 bootcmd=run mmc_boot; run nand_boot
-bootargs=console=ttyS0,115200n8 root=/dev/mmcblk0p1 rw rootwait mem=120M
 VARS
-
-echo "== uboot-nand on a sample block in a file"
-step "<" sample.txt uboot-nand -f env.bin -y set
-step uboot-nand -f env.bin list
-step uboot-nand -f env.bin set bootdelay 0
-step uboot-nand -f env.bin get bootdelay
-step uboot-nand -f env.bin set ipaddr 10.0.0.2
-step uboot-nand -f env.bin get
-echo
-echo "The block: CRC-32 of the data area (little-endian), then the name=value entries:"
-od -A x -t x1z -N 48 env.bin
-
-if [ -f "$SHIM" ]; then
+  local step
+  for step in "uboot-nand -f env.bin -y set" "uboot-nand -f env.bin list" \
+              "uboot-nand -f env.bin set bootdelay 0" "uboot-nand -f env.bin get"; do
+    printf '\n$ %s\n' "$step"
+    # shellcheck disable=SC2086
+    "$BIN"/$step <sample.txt 2>&1 || printf '(exit status %d)\n' "$?"
+  done
   echo
-  echo "== the same on a simulated 128 KiB NAND device (erase blocks of 16 KiB)"
-  head -c 131072 /dev/zero | tr '\0' '\377' >mtd0
-  export MTD_SIM_PATH="$WORK/mtd0" MTD_SIM_LOG="$WORK/mtd.log" MTD_SIM_ERASESIZE=16384
-  nand() { LD_PRELOAD="$SHIM" uboot-nand "$@"; }
-  step nand -f mtd0 get
-  step "<" sample.txt nand -f mtd0 -y set
-  step nand -f mtd0 set bootdelay 1
-  step nand -f mtd0 get
-  echo
-  echo "What the device was asked (an erased device reads as empty; every store erases it whole first):"
-  sed 's/^/  /' mtd.log
+  echo "The block: CRC-32 of the data area (little-endian), then the name=value entries:"
+  od -A x -t x1z -N 48 env.bin
+}
+
+if [ -n "$BOARD_TOOLS" ]; then
+  board_tools_demo
+  exit 0
 fi
+
+case "$FAULT" in
+  fail-header)
+    echo "Error: fail-header stops the serial flasher, which only step 2 starts; a retry of step 3" \
+         "cannot get past it. The step machine's tests cover it." >&2
+    exit 2 ;;
+esac
+
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/brenlo-demo.XXXXXX")"
+IMAGES="$WORK/images"
+STATE="$WORK/board.state"
+PID_FILE="$WORK/devsim.pid"
+mkdir "$IMAGES"
+
+# devsim must not outlive the demo, whatever ends it: the operator script stops it itself, this
+# is the backstop for a script that was killed.
+stop_devsim() {
+  if [ -s "$PID_FILE" ]; then
+    kill "$(cat "$PID_FILE")" 2>/dev/null || true
+    rm -f "$PID_FILE"
+  fi
+}
+trap stop_devsim EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+echo "== the four image files, written by devsim make-images into $IMAGES"
+"$BIN/devsim" make-images "$IMAGES" | sed 's/^/   /'
+
+echo
+echo "== BrenloFix -m $MAC -s $SERIAL -al -ri against the simulated board"
+[ -z "$FAULT" ] || echo "   with the fault $FAULT switched on"
+started=$SECONDS
+status=0
+"$PYTHON" "$TOOLS/demo_operator.py" --devsim "$BIN/devsim" --brenlofix "$BIN/BrenloFix" \
+  --images "$IMAGES" --state "$STATE" --pid-file "$PID_FILE" --speed "$SPEED" \
+  ${FAULT:+--fault "$FAULT"} $LINE -- -m "$MAC" -s "$SERIAL" -al -ri || status=$?
+stop_devsim
+elapsed=$((SECONDS - started))
+
+echo
+echo "== what the board holds now (devsim dump)"
+dump="$("$BIN/devsim" dump --state "$STATE")"
+summary() { printf '   %-22s %s\n' "$1" "$2"; }
+fact() { grep -m1 "^$1" <<<"$dump" | sed "s/^$1 *//" || true; }
+summary "UBL in NAND:" "$(fact nand.ubl:)"
+summary "U-Boot in NAND:" "$(fact nand.uboot:)"
+summary "environment:" "$(fact nand.env:)"
+summary "identity programmed:" "serialno=$(fact env.serialno=) ethaddr=$(fact env.ethaddr=)"
+summary "kernel in RAM:" "$(fact ram.kernel:)"
+summary "kernel copies checked:" "$(fact nand.kernel.equal:) equal to the uploaded kernel"
+summary "board resets:" "$(fact resets:)"
+log="$(find "$IMAGES" -maxdepth 1 -name '*.log' | head -n 1)"
+if [ -n "$log" ]; then
+  summary "logged in:" "$(grep -q ':~#' "$log" && echo yes || echo no)"
+  summary "package update:" "$(grep -q 'Update kernel rpm(s) successful!' "$log" && echo done || echo not done)"
+fi
+echo
+echo "The log file: ${log:-(none was written)}"
+echo "The whole run took ${elapsed} s; BrenloFix ended with exit status $status."
+exit "$status"
