@@ -72,9 +72,9 @@ bool ParseInt(const std::string& text, int* value) {
 
 }  // namespace
 
-bool SetFault(Faults& faults, const std::string& spec) {
-  size_t eq = spec.find('=');
-  std::string name = spec.substr(0, eq);
+bool SetFault(Faults& faults, const std::string& setting) {
+  size_t eq = setting.find('=');
+  std::string name = setting.substr(0, eq);
   for (const Switch& s : kSwitches) {
     if (name != s.name) continue;
     if (s.kind == Kind::kFlag) {
@@ -83,7 +83,7 @@ bool SetFault(Faults& faults, const std::string& spec) {
       return true;
     }
     int value = 0;
-    if (eq == std::string::npos || !ParseInt(spec.substr(eq + 1), &value)) return false;
+    if (eq == std::string::npos || !ParseInt(setting.substr(eq + 1), &value)) return false;
     if (value < s.min || value > s.max) return false;
     faults.*s.number = value;
     return true;

@@ -41,7 +41,7 @@ struct Faults {
 };
 
 // Sets a switch by its name ("nak-block=3", "silent"); false for an unknown name or a bad value.
-bool SetFault(Faults& faults, const std::string& spec);
+bool SetFault(Faults& faults, const std::string& setting);
 
 // The switch names with a line of explanation each, for --help and the docs.
 std::vector<std::string> FaultNames();
