@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""The Windows program end to end: BrenloFix.exe under wine flashes the simulated board that
+devsim serves on rfc2217://127.0.0.1:PORT, through Winsock, with -m, -s, -al and -ri, the login,
+password and proxy typed on its standard input as the questions come. Afterwards:
+  - the exit status is 0 and no step failed;
+  - the log file is named from the UTC start time ([2026-1-5]-9-5-7-45.log, no leading zeros,
+    within the minutes the run took) and was written in text mode (CR LF, no bare LF);
+  - the log holds the identity programmed, the login and the package update;
+  - devsim's state dump shows the UBL and U-Boot in NAND, the saved identity, the kernel in RAM
+    and ten NAND copies equal to uImage.
+
+usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX
+"""
+import datetime
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+EXE, DEVSIM, PREFIX = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
+MAC, SERIAL = "02:1B:4D:0A:0B:0C", "QV4N150101WIN"
+PROXY = "http://192.168.102.134:3128"
+LOG_NAME = re.compile(r"\[(\d{4})-([1-9]\d?)-([1-9]\d?)\]-(0|[1-9]\d?)-(0|[1-9]\d?)-(0|[1-9]\d?)-"
+                      r"(0|[1-9]\d{0,2})\.log$")
+# The questions of the run and the operator's answers; a retry question fails the test.
+ANSWERS = [(b"Enter you login:", b"root\n"), (b"Enter you password:", b"brenlo\n"),
+           (b"Enter proxy (http://ipaddr:port):", PROXY.encode() + b"\n"), (b"Press any key..", b"k")]
+RUN_SECONDS = 900
+
+
+def start_devsim(work):
+    state, port_file = os.path.join(work, "board.state"), os.path.join(work, "port")
+    # No device delays: this test is about the Windows program, not the board's pace.
+    devsim = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", state,
+                               "--speed", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.time() + 10
+    while not (os.path.exists(port_file) and open(port_file).read().strip()):
+        assert devsim.poll() is None, "devsim ended: %s" % devsim.stderr.read().decode()
+        assert time.time() < deadline, "devsim did not start listening"
+        time.sleep(0.05)
+    return devsim, state, "rfc2217://127.0.0.1:" + open(port_file).read().strip()
+
+
+def run_operator(url, folder):
+    """Runs the exe, answering each question once when it shows; returns (status, output)."""
+    env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=PREFIX)
+    # Standard error is not kept: wine's server would hold a pipe open for seconds after the run.
+    exe = subprocess.Popen(["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"], cwd=folder,
+                           env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    output, scanned, deadline = b"", 0, time.time() + RUN_SECONDS
+    try:
+        while True:
+            assert time.time() < deadline, "no end after %d s:\n%s" % (RUN_SECONDS, output[-3000:].decode("latin-1"))
+            ready, _, _ = select.select([exe.stdout], [], [], 1.0)
+            if not ready:
+                continue
+            chunk = os.read(exe.stdout.fileno(), 65536)
+            if not chunk:
+                break
+            output += chunk
+            assert b"Press 'r' to retry" not in output, "a step failed:\n%s" % output[-3000:].decode("latin-1")
+            for prompt, answer in ANSWERS:
+                at = output.find(prompt, scanned)
+                if at >= 0:
+                    scanned = at + len(prompt)
+                    exe.stdin.write(answer)
+                    exe.stdin.flush()
+        return exe.wait(timeout=60), output
+    finally:
+        if exe.poll() is None:
+            exe.kill()
+            exe.wait()
+
+
+def check_log_name(name, started, ended):
+    m = LOG_NAME.match(name)
+    assert m, "log file name %r" % name
+    year, month, day, hour, minute, second, ms = map(int, m.groups())
+    stamp = datetime.datetime(year, month, day, hour, minute, second, ms * 1000)
+    # The name is the UTC start time: between launching wine and the first output.
+    assert started - datetime.timedelta(seconds=2) <= stamp <= ended, (name, started, ended)
+
+
+def check_log(log):
+    # Text mode: every line feed written became CR LF. (The board's own CR before its line end stays
+    # part of the line, so its lines end in CR CR LF, as with the native program.)
+    assert b"\r\n" in log and re.search(rb"(?<!\r)\n", log) is None, "a line feed without CR in the log"
+    text = log.decode("latin-1")
+    assert "Identity programmed:\r\nserialno = %s\r\nethaddr = %s\r\n" % (SERIAL, MAC) in text, text[-2000:]
+    assert text.count("written: OK") == 10, "the ten kernel copies are not all in the log"
+    assert "root@brenlo:~#" in text, "no shell prompt after the login in the log"
+    assert "Target: export http_proxy=%s" % PROXY in text or "export http_proxy=%s" % PROXY in text, text[-3000:]
+    assert text.endswith("Update kernel rpm(s) successful!\r\n"), text[-500:]
+
+
+def check_dump(dump, kernel_size):
+    lines = dump.splitlines()
+    assert any(l.startswith('nand.ubl: valid "UBL 1.50 sim"') for l in lines), dump
+    assert any(l.startswith('nand.uboot: valid "U-Boot 1.3.4"') for l in lines), dump
+    assert "env.serialno=%s" % SERIAL in lines and "env.ethaddr=%s" % MAC in lines, dump
+    assert "ram.kernel: %d bytes" % kernel_size in lines, dump
+    assert "nand.kernel.equal: 10/10" in lines, dump
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="windows-run-")
+    devsim = None
+    try:
+        images = os.path.join(work, "images")
+        os.mkdir(images)
+        subprocess.run([DEVSIM, "make-images", images], check=True, stdout=subprocess.DEVNULL)
+        kernel_size = os.path.getsize(os.path.join(images, "uImage"))
+        devsim, state, url = start_devsim(work)
+
+        started = datetime.datetime.utcnow()
+        status, output = run_operator(url, images)
+        ended = datetime.datetime.utcnow()
+        text = output.decode("latin-1")
+        assert status == 0, "exit status %d:\n%s" % (status, text[-3000:])
+        assert "\r\nUpdate kernel rpm(s) successful!\r\nPress any key..\r\n" in text, text[-2000:]
+
+        logs = [f for f in os.listdir(images) if f.endswith(".log")]
+        assert len(logs) == 1, logs
+        check_log_name(logs[0], started, ended)
+        assert "Create log: %s" % logs[0] in text, "the console names another log file"
+        with open(os.path.join(images, logs[0]), "rb") as f:
+            check_log(f.read())
+
+        devsim.send_signal(signal.SIGTERM)  # devsim saves its state file first
+        devsim.wait(timeout=60)
+        devsim = None
+        dump = subprocess.run([DEVSIM, "dump", "--state", state], check=True, stdout=subprocess.PIPE).stdout.decode()
+        check_dump(dump, kernel_size)
+        print("BrenloFix.exe under wine: whole run in %.0f s, log %s" % ((ended - started).total_seconds(), logs[0]))
+        return 0
+    finally:
+        if devsim and devsim.poll() is None:
+            devsim.kill()
+            devsim.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
