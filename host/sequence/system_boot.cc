@@ -115,8 +115,6 @@ int LogIn(RS232* port) {
     // Logged in without a password (or the target kept quiet): a line end brings the prompt.
     Type(port, "\n");
   }
-  // The line end of the last answer is not an answer to the next question (a retry key).
-  HostConsoleInput().DiscardTypeAhead();
   return WaitForText("BOOTME", ":~#", port, kLoginAnswerMs) ? 1 : 0;
 }
 
