@@ -88,17 +88,6 @@ TEST_F(PackageUpdateTest, AnEmptyProxyAnswerStillExportsTheVariable) {
   }
 }
 
-// A proxy longer than the answer buffer is cut at 63 characters; the command still goes out whole.
-TEST_F(PackageUpdateTest, ALongProxyIsCutToSixtyThreeCharacters) {
-  const std::string proxy = "http://" + std::string(70, 'p') + ":3128";
-  SimulatedTarget target(BoardWith());
-  LogIn(target, proxy + "\n");
-  RecordedPort port;
-  Update(target, port);
-  EXPECT_EQ(port.record.Written().substr(0, 18 + 63 + 1), "export http_proxy=" + proxy.substr(0, 63) + "\n");
-  EXPECT_EQ(port.record.Written().substr(18 + 63 + 1, 7), "apt-get");
-}
-
 TEST_F(PackageUpdateTest, AnUpToDatePackageFailsAtOnce) {
   SimulatedTarget target(BoardWith([](sim::Faults& f) { f.alreadyNewest = true; }));
   LogIn(target, std::string(kProxy) + "\n");
