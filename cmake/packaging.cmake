@@ -15,12 +15,12 @@ elseif(CMAKE_CROSSCOMPILING AND TARGET uboot-nand AND TARGET uboot-eeprom)
   set(CPACK_PACKAGE_NAME board-tools)
   set(CPACK_GENERATOR TGZ)
   set(CPACK_PACKAGE_FILE_NAME board-tools-${PROJECT_VERSION}-armv5te)
-  # The board has little room: no symbols in the shipped binaries (CMake's arm-linux-gnueabi-strip).
-  set(CPACK_STRIP_FILES ON)
 else()
   return()
 endif()
 
+# No symbols in the shipped programs (the cross toolchain's strip); the board has little room.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_VENDOR "Brenlo")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
