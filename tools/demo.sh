@@ -80,9 +80,17 @@ stop_devsim() {
     rm -f "$PID_FILE"
   fi
 }
+# On Ctrl-C or a kill, the operator script ends BrenloFix and devsim itself before the demo ends.
+on_signal() {
+  if [ -n "${OPERATOR:-}" ]; then
+    kill -TERM "$OPERATOR" 2>/dev/null || true
+    wait "$OPERATOR" 2>/dev/null || true
+  fi
+  exit "$1"
+}
 trap stop_devsim EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'on_signal 130' INT
+trap 'on_signal 143' TERM
 
 echo "== the four image files, written by devsim make-images into $IMAGES"
 "$BIN/devsim" make-images "$IMAGES" | sed 's/^/   /'
@@ -92,11 +100,20 @@ echo "== BrenloFix -m $MAC -s $SERIAL -al -ri against the simulated board"
 [ -z "$FAULT" ] || echo "   with the fault $FAULT switched on"
 started=$SECONDS
 status=0
+# In the background, so that a signal reaches the trap at once rather than after the run.
 "$PYTHON" "$TOOLS/demo_operator.py" --devsim "$BIN/devsim" --brenlofix "$BIN/BrenloFix" \
   --images "$IMAGES" --state "$STATE" --pid-file "$PID_FILE" --speed "$SPEED" \
-  ${FAULT:+--fault "$FAULT"} $LINE -- -m "$MAC" -s "$SERIAL" -al -ri || status=$?
+  ${FAULT:+--fault "$FAULT"} $LINE -- -m "$MAC" -s "$SERIAL" -al -ri &
+OPERATOR=$!
+wait "$OPERATOR" || status=$?
+OPERATOR=""
 stop_devsim
 elapsed=$((SECONDS - started))
+
+if [ ! -f "$STATE" ]; then  # devsim never served the board: say why
+  sed 's/^/   /' "$WORK/devsim.log" 2>/dev/null || true
+  exit "$((status == 0 ? 1 : status))"
+fi
 
 echo
 echo "== what the board holds now (devsim dump)"
