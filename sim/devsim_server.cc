@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -70,7 +71,17 @@ bool SendAll(int fd, const std::string& bytes) {
 class BoardPort : public Rfc2217Session::Port {
  public:
   BoardPort(Board& board, const RealClock& clock) : board_(board), clock_(clock) {}
-  void OnData(uint8_t byte) override { board_.ReceiveByte(byte, clock_.Now()); }
+  // The board was run up to ranUntil and next wants to act at next on its own. Input that is read
+  // later than next arrived while devsim itself was held up (a loaded machine), not while the line
+  // was silent: it is given to the board just before next, so that a stall of this process never
+  // looks like a pause of the host's transmission to the firmware's time-outs.
+  void SetInputWindow(Micros ranUntil, Micros next) {
+    ranUntil_ = ranUntil;
+    inputLimit_ = next == kNever ? kNever : std::max(ranUntil, next - 1);
+  }
+  void OnData(uint8_t byte) override {
+    board_.ReceiveByte(byte, std::max(ranUntil_, std::min(clock_.Now(), inputLimit_)));
+  }
   void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
     board_.SetLineSettings(baud, dataBits, parity, stopBits);
   }
@@ -80,6 +91,8 @@ class BoardPort : public Rfc2217Session::Port {
  private:
   Board& board_;
   const RealClock& clock_;
+  Micros ranUntil_ = 0;
+  Micros inputLimit_ = kNever;
 };
 
 int Listen(uint16_t port, uint16_t* bound) {
@@ -165,7 +178,8 @@ int Serve(Board& board, const ServeOptions& options) {
   while (!stopRequested) {
     // Hand out what the line has sent, then sleep until the board's next event or some input.
     out.clear();
-    board.TakeOutput(&out, clock.Now());
+    const Micros ranUntil = clock.Now();
+    board.TakeOutput(&out, ranUntil);
     if (!out.empty()) {
       if (client.get() >= 0 && !SendAll(client.get(), Rfc2217Session::EscapeData(out.data(), out.size()))) {
         client.Reset();
@@ -174,6 +188,7 @@ int Serve(Board& board, const ServeOptions& options) {
       if (pty.get() >= 0) (void)!write(pty.get(), out.data(), out.size());
     }
     Micros next = board.NextEventTime(), now = clock.Now();
+    boardPort.SetInputWindow(ranUntil, next);
     int timeoutMs = 200;
     if (next != kNever) timeoutMs = next <= now ? 0 : static_cast<int>(std::min<Micros>((next - now + 999) / 1000, 200));
 
