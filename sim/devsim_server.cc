@@ -79,9 +79,10 @@ class BoardPort : public Rfc2217Session::Port {
     ranUntil_ = ranUntil;
     inputLimit_ = next == kNever ? kNever : std::max(ranUntil, next - 1);
   }
-  void OnData(uint8_t byte) override {
-    board_.ReceiveByte(byte, std::max(ranUntil_, std::min(clock_.Now(), inputLimit_)));
-  }
+  // The bytes of one read from the socket arrive together: one time for all of them, so that the
+  // board takes a whole block in one go instead of waking its firmware for every byte.
+  void BeginInput() { inputAt_ = std::max(ranUntil_, std::min(clock_.Now(), inputLimit_)); }
+  void OnData(uint8_t byte) override { board_.ReceiveByte(byte, inputAt_); }
   void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
     board_.SetLineSettings(baud, dataBits, parity, stopBits);
   }
@@ -93,6 +94,7 @@ class BoardPort : public Rfc2217Session::Port {
   const RealClock& clock_;
   Micros ranUntil_ = 0;
   Micros inputLimit_ = kNever;
+  Micros inputAt_ = 0;
 };
 
 int Listen(uint16_t port, uint16_t* bound) {
@@ -201,6 +203,7 @@ int Serve(Board& board, const ServeOptions& options) {
         client.Reset();
         SaveState(board, options.statePath);
       } else {
+        boardPort.BeginInput();
         std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
         if (!reply.empty() && !SendAll(client.get(), reply)) client.Reset();
       }
@@ -219,6 +222,7 @@ int Serve(Board& board, const ServeOptions& options) {
     }
     if (fds[2].revents & POLLIN) {
       ssize_t n = read(pty.get(), buffer, sizeof buffer);
+      boardPort.BeginInput();
       for (ssize_t i = 0; i < n; ++i) boardPort.OnData(buffer[i]);
     }
   }
