@@ -14,6 +14,7 @@ import select
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 
@@ -213,13 +214,20 @@ class OnATerminal(unittest.TestCase):
         main_fd, child_fd = pty.openpty()
         child = subprocess.Popen([BINARY, "-h"], stdin=child_fd, stdout=child_fd,
                                  stderr=subprocess.DEVNULL, cwd=SCRATCH.name)
-        os.close(child_fd)
         output = b""
         try:
             while b"Press any key..\r\n" not in output:
                 ready, _, _ = select.select([main_fd], [], [], 10)
                 self.assertTrue(ready, output)
                 output += os.read(main_fd, 4096)
+            # The key is typed once the program reads it: a key typed ahead of that is echoed by
+            # the terminal itself, as on any terminal.
+            deadline = time.monotonic() + 10
+            while termios.tcgetattr(child_fd)[3] & termios.ECHO:
+                self.assertLess(time.monotonic(), deadline, "the terminal's echo was never switched off")
+                time.sleep(0.01)
+            os.close(child_fd)
+            child_fd = -1
             os.write(main_fd, b"q")  # no Enter
             self.assertEqual(child.wait(timeout=10), 0)
             while select.select([main_fd], [], [], 0.2)[0]:
@@ -230,6 +238,8 @@ class OnATerminal(unittest.TestCase):
         finally:
             if child.poll() is None:
                 child.kill()
+            if child_fd >= 0:
+                os.close(child_fd)
             os.close(main_fd)
         text = output.decode("latin-1")
         # The banner in bright yellow, the rest in the default colour.
