@@ -11,6 +11,7 @@
 
 #include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
+#include "host/testing/console_log_capture.h"
 #include "host/sequence/default_environment.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
@@ -54,23 +55,9 @@ sim::BoardOptions WithFaults(void (*set)(sim::Faults&)) {
   return options;
 }
 
-class EnvironmentProgrammingTest : public ::testing::Test {
+class EnvironmentProgrammingTest : public ConsoleLogCaptureTest {
  protected:
-  void SetUp() override {
-    saved_ = std::cout.rdbuf(console_.rdbuf());
-    logName_ = ::testing::TempDir() + "environment_programming_test.log";
-    OpenLogFile(logName_);
-  }
-  void TearDown() override {
-    CloseLogFile();
-    std::remove(logName_.c_str());
-    std::cout.rdbuf(saved_);
-  }
-  std::string Log() {
-    CloseLogFile();
-    std::ifstream in(logName_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  EnvironmentProgrammingTest() : ConsoleLogCaptureTest("environment_programming_test.log") {}
 
   // A board as step 5 leaves it: environment saved, at the prompt, the kernel in RAM.
   std::vector<uint8_t> PrepareForClones(SimulatedTarget& target) {
@@ -82,9 +69,6 @@ class EnvironmentProgrammingTest : public ::testing::Test {
     return kernel;
   }
 
-  std::ostringstream console_;
-  std::streambuf* saved_ = nullptr;
-  std::string logName_;
 };
 
 TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {

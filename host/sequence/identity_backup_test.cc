@@ -10,6 +10,7 @@
 
 #include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
+#include "host/testing/console_log_capture.h"
 #include "host/testing/simulated_target.h"
 
 namespace {
@@ -27,32 +28,15 @@ sim::BoardOptions WithFaults(void (*set)(sim::Faults&)) {
   return options;
 }
 
-class BackupIdentityTest : public ::testing::Test {
+class BackupIdentityTest : public ConsoleLogCaptureTest {
  protected:
-  void SetUp() override {
-    saved_ = std::cout.rdbuf(console_.rdbuf());
-    logName_ = ::testing::TempDir() + "backup_identity_test.log";
-    OpenLogFile(logName_);
-  }
-  void TearDown() override {
-    CloseLogFile();
-    std::remove(logName_.c_str());
-    std::cout.rdbuf(saved_);
-  }
-  std::string Log() {
-    CloseLogFile();
-    std::ifstream in(logName_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  BackupIdentityTest() : ConsoleLogCaptureTest("backup_identity_test.log") {}
   void Flash(SimulatedTarget& target, bool withIdentity = true) {
     InstallBootLoaders(target.state());
     if (withIdentity) SaveEnvironment(target.state(), kSerial, kMac);
   }
   static bool StartIsErased(SimulatedTarget& target) { return target.state().nand.IsErased(0, 0x80000); }
 
-  std::ostringstream console_;
-  std::streambuf* saved_ = nullptr;
-  std::string logName_;
   OptionMap backup_;
 };
 

@@ -8,29 +8,13 @@
 #include <sstream>
 
 #include "host/link/log_file.h"
+#include "host/testing/console_log_capture.h"
 
 namespace {
 
-class IdentityRecordTest : public ::testing::Test {
+class IdentityRecordTest : public ConsoleLogCaptureTest {
  protected:
-  void SetUp() override {
-    saved_ = std::cout.rdbuf(console_.rdbuf());
-    logName_ = ::testing::TempDir() + "identity_record_test.log";
-    OpenLogFile(logName_);
-  }
-  void TearDown() override {
-    CloseLogFile();
-    std::remove(logName_.c_str());
-    std::cout.rdbuf(saved_);
-  }
-  std::string Log() {
-    CloseLogFile();
-    std::ifstream in(logName_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  std::ostringstream console_;
-  std::streambuf* saved_ = nullptr;
-  std::string logName_;
+  IdentityRecordTest() : ConsoleLogCaptureTest("identity_record_test.log") {}
 };
 
 const OptionMap kGiven{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}};
