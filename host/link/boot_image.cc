@@ -12,8 +12,8 @@ namespace {
 
 constexpr uint32_t kBlockSize = 128;
 
-void ShowHeaderValues(const char* path, uint32_t byteCount, uint32_t magic,
-                      uint32_t startAddress, uint32_t loadAddress) {
+void ShowHeaderValues(const char* path, uint32_t byteCount, uint32_t magic, uint32_t startAddress,
+                      uint32_t loadAddress) {
   std::cout << "\nFile open: " << path << ", size: " << byteCount << "\n"
             << "Magic: 0x" << HexDigits(magic, 8) << "\n"
             << "StartAddr: 0x" << HexDigits(startAddress, 8) << "\n"
@@ -27,9 +27,10 @@ void ShowHeaderValues(const char* path, uint32_t byteCount, uint32_t magic,
 bool SendBlocks(RS232* port, const std::vector<uint8_t>& bytes) {
   const uint32_t count = static_cast<uint32_t>(bytes.size());
   uint32_t offset = 0;
+  ProgressBar bar;
   for (; count - offset >= kBlockSize; offset += kBlockSize) {
     if (!WriteWhole(port, bytes.data() + offset, kBlockSize)) return false;
-    ShowProgress(static_cast<unsigned>(uint64_t{offset} * 100 / (count - 1)));
+    bar.Show(static_cast<unsigned>(uint64_t{offset} * 100 / (count - 1)));
   }
   if (offset < count && !WriteWhole(port, bytes.data() + offset, count - offset)) return false;
   return true;
@@ -60,8 +61,7 @@ int SendBootImage(const char* path, uint32_t magic, uint32_t startAddress, uint3
 
   ShowHeaderValues(path, byteCount, magic, startAddress, loadAddress);
   if (!SendProtocolText(port, kAckText, true)) return 0;
-  if (!SendProtocolText(port, BootImageHeader(magic, startAddress, byteCount, loadAddress), false))
-    return 0;
+  if (!SendProtocolText(port, BootImageHeader(magic, startAddress, byteCount, loadAddress), false)) return 0;
   if (!WaitForText("   FAIL", "  BEGIN", port, kImageWaitMs)) return 0;
 
   std::cout << "\n\t\t\tUploading Data.." << std::endl;

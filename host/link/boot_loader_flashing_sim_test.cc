@@ -1,12 +1,12 @@
 // Step 3 against the simulated board on the virtual clock: the flasher that step 2 started takes
 // the flash command and both images, and writes them into its NAND behind their descriptors.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/link/boot_image_test_files.h"
 #include "host/link/boot_loader_flashing.h"
@@ -89,8 +89,14 @@ class FlashBootLoadersSimTest : public ::testing::Test {
 };
 
 const std::string kCommand = Nul("    CMD") + "55424c10";
-const std::string kUblHeader = "A1ACED00000001000000380000000020" "0000";
-const std::string kUbootHeader = "55424CBB81080000" "0002BF21" "81080000" "0000";
+const std::string kUblHeader =
+    "A1ACED00000001000000380000000020"
+    "0000";
+const std::string kUbootHeader =
+    "55424CBB81080000"
+    "0002BF21"
+    "81080000"
+    "0000";
 
 TEST_F(FlashBootLoadersSimTest, BothBootLoadersLandInNandByteForByte) {
   StartFlasher();
@@ -98,8 +104,8 @@ TEST_F(FlashBootLoadersSimTest, BothBootLoadersLandInNandByteForByte) {
   ASSERT_EQ(Flash(), 1) << console_;
   CloseLogFile();
 
-  EXPECT_EQ(Sent(), kCommand + Nul("    ACK") + kUblHeader + Text(kUbl) + Nul("    ACK") +
-                        kUbootHeader + Text(kUboot));
+  EXPECT_EQ(Sent(), kCommand + Nul("    ACK") + kUblHeader + Text(kUbl) + Nul("    ACK") + kUbootHeader +
+                        Text(kUboot));
   EXPECT_EQ(UblInNand(), kUbl);
   EXPECT_EQ(UbootInNand(), kUboot);
   const std::string log = ReadWholeFile("run.log");
@@ -163,6 +169,21 @@ TEST_F(FlashBootLoadersSimTest, MissingUbootIsNoticedAfterTheUblWasWritten) {
   EXPECT_EQ(Sent(), kCommand + Nul("    ACK") + kUblHeader + Text(kUbl));
   EXPECT_EQ(UblInNand(), kUbl);
   EXPECT_TRUE(UbootInNand().empty());
+}
+
+// A network serial server whose line runs at 115200 baud takes each write at once and carries it
+// at 11,520 bytes a second: a 200 KiB U-Boot is still 17.8 s on its way when the last write
+// returns, and "   DONE" can only come after that.
+TEST_F(FlashBootLoadersSimTest, BootLoadersThroughALineBehindDeepBuffers) {
+  const std::vector<uint8_t> uboot = sim::MakeBootImage(sim::ImageKind::kUBoot, 200 * 1024, "uboot 200k");
+  images_.Write(kUbootImageFile, uboot);
+  target_.PaceHostLine(11520);
+  StartFlasher();
+  ASSERT_EQ(Flash(), 1) << console_;
+  EXPECT_EQ(UblInNand(), kUbl);
+  EXPECT_EQ(UbootInNand(), uboot);
+  // The bytes really took their line time.
+  EXPECT_GE(target_.NowMs() - start_, (kUbl.size() + uboot.size()) * 1000 / 11520);
 }
 
 // Steps 2 and 3 in a row, with a refused step 2 retried first.

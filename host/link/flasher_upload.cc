@@ -23,11 +23,12 @@ constexpr uint32_t kAfterBreakMs = 500;
 bool SendHexWords(RS232* port, const std::vector<uint32_t>& words) {
   if (words.empty()) return true;
   const size_t last = words.size() - 1;
+  ProgressBar bar;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string text = HexDigits(words[i], 8);
     if (!WriteWhole(port, text.data(), 8)) return false;
     // A one-word image has no position between start and end to show.
-    ShowProgress(last == 0 ? 100 : static_cast<unsigned>(uint64_t{i} * 100 / last));
+    bar.Show(last == 0 ? 100 : static_cast<unsigned>(uint64_t{i} * 100 / last));
   }
   return true;
 }
@@ -55,8 +56,7 @@ int UploadFlasher(const char* portPath) {
   std::string header;
   if (!BootRomHeader(checkValue, length, &header)) {
     std::cout << "Error: cannot upload " << kFlasherImageFile << ": its " << length
-              << " bytes are more than the boot ROM takes (" << kBootRomLargestImage << ")."
-              << std::endl;
+              << " bytes are more than the boot ROM takes (" << kBootRomLargestImage << ")." << std::endl;
     return 0;
   }
   const std::vector<uint32_t> words = ImageWords(image);

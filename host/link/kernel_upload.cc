@@ -48,6 +48,7 @@ int SendDataBlocks(RS232* port, std::FILE* file, const char* fileName, uint32_t 
   uint8_t number = 1;
   uint64_t blocksAcknowledged = 0;
   uint64_t bytesSent = 0;
+  ProgressBar bar;
   while (bytesSent < fileSize) {
     uint64_t left = fileSize - bytesSent;
     size_t wanted = left < kYModemPayloadSize ? static_cast<size_t>(left) : kYModemPayloadSize;
@@ -62,7 +63,7 @@ int SendDataBlocks(RS232* port, std::FILE* file, const char* fileName, uint32_t 
       SendEot(port);
       return 0;
     }
-    ShowProgress(UploadPercent(blocksAcknowledged, fileSize));
+    bar.Show(UploadPercent(blocksAcknowledged, fileSize));
     ++number;
     ++blocksAcknowledged;
     bytesSent += kYModemPayloadSize;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/platform/clock.h"
+#include "host/platform/serial_line_settings.h"
 
 namespace {
 
@@ -26,6 +27,16 @@ void Print(const char* format, ...) {
 }
 
 // A bounded copy as the fields keep it: no terminator when the text fills the field.
+// One character's time on the line: a start bit, the data bits, the parity bit and the stop bits.
+// Settings the line could not take leave it at the rate every caller asks for, 115200 8N1.
+uint64_t CharacterNs(const char* settings) {
+  LineSettings line;
+  if (!ParseLineSettings(settings, &line)) line = LineSettings();
+  const uint64_t halfBits = 2u + 2u * line.dataBits + (line.parity == 'n' ? 0u : 2u) +
+                            (line.stopBits == 15 ? 3u : 2u * line.stopBits);
+  return halfBits * 1000000000ull / (2ull * line.baud);
+}
+
 template <size_t N>
 void CopyBounded(char (&field)[N], const char* text) {
   std::memset(field, 0, N);
@@ -70,6 +81,8 @@ int RS232::Open(const char* path, const char* settings) {
     case LineSettingsResult::kApplied:
       break;
   }
+  characterNs_ = CharacterNs(settings);
+  backlogNs_ = 0;
   SetTimeouts(0, 0);
   if (!handle->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) {
     Print("PurgeComm() failed.\n");
@@ -102,6 +115,7 @@ int RS232::Write(const void* data, uint32_t length, uint32_t* written, int /*res
   if (!pacedWrite) {
     size_t count = 0;
     const bool ok = handle->Write(bytes, length, &count);
+    NoteWritten(static_cast<uint32_t>(count));
     if (written) *written = static_cast<uint32_t>(count);
     return ok ? 1 : 0;
   }
@@ -111,6 +125,7 @@ int RS232::Write(const void* data, uint32_t length, uint32_t* written, int /*res
   for (uint32_t i = 0; i < length; ++i) {
     size_t count = 0;
     ok = handle->Write(bytes + i, 1, &count);
+    NoteWritten(static_cast<uint32_t>(count));
     total += static_cast<uint32_t>(count);
     HostClock().SleepMs(kPacedWritePauseMs);
   }
@@ -126,6 +141,27 @@ int RS232::Read(void* buffer, uint32_t length, uint32_t* readCount, int /*reserv
   const bool ok = handle->Read(static_cast<uint8_t*>(buffer), length, &count);
   if (readCount) *readCount = static_cast<uint32_t>(count);
   return ok ? 1 : 0;
+}
+
+int RS232::ReadWithin(void* buffer, uint32_t length, uint32_t* readCount, uint32_t waitMs) {
+  if (!buffer || length == 0 || !isOpen || !handle) return 0;
+  if (!handle->SetTimeouts(waitMs, writeTotalMs_)) return 0;
+  const int result = Read(buffer, length, readCount, 0);
+  handle->SetTimeouts(readTotalMs_, writeTotalMs_);
+  return result;
+}
+
+uint32_t RS232::LineBacklogMs() {
+  const uint32_t now = HostClock().TickMs();
+  const uint64_t drainedNs = uint64_t{now - backlogTick_} * 1000000u;
+  backlogNs_ = drainedNs >= backlogNs_ ? 0 : backlogNs_ - drainedNs;
+  backlogTick_ = now;
+  return static_cast<uint32_t>(backlogNs_ / 1000000u);
+}
+
+void RS232::NoteWritten(uint32_t count) {
+  LineBacklogMs();  // what has drained since the last write
+  backlogNs_ += uint64_t{count} * characterNs_;
 }
 
 int RS232::SendBreak() {
@@ -154,5 +190,14 @@ int RS232::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
     Print("SetCommTimeouts() failed.\n");
     return 0;
   }
+  readTotalMs_ = readMs;
+  writeTotalMs_ = writeMs;
   return 1;
+}
+
+WireTimer::WireTimer(RS232* port) : start_(HostClock().TickMs()), lead_(port->LineBacklogMs()) {}
+
+uint32_t WireTimer::ElapsedMs() const {
+  const uint32_t elapsed = HostClock().TickMs() - start_;
+  return elapsed > lead_ ? elapsed - lead_ : 0;
 }

@@ -30,10 +30,38 @@ class RS232 {
 
   int Open(const char* path, const char* settings);
 
+  // Reads as Read, but waits at most waitMs for the bytes instead of the port's read time-out.
+  int ReadWithin(void* buffer, uint32_t length, uint32_t* readCount, uint32_t waitMs);
+  // How long, from now, the bytes written so far still take to leave the far end of the line at
+  // its rate. A network serial server takes a large write at once and holds it in its buffers, so
+  // the return of Write says nothing about when the target has the bytes.
+  uint32_t LineBacklogMs();
+
   // The open line; null while closed (the invalid handle).
   std::unique_ptr<SerialLine> handle;
   char portName[10];
   char openParams[100];
   int32_t pacedWrite;
   int32_t isOpen;
+
+ private:
+  void NoteWritten(uint32_t count);
+
+  uint32_t readTotalMs_ = 0;
+  uint32_t writeTotalMs_ = 0;
+  uint64_t characterNs_ = 0;  // one character on the line at the opened rate and framing
+  uint64_t backlogNs_ = 0;    // line time still owed at backlogTick_
+  uint32_t backlogTick_ = 0;
+};
+
+// The time of a wait that follows a write: it counts from the moment the bytes written so far can
+// have left the line, not from the return of the write.
+class WireTimer {
+ public:
+  explicit WireTimer(RS232* port);
+  uint32_t ElapsedMs() const;
+
+ private:
+  uint32_t start_;
+  uint32_t lead_;
 };

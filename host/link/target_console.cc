@@ -38,22 +38,48 @@ int ReadByte(RS232* port, uint8_t* byte) {
   return count == 1 ? 1 : 0;
 }
 
+// As ReadByte, waiting at most waitMs.
+int ReadByteWithin(RS232* port, uint8_t* byte, uint32_t waitMs) {
+  uint32_t count = 0;
+  if (!port->ReadWithin(byte, 1, &count, waitMs)) return -1;
+  return count == 1 ? 1 : 0;
+}
+
 }  // namespace
 
-bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs) {
+namespace {
+
+// The quiet that ends a prompt: a line that holds an awaited text and then gets no byte for this
+// long is the target waiting for an answer. A running line at 115200 baud brings a byte every
+// 87 us, and a USB adapter hands them over at least every few milliseconds while they stream.
+constexpr uint32_t kPromptQuietMs = 10;
+
+bool Holds(const std::string& line, const char* text) { return text && line.find(text) != std::string::npos; }
+
+// Whether the last byte completed one of the texts; only the line's tail can hold a new match.
+bool EndsWithAwaited(const std::string& line, const char* text) {
+  if (!text) return false;
+  const size_t length = std::strlen(text);
+  return length > 0 && line.size() >= length && line.compare(line.size() - length, length, text) == 0;
+}
+
+bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* okText, RS232* port,
+                    uint32_t timeoutMs) {
   if (!okText || !port) return false;
-  const uint32_t start = HostClock().TickMs();
+  const WireTimer timer(port);
   std::string line;
   line.reserve(kLineReserve);
   for (;;) {
     line.clear();
-    // Gather one line. A silent read adds nothing; it finishes a partial line, so that a prompt
-    // printed without a line end ("B-Boot >", "login:") is seen about a second after it came.
+    // Gather one line. A silent read adds nothing; it finishes a partial line. Once the line holds
+    // a text the wait looks for, a short quiet finishes it: a prompt printed without a line end
+    // ("B-Boot >", "login:") is acted on at once instead of after the one-second silent read.
+    bool awaited = false;
     for (;;) {
       uint8_t byte = 0;
-      const int got = ReadByte(port, &byte);
+      const int got = awaited ? ReadByteWithin(port, &byte, kPromptQuietMs) : ReadByte(port, &byte);
       if (got < 0) return false;
-      const bool timedOut = HostClock().TickMs() - start > timeoutMs;
+      const bool timedOut = timer.ElapsedMs() > timeoutMs;
       if (got == 0) {
         if (!line.empty()) {
           line += '\n';
@@ -68,20 +94,35 @@ bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t
         break;
       }
       if (EndsLine(byte)) break;
+      for (size_t i = 0; i < failCount && !awaited; ++i) awaited = EndsWithAwaited(line, failTexts[i]);
+      awaited = awaited || EndsWithAwaited(line, okText);
     }
 
     ShowLine(line);
     LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
 
-    if (line.find(okText) != std::string::npos) return true;
-    if (failText && line.find(failText) != std::string::npos) return false;
-    if (HostClock().TickMs() - start >= timeoutMs) return false;
+    if (Holds(line, okText)) return true;
+    for (size_t i = 0; i < failCount; ++i) {
+      if (Holds(line, failTexts[i])) return false;
+    }
+    if (timer.ElapsedMs() >= timeoutMs) return false;
   }
+}
+
+}  // namespace
+
+bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs) {
+  return WaitForAnyText(&failText, 1, okText, port, timeoutMs);
+}
+
+bool WaitForText(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                 uint32_t timeoutMs) {
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs);
 }
 
 int WaitForValue(std::string& value, RS232* port, const char* key) {
   if (!port || !key) return 0;
-  const uint32_t start = HostClock().TickMs();
+  const WireTimer timer(port);
   const size_t keyLength = std::strlen(key);
   std::string line;
   line.reserve(kLineReserve);
@@ -91,7 +132,7 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
     for (;;) {
       uint8_t byte = 0;
       const int got = ReadByte(port, &byte);
-      windowOver = HostClock().TickMs() - start >= kValueWindowMs;
+      windowOver = timer.ElapsedMs() >= kValueWindowMs;
       if (got == 1) {
         line += Stored(byte);
         if (EndsLine(byte) || windowOver) break;
@@ -120,12 +161,18 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
   }
 }
 
+void ProgressBar::Show(unsigned percent) {
+  if (drawn_ && percent == shown_) return;
+  drawn_ = true;
+  shown_ = percent;
+  ShowProgress(percent);
+}
+
 void ShowProgress(unsigned percent) {
   const uint64_t filled = static_cast<uint64_t>(percent) * kProgressCells / 100;
   std::string bar;
   for (unsigned i = 0; i < kProgressCells; ++i) bar += i < filled ? ProgressFullBlock() : "-";
   char number[16];
   std::snprintf(number, sizeof number, "%03u", percent);
-  std::cout << "\t " << number << "% [ " << bar << " ] " << (percent < 100 ? "\r" : "\r\n")
-            << std::flush;
+  std::cout << "\t " << number << "% [ " << bar << " ] " << (percent < 100 ? "\r" : "\r\n") << std::flush;
 }

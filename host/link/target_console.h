@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 class RS232;
@@ -10,7 +11,13 @@ class RS232;
 // Reads the target's output line by line until a line holds okText (true), a line holds failText
 // (false; failText may be null), or timeoutMs passes (false). Every line is shown after "Target: "
 // and, when shorter than 255 characters, appended to the log file.
+// The time-out counts from the moment the bytes written before the call can have left the line.
+// A prompt that the target ends without a line end is taken as a finished line as soon as the
+// target has been quiet for a moment after it.
 bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs);
+// As WaitForText, with several failure texts (a null pointer ends the list early).
+bool WaitForText(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                 uint32_t timeoutMs);
 
 // Reads lines for up to 5000 ms until one holds key; value gets the rest of that line without its
 // last character. 1 on success, 0 when the key never came (value is left as it was).
@@ -18,3 +25,14 @@ int WaitForValue(std::string& value, RS232* port, const char* key);
 
 // Draws the 50-cell progress bar: "\t 050% [ ... ] " and "\r", or "\r\n" from 100 on.
 void ShowProgress(unsigned percent);
+
+// One progress bar of an upload: redrawn only when its text changes, so that a transfer of
+// thousands of blocks costs the console a hundred redraws and never holds up the line.
+class ProgressBar {
+ public:
+  void Show(unsigned percent);
+
+ private:
+  bool drawn_ = false;
+  unsigned shown_ = 0;
+};

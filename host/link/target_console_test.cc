@@ -98,12 +98,50 @@ TEST_F(TargetConsoleTest, ByteArrivingAfterTheTimeoutFinishesTheLineWithALineFee
   EXPECT_EQ(Elapsed(), 1050u);
 }
 
-TEST_F(TargetConsoleTest, PromptWithoutLineEndIsFoundAboutASecondAfterIt) {
+TEST_F(TargetConsoleTest, PromptWithoutLineEndIsActedOnAsSoonAsTheTargetFallsQuiet) {
   target_.SendAfter(300, "B-Boot > ");
   EXPECT_TRUE(WaitForText(nullptr, "B-Boot >", &port_, 30000));
-  EXPECT_EQ(Elapsed(), 300u + 1001u);
+  EXPECT_GE(Elapsed(), 300u);
+  EXPECT_LE(Elapsed(), 320u);
+  // The whole prompt, its trailing space too, is one finished line on the console and in the log.
   EXPECT_EQ(Console(), "Target: B-Boot > \n");
   EXPECT_EQ(Log(), "B-Boot > \r\n");
+}
+
+TEST_F(TargetConsoleTest, AwaitedTextInARunningLineWaitsForItsEnd) {
+  // The rest of the line follows within the quiet: the line stays whole, as the target ended it.
+  target_.SendAfter(10, "UBL");
+  target_.SendAfter(15, " Version: 1.50\r\n");
+  EXPECT_TRUE(WaitForText(nullptr, "UBL Version:", &port_, 5000));
+  EXPECT_EQ(Elapsed(), 15u);
+
+  // A failure text ends a quiet prompt line as quickly; a prompt line holding both texts is success.
+  start_ = Now();
+  target_.SendAfter(10, "Login incorrect\nlogin: ");
+  EXPECT_FALSE(WaitForText("login:", ":~#", &port_, 5000));
+  EXPECT_LE(Elapsed(), 30u);
+  target_.SendAfter(10, "login: root@brenlo:~# ");
+  EXPECT_TRUE(WaitForText("login:", ":~#", &port_, 5000));
+  EXPECT_EQ(Log(), "UBL Version: 1.50\r\r\nLogin incorrect\r\nlogin: \r\nlogin: root@brenlo:~# \r\n");
+}
+
+TEST_F(TargetConsoleTest, TimeOutsCountFromWhenTheWrittenBytesHaveLeftTheLine) {
+  // 23,040 bytes are two seconds on a 115200-baud 8N1 line, however soon the write returned.
+  const std::string image(23040, 'x');
+  uint32_t written = 0;
+  ASSERT_EQ(port_.Write(image.data(), static_cast<uint32_t>(image.size()), &written, 0), 1);
+  EXPECT_FALSE(WaitForText(nullptr, "   DONE", &port_, 1000));
+  EXPECT_GE(Elapsed(), 3000u);
+  EXPECT_LT(Elapsed(), 3000u + 1001u);  // within one silent read of the time-out
+
+  // What drained while the program slept is not counted twice; a value wait counts the same way.
+  ASSERT_EQ(port_.Write(image.data(), static_cast<uint32_t>(image.size()), &written, 0), 1);
+  clock_.clock().Advance(1500);
+  start_ = Now();
+  std::string value;
+  EXPECT_EQ(WaitForValue(value, &port_, "serialno="), 0);
+  EXPECT_GE(Elapsed(), 5500u);
+  EXPECT_LT(Elapsed(), 5500u + 1001u);
 }
 
 TEST_F(TargetConsoleTest, NothingIsInventedOrRepeatedOnSilentReads) {
@@ -180,6 +218,19 @@ TEST_F(TargetConsoleTest, WaitForValueSurvivesSilenceAndFailedReads) {
   EXPECT_LE(Elapsed(), 5100u);
 }
 
+TEST(ShowProgressTest, AnUploadsBarIsRedrawnOnlyWhenItsTextChanges) {
+  testing::internal::CaptureStdout();
+  ProgressBar bar;
+  for (unsigned block = 0; block < 2048; ++block) bar.Show(block * 100 / 2048);
+  bar.Show(100);
+  const std::string shown = testing::internal::GetCapturedStdout();
+  size_t redraws = 0;
+  for (size_t at = shown.find('\t'); at != std::string::npos; at = shown.find('\t', at + 1)) ++redraws;
+  EXPECT_EQ(redraws, 101u);
+  EXPECT_EQ(shown.substr(0, 8), "\t 000% [");
+  EXPECT_NE(shown.find("\t 100% ["), std::string::npos);
+}
+
 TEST(ShowProgressTest, DrawsFiftyCells) {
   const std::string full = ProgressFullBlock();
   auto cells = [&](int filled) {
@@ -192,9 +243,9 @@ TEST(ShowProgressTest, DrawsFiftyCells) {
   ShowProgress(50);
   ShowProgress(99);
   ShowProgress(100);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "\t 000% [ " + cells(0) + " ] \r" + "\t 050% [ " + cells(25) + " ] \r" + "\t 099% [ " +
-                cells(49) + " ] \r" + "\t 100% [ " + cells(50) + " ] \r\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\t 000% [ " + cells(0) + " ] \r" + "\t 050% [ " +
+                                                        cells(25) + " ] \r" + "\t 099% [ " + cells(49) +
+                                                        " ] \r" + "\t 100% [ " + cells(50) + " ] \r\n");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <iostream>
 
 #include "host/link/rs232.h"
-#include "host/platform/clock.h"
 
 namespace {
 
@@ -62,13 +61,13 @@ unsigned UploadPercent(uint64_t blocksAcknowledged, uint32_t fileSize) {
 
 int WaitControlByte(RS232* port, uint32_t timeoutMs, uint8_t expected) {
   uint8_t received = 0;
-  uint32_t start = HostClock().TickMs();
+  const WireTimer timer(port);  // the block just written is still on its way
   for (;;) {
     uint8_t byte = 0;
     uint32_t count = 0;
     bool readOk = port->Read(&byte, 1, &count, 0) != 0;
     if (count == 1) received = byte;
-    uint32_t elapsed = HostClock().TickMs() - start;
+    uint32_t elapsed = timer.ElapsedMs();
     bool control = count == 1 && (byte == kYModemAck || byte == kYModemNak || byte == kYModemCrcRequest);
     if (control) {
       if (elapsed < timeoutMs && byte == expected) return 1;

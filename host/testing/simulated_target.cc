@@ -1,5 +1,6 @@
 #include "host/testing/simulated_target.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -49,23 +50,64 @@ bool ParseModeString(const char* text, uint32_t* baud, int* dataBits, char* pari
   return any;
 }
 
+// What the host did on its side of the line, on its way to the board.
+struct HostAction {
+  enum Kind { kByte, kBreakOn, kBreakOff } kind;
+  uint8_t byte;
+  sim::Micros due;  // when it reaches the board
+};
+
 // The clock, the board and the host's side of the line, shared by the target and its open lines.
 struct TargetCore {
   explicit TargetCore(const sim::BoardOptions& options) : board(options) {}
 
-  // The board catches up with the host's clock (which moves when the host sleeps) and hands over
-  // what it has sent meanwhile.
+  // The board catches up with the host's clock (which moves when the host sleeps), takes what
+  // the host's line has carried by now, and hands over what it has sent meanwhile.
   void Sync() {
+    const sim::Micros now = NowUs();
+    // What the line carried within the last millisecond arrives together, as a UART's FIFO
+    // hands it over: one firmware wake-up, not one per byte.
+    while (!inFlight.empty() && inFlight.front().due <= now) {
+      const HostAction action = inFlight.front();
+      inFlight.pop_front();
+      if (action.kind == HostAction::kByte)
+        board.ReceiveByte(action.byte, now);
+      else
+        board.SetBreak(action.kind == HostAction::kBreakOn, now);
+    }
     std::vector<uint8_t> out;
-    board.TakeOutput(&out, NowUs());
+    board.TakeOutput(&out, now);
     if (lineOpen) received.insert(received.end(), out.begin(), out.end());
   }
   sim::Micros NowUs() const { return clock.NowMs() * 1000; }
+
+  // The host's action goes out now, or behind what the paced line still carries (after a Sync).
+  void Send(HostAction::Kind kind, uint8_t byte) {
+    if (hostByteUs == 0) {
+      if (kind == HostAction::kByte)
+        board.ReceiveByte(byte, NowUs());
+      else
+        board.SetBreak(kind == HostAction::kBreakOn, NowUs());
+      return;
+    }
+    const sim::Micros start = std::max(NowUs(), lineFreeUs);
+    lineFreeUs = start + (kind == HostAction::kByte ? hostByteUs : 0);
+    inFlight.push_back({kind, byte, lineFreeUs});
+  }
+  // When the next thing happens: the board's own next event or a host byte's arrival.
+  sim::Micros NextEventTime() {
+    sim::Micros next = board.NextEventTime();
+    if (!inFlight.empty()) next = std::min(next, inFlight.front().due);
+    return next;
+  }
 
   VirtualClock clock;
   sim::Board board;
   std::vector<uint8_t> hostBytes;
   std::deque<uint8_t> received;  // what the board sent and the host has not read
+  sim::Micros hostByteUs = 0;    // a paced host line: one byte's time on it
+  sim::Micros lineFreeUs = 0;    // when the paced line has carried everything so far
+  std::deque<HostAction> inFlight;
   int openCount = 0;
   bool lineOpen = false;
 };
@@ -87,7 +129,8 @@ class SimulatedLine : public SerialLine {
     uint32_t baud = 9600;
     int dataBits = 8, stopBits = 1;
     char parity = 'n';
-    if (!ParseModeString(settings, &baud, &dataBits, &parity, &stopBits)) return LineSettingsResult::kBadParameters;
+    if (!ParseModeString(settings, &baud, &dataBits, &parity, &stopBits))
+      return LineSettingsResult::kBadParameters;
     if (target_) {
       target_->Sync();
       target_->board.SetLineSettings(baud, dataBits, parity, stopBits);
@@ -110,7 +153,7 @@ class SimulatedLine : public SerialLine {
     uint64_t deadline = clock.NowMs() + length + readConstantMs_;
     target_->Sync();
     while (target_->received.size() < length) {
-      sim::Micros next = target_->board.NextEventTime();
+      sim::Micros next = target_->NextEventTime();
       uint64_t nextMs = next == sim::kNever ? deadline + 1 : (next + 999) / 1000;
       if (nextMs > deadline) {
         clock.AdvanceTo(deadline);
@@ -132,7 +175,7 @@ class SimulatedLine : public SerialLine {
       target_->Sync();
       for (size_t i = 0; i < length; ++i) {
         target_->hostBytes.push_back(data[i]);
-        target_->board.ReceiveByte(data[i], target_->NowUs());
+        target_->Send(HostAction::kByte, data[i]);
       }
     }
     *count = length;
@@ -142,7 +185,7 @@ class SimulatedLine : public SerialLine {
   bool SetBreak(bool on) override {
     if (target_) {
       target_->Sync();
-      target_->board.SetBreak(on, target_->NowUs());
+      target_->Send(on ? HostAction::kBreakOn : HostAction::kBreakOff, 0);
     }
     return true;
   }
@@ -171,20 +214,22 @@ struct SimulatedTarget::Impl : TargetCore {
 SimulatedTarget::SimulatedTarget(const sim::BoardOptions& options) : impl_(new Impl(options)) {
   SetHostClock(&impl_->clock);
   Impl* impl = impl_;
-  RegisterSerialLineOpener(kPrefix, [impl](const std::string& name, int* error) -> std::unique_ptr<SerialLine> {
-    std::string number = name.substr(std::strlen(kPrefix));
-    if (number == "1") {
-      if (impl->lineOpen) {  // opened exclusively, as a real port
-        *error = EBUSY;
+  RegisterSerialLineOpener(
+      kPrefix, [impl](const std::string& name, int* error) -> std::unique_ptr<SerialLine> {
+        std::string number = name.substr(std::strlen(kPrefix));
+        if (number == "1") {
+          if (impl->lineOpen) {  // opened exclusively, as a real port
+            *error = EBUSY;
+            return nullptr;
+          }
+          return std::unique_ptr<SerialLine>(new SimulatedLine(impl));
+        }
+        if (!number.empty() && number.find_first_not_of("0123456789") == std::string::npos &&
+            number[0] != '0')
+          return std::unique_ptr<SerialLine>(new SimulatedLine(nullptr));
+        *error = ENOENT;
         return nullptr;
-      }
-      return std::unique_ptr<SerialLine>(new SimulatedLine(impl));
-    }
-    if (!number.empty() && number.find_first_not_of("0123456789") == std::string::npos && number[0] != '0')
-      return std::unique_ptr<SerialLine>(new SimulatedLine(nullptr));
-    *error = ENOENT;
-    return nullptr;
-  });
+      });
 }
 
 SimulatedTarget::~SimulatedTarget() {
@@ -195,5 +240,9 @@ SimulatedTarget::~SimulatedTarget() {
 
 sim::Board& SimulatedTarget::board() { return impl_->board; }
 VirtualClock& SimulatedTarget::clock() { return impl_->clock; }
+void SimulatedTarget::PaceHostLine(uint32_t bytesPerSecond) {
+  impl_->hostByteUs = bytesPerSecond ? (1000000 + bytesPerSecond - 1) / bytesPerSecond : 0;
+}
+
 const std::vector<uint8_t>& SimulatedTarget::HostBytes() const { return impl_->hostBytes; }
 int SimulatedTarget::OpenCount() const { return impl_->openCount; }

@@ -25,6 +25,11 @@ class SimulatedTarget {
   VirtualClock& clock();
   uint64_t NowMs() { return clock().NowMs(); }
 
+  // The host's bytes reach the board at bytesPerSecond, as through a network serial server whose
+  // line runs at that rate behind deep buffers: Write returns at once, however much is still on
+  // its way; a break travels in order behind the bytes. 0 (the default): at once.
+  void PaceHostLine(uint32_t bytesPerSecond);
+
   // Every byte the host wrote to the board, in order (breaks are not bytes).
   const std::vector<uint8_t>& HostBytes() const;
   // Number of times the host opened the line.
