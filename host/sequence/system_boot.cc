@@ -20,6 +20,11 @@ struct ConsoleWait {
   uint32_t timeoutMs;
 };
 
+// A panic ends the boot watch at once. A real kernel says "Kernel panic - not syncing: ...";
+// the lower-case form is looked for too.
+constexpr char kPanic[] = "kernel panic";
+constexpr char kKernelPanic[] = "Kernel panic";
+
 // From the break to the login prompt: the UBL, U-Boot's autoboot, the kernel and init. The boot
 // ROM's "BOOTME" (without its leading space) means the board never got past it.
 constexpr ConsoleWait kBootMilestones[] = {
@@ -29,18 +34,18 @@ constexpr ConsoleWait kBootMilestones[] = {
     {"BOOTME", "NAND", 5000},
     {"BOOTME", "Starting kernel ...", 20000},
     {"BOOTME", "Uncompressing Linu", 10000},
-    {"kernel panic", "Console:", 10000},
-    {"kernel panic", "Serial", 20000},
-    {"kernel panic", "Initializing USB Mass Storage driver...", 10000},
-    {"kernel panic", "IP-Config:", 10000},
-    {"kernel panic", "Waiting 4sec before", 10000},
-    {"kernel panic", "INIT:", 20000},
-    {"kernel panic", "Loading modules:", 25000},
-    {"kernel panic", "Loading UCI...", 20000},
-    {"kernel panic", "Starting network interfaces:", 20000},
-    {"kernel panic", "INIT: Entering runlevel:", 20000},
-    {"kernel panic", "MontaVista(R) Linux(R) Professional Edition 4.0", 60000},
-    {"kernel panic", "login:", 5000},
+    {kPanic, "Console:", 10000},
+    {kPanic, "Serial", 20000},
+    {kPanic, "Initializing USB Mass Storage driver...", 10000},
+    {kPanic, "IP-Config:", 10000},
+    {kPanic, "Waiting 4sec before", 10000},
+    {kPanic, "INIT:", 20000},
+    {kPanic, "Loading modules:", 25000},
+    {kPanic, "Loading UCI...", 20000},
+    {kPanic, "Starting network interfaces:", 20000},
+    {kPanic, "INIT: Entering runlevel:", 20000},
+    {kPanic, "MontaVista(R) Linux(R) Professional Edition 4.0", 60000},
+    {kPanic, "login:", 5000},
 };
 
 // apt-get up to its confirmation question. An up-to-date package ends the install before the
@@ -73,7 +78,8 @@ constexpr char kInstallCommand[] = "apt-get update && apt-get install linux-kern
 template <size_t N>
 bool WaitForAll(const ConsoleWait (&waits)[N], RS232* port) {
   for (const ConsoleWait& wait : waits) {
-    if (!WaitForText(wait.failText, wait.okText, port, wait.timeoutMs)) return false;
+    const char* alsoFails = wait.failText == kPanic ? kKernelPanic : nullptr;
+    if (!WaitForText({wait.failText, alsoFails}, wait.okText, port, wait.timeoutMs)) return false;
   }
   return true;
 }

@@ -130,6 +130,22 @@ TEST_F(SystemBootTest, AKernelPanicFailsAtOnce) {
   }
 }
 
+// A real kernel's own words: with a root file system type it has no driver for, the board cannot
+// mount its root and says "Kernel panic - not syncing: VFS: ...". The watch ends there, not at a
+// milestone's time-out.
+TEST_F(SystemBootTest, TheKernelsOwnPanicLineFailsAtOnce) {
+  SimulatedTarget target(BoardWith());
+  FlashBoard(target.state(), "setenv mmcrootfstype jffs2");
+  RecordedPort port;
+  ScriptedConsole console(std::string(kUser) + "\n");
+  const BootRun run = WatchOn(target, port);
+  EXPECT_EQ(run.result, 0);
+  const uint32_t panicAt = port.record.TimeRead("Kernel panic - not syncing");
+  ASSERT_NE(panicAt, 0u) << Console();
+  EXPECT_LE(run.endMs - panicAt, 100u);
+  EXPECT_NE(Log().find("Kernel panic - not syncing"), std::string::npos);
+}
+
 // Before the kernel: a silent board, one that fell back to the boot ROM, and a UBL that finds no
 // valid U-Boot.
 TEST_F(SystemBootTest, BootLoaderFailures) {

@@ -58,8 +58,9 @@ constexpr Milestone kMilestones[18] = {
 };
 
 // The board's U-Boot environment as the host types it, with an identity, and the kernel copied
-// into its slots by the environment's own script, as steps 4 to 6 leave the board.
-inline void FlashBoard(sim::BoardState& board) {
+// into its slots by the environment's own script, as steps 4 to 6 leave the board; alsoTyped is
+// typed after the list, before the environment is saved.
+inline void FlashBoard(sim::BoardState& board, const std::string& alsoTyped = "") {
   sim::InstallBootLoaders(board.nand);
   sim::testing::ScriptedUart uart;
   sim::Environment env;
@@ -68,6 +69,7 @@ inline void FlashBoard(sim::BoardState& board) {
   CommandList commands;
   FillDefaultEnvironment(commands);
   for (const std::string& command : commands) shell.Run(command);
+  if (!alsoTyped.empty()) shell.Run(alsoTyped);
   shell.Run("setenv serialno QV4N150101ABC; setenv ethaddr 02:1B:4D:12:34:56; saveenv");
   sim::WriteRam(board.ram, sim::kRamLoadAddress, sim::MakeUImage(1500000, "Linux test"));
   ASSERT_EQ(shell.Run("run make_nand_kernel_clones"), 0) << uart.output;
