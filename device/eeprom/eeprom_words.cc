@@ -19,7 +19,8 @@ unsigned long Le32(const unsigned char* at) {
 
 }  // namespace
 
-PhxResult WriteEepromWords(long device, unsigned long first, const unsigned char* bytes, unsigned long count) {
+PhxResult WriteEepromWords(long device, unsigned long first, const unsigned char* bytes,
+                           unsigned long count) {
   for (unsigned long k = 0; k < (count + 1) / 2; ++k) {
     PhxResult result = SelectWord(device, first, k);
     if (result < 0) return result;
@@ -51,8 +52,10 @@ CommitOutcome CommitImage(EepromImage* image, long device, int verbose) {
   ExitOnError(WriteEepromWords(device, 0, bytes, count));
   if (verbose) printf("Written %lu bytes into the EEPROM\n", image->size);
 
-  unsigned char readSize[4];
-  unsigned char readCrc[4];
+  // Filled only when the reads succeed, and ExitOnError ends the run when they do not; cleared
+  // all the same, so that no path can compare bytes that were never read.
+  unsigned char readSize[4] = {0, 0, 0, 0};
+  unsigned char readCrc[4] = {0, 0, 0, 0};
   ExitOnError(ReadEepromWords(device, 0, readSize, 4));
   ExitOnError(ReadEepromWords(device, 2, readCrc, 4));
   if (Le32(readSize) == image->size && Le32(readCrc) == image->crc) {
