@@ -5,6 +5,9 @@ The LD_PRELOAD shim of sim/boarddrv answers for the driver entries and the kerne
 these tests set up the EEPROM words in the board's folder, run the tool as an operator does, and
 then inspect the words and the driver's request log. Images are built here with zlib's CRC-32.
 
+A statically linked tool takes no LD_PRELOAD shim: it runs under the emulator with the board's
+folder as its root, where it finds the layer files, and the cases that need the driver are skipped.
+
   uboot_eeprom_test.py --tool BIN --shim LIB [--emulator "qemu-arm -L /usr/arm-linux-gnueabi"]
 """
 import argparse
@@ -33,6 +36,8 @@ class ToolTest(unittest.TestCase):
         self.tmp.cleanup()
 
     def command(self, args):
+        if ARGS.static:
+            return shlex.split(ARGS.emulator) + ["-L", self.board.folder, ARGS.tool] + list(args)
         if ARGS.emulator:
             return shlex.split(ARGS.emulator) + ["-E", "LD_PRELOAD=" + ARGS.shim, ARGS.tool] + list(args)
         return [ARGS.tool] + list(args)
@@ -86,6 +91,26 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(self.board.commands(), expected)
 
 
+NO_SHIM = "a statically linked binary takes no LD_PRELOAD shim"
+
+
+def needs_driver(test):
+    """A case that needs the simulated driver, which a statically linked tool cannot be given."""
+    def run(self):
+        if ARGS.static:
+            self.skipTest(NO_SHIM)
+        test(self)
+    return run
+
+
+class DriverTest(ToolTest):
+    """Cases that all need the simulated driver."""
+    def setUp(self):
+        if ARGS.static:
+            self.skipTest(NO_SHIM)
+        super().setUp()
+
+
 class CommandLine(ToolTest):
     def test_usage_help_and_refusals(self):
         self.assertRun([], out=USAGE)
@@ -96,6 +121,7 @@ class CommandLine(ToolTest):
         self.assertRun(["set"], rc=1, out="", err="Error: you try to rewrite all vars. Use '-y' flag\n")
         self.assertEqual(self.board.requests(), [])
 
+    @needs_driver
     def test_operands_too_long_are_refused_and_nothing_is_written(self):
         before = self.board.words()
         rc, out, err = self.run_tool("set", "n" * 64, "v")
@@ -111,6 +137,7 @@ class CommandLine(ToolTest):
 
 
 class Reading(ToolTest):
+    @needs_driver
     def test_get_at_each_level(self):
         self.assertRun(["get", "bootdelay"], out="7\n")
         self.assertRun(["get", "factoryonly"], out="yes\n")  # level 0 falls back to the defaults
@@ -134,6 +161,7 @@ class Reading(ToolTest):
         self.assertRun(["list"], out="bootdelay\nipaddr\nserialno\nnoequals\nuseronly\n")
         self.assertRun(["-l2", "list"], out="bootdelay\nipaddr\nserialno\nnoequals\nuseronly\n")
 
+    @needs_driver
     def test_long_names_duplicates_and_empty_stores(self):
         long_name = "L" * 70
         self.board.put_image(image([long_name + "=long", "dup=first", "dup=second"]))
@@ -154,6 +182,7 @@ class Reading(ToolTest):
                        out="EEPROM data size: %d\nEEPROM CRC: 0x%x\nRead %d bytes from EEPROM\nCRC ok\nu\n"
                        % (size, crc, size))
 
+    @needs_driver
     def test_damaged_layers(self):
         rc, out, err = self.run_tool("get", "bootdelay", faults="user-crc")
         self.assertEqual((rc, err), (1, "CRC Error!\n"))
@@ -166,6 +195,7 @@ class Reading(ToolTest):
         self.assertRun(["get", "factoryonly"], rc=1, out="", err="CRC Error!\n", faults="defaults-crc")
         self.assertRun(["-l2", "get"], rc=1, out="", err="CRC Error!\n", faults="defaults-crc")
 
+    @needs_driver
     def test_size_fields_zero_and_beyond_the_limit(self):
         self.board.put_image(struct.pack("<II", 16385, 0) + b"a=1\0\0")
         rc, out, err = self.run_tool("-v", "get")
@@ -184,7 +214,7 @@ class Reading(ToolTest):
         self.assertStoreHolds(["name=value"])
 
 
-class Writing(ToolTest):
+class Writing(DriverTest):
     def test_set_moves_the_variable_to_the_end_word_by_word(self):
         rc, out, err = self.run_tool("-v", "set", "bootdelay", "1")
         expected = ["ipaddr=192.168.1.5", "serialno=QV4N150101042", "noequals", "useronly=u", "bootdelay=1"]
@@ -258,7 +288,7 @@ class Writing(ToolTest):
         self.assertStoreHolds(USER + ["first=1", "second=2"])
 
 
-class Failures(ToolTest):
+class Failures(DriverTest):
     def assertFails(self, faults, line, devices=None, args=("set", "bootdelay", "9"), out_prefix=None):
         before = self.board.words()
         rc, out, err = self.run_tool("-v", *args, faults=faults, devices=devices)
@@ -339,6 +369,7 @@ def main():
         if not os.path.exists(path):
             print("missing: " + path, file=sys.stderr)
             return 1
+    ARGS.static = b"statically linked" in subprocess.run(["file", "-b", ARGS.tool], capture_output=True).stdout
     result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
     return 0 if result.wasSuccessful() else 1
 
