@@ -23,7 +23,13 @@ import zlib
 
 from eeprom_test_board import (FACTORY, USAGE, USER, VERIFY_FAILED, Board, entries_of, image)
 
-ARGS = None
+PARSER = argparse.ArgumentParser()
+PARSER.add_argument("--tool", required=True)
+PARSER.add_argument("--shim", required=True)
+PARSER.add_argument("--emulator", default="")
+ARGS, REST = PARSER.parse_known_args()
+STATIC = b"statically linked" in subprocess.run(["file", "-b", ARGS.tool], capture_output=True).stdout
+needs_driver = unittest.skipIf(STATIC, "a statically linked binary takes no LD_PRELOAD shim")
 
 
 class ToolTest(unittest.TestCase):
@@ -36,7 +42,7 @@ class ToolTest(unittest.TestCase):
         self.tmp.cleanup()
 
     def command(self, args):
-        if ARGS.static:
+        if STATIC:
             return shlex.split(ARGS.emulator) + ["-L", self.board.folder, ARGS.tool] + list(args)
         if ARGS.emulator:
             return shlex.split(ARGS.emulator) + ["-E", "LD_PRELOAD=" + ARGS.shim, ARGS.tool] + list(args)
@@ -89,26 +95,6 @@ class ToolTest(unittest.TestCase):
         for k in range(4):
             expected += [(0x120, ((0x2000 + k) << 16) | 0x0FFD), (0x120, 0x0FFE)]
         self.assertEqual(self.board.commands(), expected)
-
-
-NO_SHIM = "a statically linked binary takes no LD_PRELOAD shim"
-
-
-def needs_driver(test):
-    """A case that needs the simulated driver, which a statically linked tool cannot be given."""
-    def run(self):
-        if ARGS.static:
-            self.skipTest(NO_SHIM)
-        test(self)
-    return run
-
-
-class DriverTest(ToolTest):
-    """Cases that all need the simulated driver."""
-    def setUp(self):
-        if ARGS.static:
-            self.skipTest(NO_SHIM)
-        super().setUp()
 
 
 class CommandLine(ToolTest):
@@ -214,7 +200,8 @@ class Reading(ToolTest):
         self.assertStoreHolds(["name=value"])
 
 
-class Writing(DriverTest):
+@needs_driver
+class Writing(ToolTest):
     def test_set_moves_the_variable_to_the_end_word_by_word(self):
         rc, out, err = self.run_tool("-v", "set", "bootdelay", "1")
         expected = ["ipaddr=192.168.1.5", "serialno=QV4N150101042", "noequals", "useronly=u", "bootdelay=1"]
@@ -288,7 +275,8 @@ class Writing(DriverTest):
         self.assertStoreHolds(USER + ["first=1", "second=2"])
 
 
-class Failures(DriverTest):
+@needs_driver
+class Failures(ToolTest):
     def assertFails(self, faults, line, devices=None, args=("set", "bootdelay", "9"), out_prefix=None):
         before = self.board.words()
         rc, out, err = self.run_tool("-v", *args, faults=faults, devices=devices)
@@ -359,18 +347,11 @@ class Failures(DriverTest):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--shim", required=True)
-    parser.add_argument("--emulator", default="")
-    ARGS, rest = parser.parse_known_args()
     for path in (ARGS.tool, ARGS.shim):
         if not os.path.exists(path):
             print("missing: " + path, file=sys.stderr)
             return 1
-    ARGS.static = b"statically linked" in subprocess.run(["file", "-b", ARGS.tool], capture_output=True).stdout
-    result = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2).result
+    result = unittest.main(argv=[sys.argv[0]] + REST, exit=False, verbosity=2).result
     return 0 if result.wasSuccessful() else 1
 
 
