@@ -1,6 +1,7 @@
 """The simulated board's folder as the black-box tests of uboot-eeprom see it: the EEPROM words
-(eeprom.bin, two bytes a word, little-endian) and the driver's request log (requests.log), with
-variable images built here with zlib's CRC-32."""
+(eeprom.bin, two bytes a word, little-endian), the driver's request log (requests.log) and the
+kernel's layer files as a statically linked tool finds them under qemu-arm with the folder as its
+root (proc/eeprom/), with variable images built here with zlib's CRC-32."""
 import os
 import struct
 import zlib
@@ -55,8 +56,16 @@ class Board:
         self.log = os.path.join(folder, "requests.log")
         with open(self.store, "wb") as f:
             f.write(b"\xff" * (EEPROM_WORDS * 2))
+        self.layers = os.path.join(folder, "proc", "eeprom")
+        os.makedirs(self.layers)
+        self.put_layer_file("defaults", image(FACTORY))
+
+    def put_layer_file(self, name, raw):
+        with open(os.path.join(self.layers, name), "wb") as f:
+            f.write(raw)
 
     def put_image(self, raw):
+        self.put_layer_file("userspace", raw)
         with open(self.store, "r+b") as f:
             f.seek(USER_AREA * 2)
             f.write(raw + (b"\0" if len(raw) % 2 else b""))
