@@ -177,22 +177,36 @@ int Serve(Board& board, const ServeOptions& options) {
   Rfc2217Session session;
   std::vector<uint8_t> out;
   uint8_t buffer[4096];
+  // The state file is written once a host has hung up and none came back for a while (and on
+  // stop): a host reopens the port between steps, and a terminal server takes it back at once.
+  constexpr Micros kSaveAfterHangUp = 1000000;
+  Micros hungUpAt = kNever;
+  auto hangUp = [&] {
+    client.Reset();
+    hungUpAt = clock.Now();
+  };
   while (!stopRequested) {
+    if (hungUpAt != kNever && client.get() < 0 && clock.Now() - hungUpAt >= kSaveAfterHangUp) {
+      SaveState(board, options.statePath);
+      hungUpAt = kNever;
+    }
     // Hand out what the line has sent, then sleep until the board's next event or some input.
     out.clear();
     const Micros ranUntil = clock.Now();
     board.TakeOutput(&out, ranUntil);
     if (!out.empty()) {
-      if (client.get() >= 0 && !SendAll(client.get(), Rfc2217Session::EscapeData(out.data(), out.size()))) {
-        client.Reset();
-        SaveState(board, options.statePath);
-      }
+      if (client.get() >= 0 && !SendAll(client.get(), Rfc2217Session::EscapeData(out.data(), out.size())))
+        hangUp();
       if (pty.get() >= 0) (void)!write(pty.get(), out.data(), out.size());
     }
     Micros next = board.NextEventTime(), now = clock.Now();
     boardPort.SetInputWindow(ranUntil, next);
     int timeoutMs = 200;
     if (next != kNever) timeoutMs = next <= now ? 0 : static_cast<int>(std::min<Micros>((next - now + 999) / 1000, 200));
+    if (hungUpAt != kNever && client.get() < 0) {
+      const Micros saveAt = hungUpAt + kSaveAfterHangUp;
+      timeoutMs = std::min(timeoutMs, saveAt <= now ? 0 : static_cast<int>((saveAt - now + 999) / 1000));
+    }
 
     pollfd fds[3] = {{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}};
     int ready = poll(fds, 3, timeoutMs);
@@ -200,12 +214,11 @@ int Serve(Board& board, const ServeOptions& options) {
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
       ssize_t n = recv(client.get(), buffer, sizeof buffer, 0);
       if (n <= 0) {
-        client.Reset();
-        SaveState(board, options.statePath);
+        hangUp();
       } else {
         boardPort.BeginInput();
         std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
-        if (!reply.empty() && !SendAll(client.get(), reply)) client.Reset();
+        if (!reply.empty() && !SendAll(client.get(), reply)) hangUp();
       }
     }
     // After the client's own hang-up, so that a host that closes and reopens at once is served.

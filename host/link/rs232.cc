@@ -145,7 +145,8 @@ int RS232::Read(void* buffer, uint32_t length, uint32_t* readCount, int /*reserv
 
 int RS232::ReadWithin(void* buffer, uint32_t length, uint32_t* readCount, uint32_t waitMs) {
   if (!buffer || length == 0 || !isOpen || !handle) return 0;
-  if (!handle->SetTimeouts(waitMs, writeTotalMs_)) return 0;
+  // The line's total read time-out is one millisecond a byte plus the constant.
+  if (!handle->SetTimeouts(waitMs > length ? waitMs - length : 0, writeTotalMs_)) return 0;
   const int result = Read(buffer, length, readCount, 0);
   handle->SetTimeouts(readTotalMs_, writeTotalMs_);
   return result;
