@@ -15,9 +15,11 @@ enum class Answer { kConfirm, kRetype, kEndOfInput };
 Answer AskConfirmation(const std::string& key, const std::string& value) {
   ConsoleInput& input = HostConsoleInput();
   for (;;) {
+    // Type-ahead is dropped before the question shows, so that an answer typed as soon as it
+    // shows is not lost with it.
+    input.DiscardTypeAhead();
     SetConsoleColour(kColourHighlight);
     std::cout << "'" << key << "' is '" << value << "' Confirm? [Y/N]: " << std::flush;
-    input.DiscardTypeAhead();
     const int answer = input.GetChar();
     if (answer < 0) return Answer::kEndOfInput;
     if (answer == 'Y' || answer == 'y') return Answer::kConfirm;

@@ -135,9 +135,11 @@ int WatchOnOpenPort(RS232* port) {
 
 // The proxy as typed, line end and all; ended input counts as an empty answer.
 std::string ReadProxy() {
-  Prompt("Enter proxy (http://ipaddr:port):");
+  // What was typed before the question is dropped before it shows: an answer begun as soon as it
+  // shows is kept whole.
   ConsoleInput& input = HostConsoleInput();
   input.DiscardTypeAhead();
+  Prompt("Enter proxy (http://ipaddr:port):");
   std::string proxy;
   if (!input.ReadLine(&proxy, kMaxProxyLine)) proxy.clear();
   return proxy;

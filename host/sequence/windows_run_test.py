@@ -9,10 +9,15 @@ password and proxy typed on its standard input as the questions come. Afterwards
   - devsim's state dump shows the UBL and U-Boot in NAND, the saved identity, the kernel in RAM
     and ten NAND copies equal to uImage.
 
-usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX
+With --terminal the program's standard input and output are a pseudo-terminal, as an operator's
+console is (wine then draws the console itself, colours and progress bars included); the step
+times are printed.
+
+usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX [--terminal]
 """
 import datetime
 import os
+import pty
 import re
 import select
 import shutil
@@ -23,6 +28,7 @@ import tempfile
 import time
 
 EXE, DEVSIM, PREFIX = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
+TERMINAL = "--terminal" in sys.argv[4:]
 MAC, SERIAL = "02:1B:4D:0A:0B:0C", "QV4N150101WIN"
 PROXY = "http://192.168.102.134:3128"
 LOG_NAME = re.compile(r"\[(\d{4})-([1-9]\d?)-([1-9]\d?)\]-(0|[1-9]\d?)-(0|[1-9]\d?)-(0|[1-9]\d?)-"
@@ -31,6 +37,13 @@ LOG_NAME = re.compile(r"\[(\d{4})-([1-9]\d?)-([1-9]\d?)\]-(0|[1-9]\d?)-(0|[1-9]\
 ANSWERS = [(b"Enter you login:", b"root\n"), (b"Enter you password:", b"brenlo\n"),
            (b"Enter proxy (http://ipaddr:port):", PROXY.encode() + b"\n"), (b"Press any key..", b"k")]
 RUN_SECONDS = 900
+# What wine's console draws on a terminal around the text: a cursor move right stands for blanks.
+CURSOR_RIGHT = re.compile(rb"\x1b\[(\d*)C")
+CONTROL = re.compile(rb"\x1b(\[[0-9;?]*[A-Za-z]|\][^\x07]*\x07|[()][A-Z0-9])")
+# Where each step shows first on the console, each looked for after the one before.
+STEP_MARKS = [(1, b"Create log"), (2, b"sft_DM6446_NAND.bin"), (3, b"ubl_DM6446_NAND.bin"),
+              (4, b"Setting U-Boot Enviroment"), (5, b"File open: uImage"), (6, b"make_nand_kernel_clones"),
+              (7, b"UBL Version:"), (8, b"Enter proxy")]
 
 
 def start_devsim(work):
@@ -47,34 +60,71 @@ def start_devsim(work):
 
 
 def run_operator(url, folder):
-    """Runs the exe, answering each question once when it shows; returns (status, output)."""
+    """Runs the exe, answering each question once when it shows; returns (status, output, step
+    start times). On a terminal the console text comes with wine's cursor and colour sequences."""
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=PREFIX)
-    # Standard error is not kept: wine's server would hold a pipe open for seconds after the run.
-    exe = subprocess.Popen(["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"], cwd=folder,
-                           env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    output, scanned, deadline = b"", 0, time.time() + RUN_SECONDS
+    argv = ["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"]
+    if TERMINAL:
+        master, slave = pty.openpty()
+        # Standard error on the terminal too: wine's console belongs to all three.
+        exe = subprocess.Popen(argv, cwd=folder, env=dict(env, TERM="xterm"), stdin=slave, stdout=slave,
+                               stderr=slave, start_new_session=True)
+        os.close(slave)
+        reader = master
+
+        def write(data):
+            # Typed as a person types: wine's console takes a burst of keys on a terminal badly.
+            for key in data:
+                os.write(master, bytes([key]))
+                time.sleep(0.05)
+    else:
+        # Standard error is not kept: wine's server would hold a pipe open for seconds after the run.
+        exe = subprocess.Popen(argv, cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
+        reader = exe.stdout.fileno()
+
+        def write(data):
+            exe.stdin.write(data)
+            exe.stdin.flush()
+    output, scanned, deadline, steps, marked = b"", 0, time.time() + RUN_SECONDS, {}, 0
+    started = time.time()
     try:
         while True:
             assert time.time() < deadline, "no end after %d s:\n%s" % (RUN_SECONDS, output[-3000:].decode("latin-1"))
-            ready, _, _ = select.select([exe.stdout], [], [], 1.0)
+            ready, _, _ = select.select([reader], [], [], 1.0)
             if not ready:
+                if TERMINAL and exe.poll() is not None:
+                    break
                 continue
-            chunk = os.read(exe.stdout.fileno(), 65536)
+            try:
+                chunk = os.read(reader, 65536)
+            except OSError:  # the terminal's far end closed with the program
+                chunk = b""
             if not chunk:
                 break
+            if TERMINAL:
+                chunk = CONTROL.sub(b"", CURSOR_RIGHT.sub(lambda m: b" " * int(m.group(1) or 1), chunk))
             output += chunk
+            while len(steps) < len(STEP_MARKS):
+                step, mark = STEP_MARKS[len(steps)]
+                at = output.find(mark, marked)
+                if at < 0:
+                    break
+                steps[step], marked = time.time() - started, at + len(mark)
             assert b"Press 'r' to retry" not in output, "a step failed:\n%s" % output[-3000:].decode("latin-1")
             for prompt, answer in ANSWERS:
                 at = output.find(prompt, scanned)
                 if at >= 0:
                     scanned = at + len(prompt)
-                    exe.stdin.write(answer)
-                    exe.stdin.flush()
-        return exe.wait(timeout=60), output
+                    # A terminal's Enter key sends a carriage return.
+                    write(answer.replace(b"\n", b"\r") if TERMINAL else answer)
+        return exe.wait(timeout=60), output, steps
     finally:
         if exe.poll() is None:
             exe.kill()
             exe.wait()
+        if TERMINAL:
+            os.close(master)
 
 
 def check_log_name(name, started, ended):
@@ -118,11 +168,14 @@ def main():
         devsim, state, url = start_devsim(work)
 
         started = datetime.datetime.utcnow()
-        status, output = run_operator(url, images)
+        status, output, steps = run_operator(url, images)
         ended = datetime.datetime.utcnow()
         text = output.decode("latin-1")
         assert status == 0, "exit status %d:\n%s" % (status, text[-3000:])
-        assert "\r\nUpdate kernel rpm(s) successful!\r\nPress any key..\r\n" in text, text[-2000:]
+        if TERMINAL:  # wine moves the cursor rather than writing every line end
+            assert "Update kernel rpm(s) successful!" in text and "Press any key.." in text, text[-2000:]
+        else:
+            assert "\r\nUpdate kernel rpm(s) successful!\r\nPress any key..\r\n" in text, text[-2000:]
 
         logs = [f for f in os.listdir(images) if f.endswith(".log")]
         assert len(logs) == 1, logs
@@ -136,7 +189,12 @@ def main():
         devsim = None
         dump = subprocess.run([DEVSIM, "dump", "--state", state], check=True, stdout=subprocess.PIPE).stdout.decode()
         check_dump(dump, kernel_size)
-        print("BrenloFix.exe under wine: whole run in %.0f s, log %s" % ((ended - started).total_seconds(), logs[0]))
+        total = (ended - started).total_seconds()
+        print("BrenloFix.exe under wine%s: whole run in %.0f s, log %s" % (
+            " on a terminal" if TERMINAL else "", total, logs[0]))
+        marks = sorted(steps.items()) + [(None, total)]
+        print("step times: " + ", ".join("%d: %.1f s" % (step, marks[i + 1][1] - at)
+                                          for i, (step, at) in enumerate(marks[:-1])))
         return 0
     finally:
         if devsim and devsim.poll() is None:
