@@ -96,6 +96,9 @@ struct BoardState {
   // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
   std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
   uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read
+  // Fault bookkeeping, kept until the board model is started again (not in the state file).
+  unsigned long promptCharacters = 0;  // characters U-Boot's line editor has read (lose-char)
+  bool flasherStalled = false;         // flasher-stall has happened
   // Counters the tests and the dump read.
   unsigned resets = 0;
   std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...

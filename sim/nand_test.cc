@@ -50,7 +50,17 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_FALSE(SetFault(f, "drop-faster"));
   EXPECT_FALSE(SetFault(f, "drop-faster=ten"));
   EXPECT_FALSE(SetFault(f, "no-such-fault"));
-  EXPECT_EQ(FaultNames().size(), 24u);
+  EXPECT_TRUE(SetFault(f, "bad-slots=1,3,10"));
+  EXPECT_EQ(f.badKernelSlots, 0x205u);
+  for (const char* bad : {"bad-slots", "bad-slots=", "bad-slots=0", "bad-slots=11", "bad-slots=1,,2",
+                          "bad-slots=2,2", "bad-slots=1,"}) {
+    EXPECT_FALSE(SetFault(f, bad)) << bad;
+  }
+  EXPECT_EQ(f.badKernelSlots, 0x205u) << "a refused list changes nothing";
+  EXPECT_TRUE(SetFault(f, "lose-char=120"));
+  EXPECT_EQ(f.loseCharacter, 120);
+  EXPECT_FALSE(SetFault(f, "lose-char=0"));
+  EXPECT_EQ(FaultNames().size(), 27u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {
