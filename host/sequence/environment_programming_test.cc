@@ -91,7 +91,8 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   // Typed after the countdown was stopped with "\r\n\r\n", each command followed by "\r\n".
   std::string typed;
   for (const std::string& command : commands) typed += command + "\r\n";
-  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed);
+  // Then printenv once: the board holds every variable as typed.
+  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed + "printenv\r\n");
   // Half a second before each command and 10 ms per character, paced.
   EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
 
@@ -104,13 +105,49 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   ASSERT_EQ(percents.size(), 31u);
   for (unsigned i = 0; i < 31; ++i) EXPECT_EQ(percents[i], i * 100 / 30) << "command " << i;
   EXPECT_NE(shown.find("\n\t\t\tSetting U-Boot Enviroment..\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nEnvironment check: 30 of 30 variables as typed.\n"), std::string::npos);
 
   // What the unit became is on record, after the target's own lines.
   const std::string log = Log();
   EXPECT_NE(log.find("Writing to Nand... done"), std::string::npos);
+  EXPECT_NE(
+      log.find("B-Boot > \r\r\nEnvironment check: 30 of 30 variables as typed.\r\nIdentity programmed:"),
+      std::string::npos);
   EXPECT_NE(log.find("Identity programmed:\r\nserialno = QV4N150101ABC\r\nethaddr = 02:1B:4D:12:34:56\r\n"),
             std::string::npos)
       << log;
+}
+
+// A value that U-Boot keeps otherwise than typed (its setenv joins words with one blank) never
+// reads back as typed: it is typed again twice, and after the third check the step fails without
+// recording an identity as programmed.
+TEST_F(EnvironmentProgrammingTest, AVariableThatStaysDifferentFailsAfterThreeChecks) {
+  SimulatedTarget target;
+  InstallBootLoaders(target.state());
+  RecordedPort port;
+  CommandList commands = FullCommandList();
+  commands.insert(commands.end() - 1, "setenv banner two  blanks");
+  EXPECT_EQ(ProgramEnvironment(port.name(), commands), 0);
+
+  const std::string written = port.record.Written();
+  auto count = [&written](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = written.find(text); at != std::string::npos; at = written.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("setenv banner two  blanks\r\n"), 3u);
+  EXPECT_EQ(count("saveenv\r\n"), 3u);
+  EXPECT_EQ(count("printenv\r\n"), 3u);
+  const std::string again = "Environment check: 1 variable differs (banner); typing it again.\n";
+  const std::string shown = console_.str();
+  EXPECT_NE(shown.find("\r\n" + again + "Target: "), std::string::npos);
+  EXPECT_NE(shown.find(again, shown.find(again) + 1), std::string::npos);
+  EXPECT_NE(shown.find("Environment check: 1 variable differs (banner) after 3 checks.\n"),
+            std::string::npos);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Environment check: 1 variable differs (banner) after 3 checks.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("Identity programmed:"), std::string::npos);
 }
 
 TEST_F(EnvironmentProgrammingTest, SilentBoardFailsInTheFirstWaitWithoutTyping) {

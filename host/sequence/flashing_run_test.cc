@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
+#include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
 #include "host/testing/simulated_target.h"
@@ -42,7 +44,7 @@ class FlashingRunTest : public ::testing::Test {
     savedCwd_ = fs::current_path();
     fs::current_path(dir_);
     saved_ = std::cout.rdbuf(console_.rdbuf());
-    ASSERT_TRUE(OpenLogFile((dir_ / "run.log").string()));
+    NewLog("run.log");
   }
   void TearDown() override {
     CloseLogFile();
@@ -51,16 +53,22 @@ class FlashingRunTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  bool Run(OptionMap options) {
+  // A run on port SIM1 into the log named logName_; steps: the real ones unless given.
+  bool Run(OptionMap options, StepOperations* steps = nullptr, const SwitchSet& switches = {}) {
     options["com"] = "SIM1";
     CommandList commands;
     FillDefaultEnvironment(commands);
-    BoardStepOperations steps;
-    bool succeeded = RunSteps(steps, options, SwitchSet(), commands);
+    BoardStepOperations board;
+    bool succeeded = RunSteps(steps ? *steps : board, options, switches, commands);
     CloseLogFile();
-    std::ifstream in(dir_ / "run.log", std::ios::binary);
+    std::ifstream in(dir_ / logName_, std::ios::binary);
     log_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return succeeded;
+  }
+  // The next run writes a fresh log of this name.
+  void NewLog(const std::string& name) {
+    logName_ = name;
+    ASSERT_TRUE(OpenLogFile((dir_ / logName_).string()));
   }
 
   // The board as a run must leave it.
@@ -93,7 +101,14 @@ class FlashingRunTest : public ::testing::Test {
   std::ostringstream console_;
   std::streambuf* saved_ = nullptr;
   std::string log_;
+  std::string logName_;
 };
+
+const OptionMap kGiven{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}};
+
+bool HasEvent(const sim::BoardState& board, const std::string& event) {
+  return std::find(board.events.begin(), board.events.end(), event) != board.events.end();
+}
 
 TEST_F(FlashingRunTest, GivenIdentityOnABlankBoard) {
   SimulatedTarget target;  // nothing in NAND: step 1 finds the boot ROM and backs up nothing
@@ -130,6 +145,45 @@ TEST_F(FlashingRunTest, BlankBoardWithoutIdentityGetsTheFactoryOneAfterAWarning)
       console_.str().find("Warning: the board reports no identity; the factory identity will be programmed."),
       std::string::npos);
   EXPECT_NE(log_.find("Warning: the board reports no identity"), std::string::npos);
+}
+
+// Step 4 with its read-back switched off, as it was before the read-back was built.
+class UncheckedEnvironmentSteps : public BoardStepOperations {
+ public:
+  int ProgramEnvironment(const std::string& port, const CommandList& commands) override {
+    return ::ProgramEnvironment(port.c_str(), commands, 0);
+  }
+};
+
+// One character of step 4's typing lost on the line, the "3" of serverip's 192.168.102.134: the
+// read-back types serverip again and the run ends with the environment as meant, no question
+// asked. Without the read-back the run ends in success just the same, with serverip wrong.
+TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
+  CommandList commands;
+  FillDefaultEnvironment(commands);
+  // The countdown takes the first of step 4's "\r\n\r\n"; U-Boot's line editor reads the rest.
+  std::string typed = "\r\n\r\n";
+  for (const std::string& command : commands) typed += command + "\r\n";
+  sim::BoardOptions options;
+  options.faults.loseCharacter = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
+  {
+    SimulatedTarget target(options);
+    UncheckedEnvironmentSteps unchecked;
+    ASSERT_TRUE(Run(kGiven, &unchecked)) << console_.str().substr(0, 4000);
+    std::map<std::string, std::string> saved;
+    ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+    EXPECT_EQ(saved["serverip"], "192.168.102.14");
+  }
+  NewLog("run.log");
+  SimulatedTarget target(options);
+  ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
+  EXPECT_TRUE(HasEvent(target.state(), "u-boot: lost typed character " +
+                                           std::to_string(options.faults.loseCharacter) + " (fault)"));
+  ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
+  const size_t differs = log_.find("Environment check: 1 variable differs (serverip); typing it again.\r\n");
+  ASSERT_NE(differs, std::string::npos);
+  EXPECT_NE(log_.find("Environment check: 30 of 30 variables as typed.\r\n", differs), std::string::npos);
+  EXPECT_EQ(console_.str().find("Press 'r'"), std::string::npos);
 }
 
 }  // namespace
