@@ -18,6 +18,7 @@
 #include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
+#include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
 #include "sim/state_dump.h"
@@ -184,6 +185,52 @@ TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
   ASSERT_NE(differs, std::string::npos);
   EXPECT_NE(log_.find("Environment check: 30 of 30 variables as typed.\r\n", differs), std::string::npos);
   EXPECT_EQ(console_.str().find("Press 'r'"), std::string::npos);
+}
+
+// The serial flasher stops halfway through U-Boot's image (the rest lost on the line): "r" runs
+// step 2 again, whose break finds the boot ROM (the flasher wrote nothing yet) and starts a fresh
+// flasher, then step 3, and the run ends with both boot loaders in NAND.
+TEST_F(FlashingRunTest, AStep3CutOffInUBootsImageSucceedsAfterOneR) {
+  sim::BoardOptions options;
+  options.faults.flasherStall = true;
+  SimulatedTarget target(options);
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
+  ScriptedConsole operatorKeys("r");
+  ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
+  EXPECT_EQ(operatorKeys.Remaining(), "");
+  const std::string question = "Flashing failed! Press 'r' to retry or any key to quit..";
+  const size_t asked = console_.str().find(question);
+  ASSERT_NE(asked, std::string::npos);
+  EXPECT_EQ(console_.str().find(question, asked + 1), std::string::npos);
+  EXPECT_TRUE(HasEvent(target.state(), "flasher: stalled halfway through U-Boot (fault)"));
+  EXPECT_EQ(std::count(target.state().events.begin(), target.state().events.end(),
+                       "boot rom: starting the serial flasher sft 1.50 sim"),
+            2);
+  ExpectFlashed(target, "QV4N150101777", "02:1B:4D:77:77:77");
+  EXPECT_NE(target.board().DumpState().find("nand.uboot: valid \"U-Boot 1.3.4\", 204800 bytes"),
+            std::string::npos);
+}
+
+// The operator quits instead, and starts again: step 1 of the first run had erased the board, so
+// the second finds no identity; its warning names the first run's log, which holds the identity.
+TEST_F(FlashingRunTest, QuittingAfterAFailedStep3LeavesTheIdentityNamedInTheWarning) {
+  sim::BoardOptions options;
+  options.faults.flasherStall = true;
+  SimulatedTarget target(options);
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
+  ScriptedConsole operatorKeys("q");
+  NewLog("[2014-6-23]-9-5-7-45.log");
+  ASSERT_FALSE(Run({}));
+  NewLog("[2014-6-23]-9-12-0-5.log");
+  ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
+  const std::string named =
+      "The identity read from a board in an earlier run stands in [2014-6-23]-9-5-7-45.log: serialno = "
+      "QV4N150101777, ethaddr = 02:1B:4D:77:77:77\n";
+  EXPECT_NE(console_.str().find("will be programmed.\n" + named), std::string::npos) << console_.str();
+  EXPECT_NE(log_.find(named.substr(0, named.size() - 1) + "\r\n"), std::string::npos);
+  ExpectFlashed(target, "QV4N150101XXX", "02:1B:4D:00:00:00");
 }
 
 }  // namespace
