@@ -233,4 +233,34 @@ TEST_F(FlashingRunTest, QuittingAfterAFailedStep3LeavesTheIdentityNamedInTheWarn
   ExpectFlashed(target, "QV4N150101XXX", "02:1B:4D:00:00:00");
 }
 
+// Kernel copies 1 to 3 go bad once written. The board is switched off after flashing (no kernel left
+// in RAM) and its MMC card holds none: U-Boot tries the copies in turn and boots the fourth.
+TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
+  sim::BoardOptions options;
+  options.faults.badKernelSlots = 0x7;
+  SimulatedTarget target(options);
+  ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
+  const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
+  EXPECT_NE(typed.find("\r\nsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
+            std::string::npos);
+  const std::string dump = target.board().DumpState();
+  EXPECT_NE(dump.find("nand.kernel.2: 0x03600000 no valid uImage (bad data CRC)\n"), std::string::npos)
+      << dump;
+  EXPECT_NE(dump.find("nand.kernel.equal: 7/10\n"), std::string::npos) << dump;
+
+  target.state().ram.clear();
+  NewLog("boot.log");
+  ScriptedConsole login("root\nbrenlo\n");
+  ASSERT_TRUE(Run({}, nullptr, {"noflash", "autologin"}))
+      << console_.str().substr(console_.str().size() - 3000);
+  size_t at = 0;
+  for (const char* offset : {"0x00200000", "0x3200000", "0x3600000", "0x4000000"}) {
+    at = log_.find(std::string("Trying offset ") + offset + "\r\n", at);
+    ASSERT_NE(at, std::string::npos) << offset;
+  }
+  EXPECT_NE(log_.find("Starting kernel ...", at), std::string::npos);
+  EXPECT_EQ(log_.find("Trying offset 0x4400000"), std::string::npos);
+  EXPECT_NE(log_.find(":~#"), std::string::npos);
+}
+
 }  // namespace
