@@ -162,13 +162,7 @@ TEST_F(SystemBootTest, WithAllTenKernelCopiesBadTheWatchFailsAtItsTimeOut) {
   ASSERT_EQ(times.size(), 4u);  // the UBL's, up to "NAND"
   EXPECT_GE(run.endMs - times.back(), kMilestones[4].timeoutMs);
   EXPECT_LE(run.endMs - times.back(), kMilestones[4].timeoutMs + 1000u);
-  const std::string log = Log();
-  size_t tried = 0;
-  for (size_t at = log.find("Trying offset 0x"); at != std::string::npos;
-       at = log.find("Trying offset 0x", at + 1))
-    ++tried;
-  EXPECT_EQ(tried, 10u);
-  EXPECT_NE(log.find("Trying offset 0x6400000\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("Trying offset 0x6400000\r\n"), std::string::npos) << "the tenth copy was tried too";
 }
 
 TEST_F(SystemBootTest, BootLoaderFailures) {
