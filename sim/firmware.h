@@ -104,7 +104,8 @@ struct BoardState {
   std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...
 };
 
-// Firmware entry points. Each runs until the board resets (BoardReset) or, for Linux, for ever.
+// Firmware entry points. Each runs until the board resets (BoardReset) or, for Linux, for ever;
+// only the UBL returns, to the boot ROM, when it has no U-Boot to start.
 void RunBootRom(Uart& uart, BoardState& board);       // boot ROM: UBL from NAND, else UART boot
 void RunSerialFlasher(Uart& uart, BoardState& board); // started by the boot ROM's UART boot
 void RunUbl(Uart& uart, BoardState& board);           // started by the boot ROM from NAND

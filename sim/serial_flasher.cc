@@ -1,8 +1,8 @@
 // The serial flasher the boot ROM starts: announces "BOOTUBL", takes the flash command, then asks
 // for the UBL and U-Boot with "SENDIMG", checks each 36-character header and writes the raw bytes
-// into NAND behind a descriptor page, where the boot ROM and the UBL look for them. It keeps the
-// UBL in RAM until U-Boot has come too and then writes both: a transfer cut off in the middle
-// leaves NAND as it was, so the next break still ends in the boot ROM's serial boot.
+// into NAND behind a descriptor page, where the boot ROM and the UBL look for them. An image's
+// blocks are erased as soon as its header is taken: a transfer cut off in U-Boot's image leaves
+// the new UBL and no U-Boot, not the old one.
 #include <string>
 #include <vector>
 
@@ -53,17 +53,6 @@ bool CheckHeader(const std::string& text, const Expected& expected, uint32_t* si
   return true;
 }
 
-void WriteImage(Uart& uart, BoardState& board, const Expected& expected, const std::vector<uint8_t>& image) {
-  const uint32_t size = static_cast<uint32_t>(image.size());
-  const uint32_t span = (size / kNandPage + 2) * kNandPage;  // descriptor page and the image
-  uart.Delay(Nand::EraseTime(span));
-  WriteBootImageToNand(board.nand, expected.block, expected.magic, expected.entryPoint, expected.loadAddress,
-                       image);
-  uart.Delay(Nand::ProgramTime(span));
-  Note(board, std::string("flasher: wrote ") + expected.what + " " + std::to_string(size) + " bytes at " +
-                  Hex8(expected.block));
-}
-
 }  // namespace
 
 void RunSerialFlasher(Uart& uart, BoardState& board) {
@@ -79,7 +68,6 @@ void RunSerialFlasher(Uart& uart, BoardState& board) {
     }
     SendMessage(uart, "   DONE");
     bool failed = false;
-    std::vector<uint8_t> received[2];
     for (const Expected& expected : kImages) {
       SendMessage(uart, "SENDIMG");
       WaitForMessage(uart, std::string("    ACK") + '\0', nullptr, false);
@@ -93,9 +81,11 @@ void RunSerialFlasher(Uart& uart, BoardState& board) {
         failed = true;
         break;
       }
+      uint32_t span = (size / kNandPage + 2) * kNandPage;  // descriptor page and the image
+      uart.Delay(Nand::EraseTime(span));
+      board.nand.Erase(expected.block, span);
       SendMessage(uart, "  BEGIN");
-      const bool isUBoot = &expected == &kImages[1];
-      if (isUBoot && board.faults.flasherStall && !board.flasherStalled) {
+      if (&expected == &kImages[1] && board.faults.flasherStall && !board.flasherStalled) {
         // Half the image, then nothing more is taken: the flasher waits for bytes that never count.
         ReceiveExactly(uart, size / 2);
         board.flasherStalled = true;
@@ -103,10 +93,11 @@ void RunSerialFlasher(Uart& uart, BoardState& board) {
         for (;;) uart.Receive(kNever);
       }
       std::string data = ReceiveExactly(uart, size);
-      received[isUBoot ? 1 : 0].assign(data.begin(), data.end());
-      if (isUBoot) {
-        for (int i = 0; i < 2; ++i) WriteImage(uart, board, kImages[i], received[i]);
-      }
+      WriteBootImageToNand(board.nand, expected.block, expected.magic, expected.entryPoint, expected.loadAddress,
+                           std::vector<uint8_t>(data.begin(), data.end()));
+      uart.Delay(Nand::ProgramTime(span));
+      Note(board, std::string("flasher: wrote ") + expected.what + " " + std::to_string(size) + " bytes at " +
+                      Hex8(expected.block));
       SendMessage(uart, "   DONE");
     }
     if (!failed) {

@@ -180,35 +180,45 @@ TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
   EXPECT_EQ(console_.str().find("Press 'r'"), std::string::npos);
 }
 
-// The serial flasher stops halfway through U-Boot's image, the rest lost on the line. The operator
-// quits and starts again: step 1 of the first run had erased the board, so the second finds no
-// identity, and its warning names the first run's log, which holds it. When step 3 fails there
-// too, "r" runs step 2 again (its break finds the boot ROM: the flasher wrote nothing yet) and
-// then step 3, and the run ends with both boot loaders in NAND.
+// The serial flasher stops halfway through U-Boot's image, the rest lost on the line; the old
+// U-Boot is erased already. "r" runs step 2 again, whose break ends in the boot ROM's serial boot
+// (the new UBL finds no U-Boot and hands back) and starts a fresh flasher, then step 3: the run
+// ends with both boot loaders in NAND.
 TEST_F(FlashingRunTest, AStep3CutOffInUBootsImageSucceedsAfterOneR) {
   sim::BoardOptions options;
   options.faults.flasherStall = true;
   SimulatedTarget target(options);
   kernel_upload_test::InstallBootLoaders(target.state());
   kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
-  ScriptedConsole operatorKeys("qr");
-  NewLog("[2014-6-23]-9-5-7-45.log");
-  ASSERT_FALSE(Run({}));
-  target.state().flasherStalled = false;  // the line fails once more
-  NewLog("[2014-6-23]-9-12-0-5.log");
-  console_.str("");
+  ScriptedConsole operatorKeys("r");
   ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
   EXPECT_EQ(operatorKeys.Remaining(), "");
+  const std::string shown = console_.str();
+  const size_t asked = shown.find("Flashing failed! Press 'r' to retry or any key to quit..");
+  ASSERT_NE(asked, std::string::npos);
+  EXPECT_EQ(shown.find("Press 'r'", asked + 30), std::string::npos) << "one question, one r";
+  ExpectFlashed(target, "QV4N150101777", "02:1B:4D:77:77:77");
+}
+
+// Step 1 erased the board, step 2 failed and the operator quit: the next run finds no identity,
+// and its warning names the first run's log, which holds the identity step 1 read.
+TEST_F(FlashingRunTest, TheFactoryIdentityWarningNamesTheLogThatHoldsTheIdentity) {
+  sim::BoardOptions options;
+  options.faults.corruptAfterTable = true;
+  SimulatedTarget target(options);
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
+  ScriptedConsole operatorKeys("q");
+  NewLog("[2014-6-23]-9-5-7-45.log");
+  ASSERT_FALSE(Run({}));
+  target.state().faults.corruptAfterTable = false;
+  NewLog("[2014-6-23]-9-12-0-5.log");
+  ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
   EXPECT_NE(log_.find("Warning: the board reports no identity; the factory identity will be programmed.\r\n"
                       "The identity read from a board in an earlier run stands in [2014-6-23]-9-5-7-45.log: "
                       "serialno = QV4N150101777, ethaddr = 02:1B:4D:77:77:77\r\n"),
             std::string::npos)
       << log_;
-  const std::string shown = console_.str();
-  const size_t asked = shown.find("Flashing failed! Press 'r' to retry or any key to quit..");
-  ASSERT_NE(asked, std::string::npos);
-  EXPECT_EQ(shown.find("Press 'r'", asked + 30), std::string::npos) << "one question, one r";
-  ExpectFlashed(target, "QV4N150101XXX", "02:1B:4D:00:00:00");
 }
 
 // Kernel copies 1 to 3 go bad once written. The board is switched off after flashing (no kernel left
