@@ -1,6 +1,7 @@
-// The DM6446 boot ROM: starts the UBL from NAND when block 1 holds a valid one, else UART boot:
-// announce " BOOTME", take "    ACK" and its NUL, the 20-character header, the CRC table and the
-// image as hexadecimal text, check everything, and run the image it received.
+// The DM6446 boot ROM: starts the UBL from NAND when block 1 holds a valid one; else, or when the
+// UBL comes back without a U-Boot to start, UART boot: announce " BOOTME", take "    ACK" and its
+// NUL, the 20-character header, the CRC table and the image as hexadecimal text, check everything,
+// and run the image it received.
 #include <string>
 #include <vector>
 
@@ -110,10 +111,11 @@ void RunBootRom(Uart& uart, BoardState& board) {
   std::string why;
   if (FindUbl(board, &why)) {
     Note(board, "boot rom: UBL found in NAND");
-    RunUbl(uart, board);
-    return;
+    RunUbl(uart, board);  // returns only when it found no U-Boot to start
+    Note(board, "boot rom: the UBL found no U-Boot, UART boot");
+  } else {
+    Note(board, "boot rom: " + why + ", UART boot");
   }
-  Note(board, "boot rom: " + why + ", UART boot");
   bool repeat = !board.faults.noAnnounceRepeat;
   for (;;) {
     WaitForMessage(uart, std::string("    ACK") + '\0', " BOOTME", repeat);

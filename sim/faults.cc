@@ -6,7 +6,7 @@ namespace sim {
 
 namespace {
 
-enum class Kind { kFlag, kNumber };
+enum class Kind { kFlag, kNumber, kSlotList };
 
 struct Switch {
   const char* name;
@@ -16,6 +16,7 @@ struct Switch {
   int min;
   int max;
   const char* help;
+  unsigned Faults::*slots = nullptr;
 };
 
 const Switch kSwitches[] = {
@@ -30,6 +31,8 @@ const Switch kSwitches[] = {
      "the boot ROM answers \"CORRUPT\" after the image"},
     {"fail-header", Kind::kFlag, &Faults::failHeader, nullptr, 0, 0,
      "the serial flasher answers \"   FAIL\" to an image header"},
+    {"flasher-stall", Kind::kFlag, &Faults::flasherStall, nullptr, 0, 0,
+     "once, the serial flasher stops halfway through U-Boot's image and waits for the rest"},
     {"ubl-bad", Kind::kFlag, &Faults::ublBad, nullptr, 0, 0, "the UBL reports \"Bad\" for U-Boot"},
     {"no-ethaddr", Kind::kFlag, &Faults::missingEthaddr, nullptr, 0, 0, "the environment lacks ethaddr"},
     {"no-serialno", Kind::kFlag, &Faults::missingSerialno, nullptr, 0, 0, "the environment lacks serialno"},
@@ -38,6 +41,9 @@ const Switch kSwitches[] = {
      "clones=N: only N of the ten kernel copies are written"},
     {"clone-fail", Kind::kFlag, &Faults::cloneFail, nullptr, 0, 0,
      "a line holding \"FAIL\" while the kernel copies are written"},
+    {"bad-slots", Kind::kSlotList, nullptr, nullptr, 1, kKernelSlotCount,
+     "bad-slots=K,L,..: kernel slots K, L (1-10, as nand_kern_offs names them) go bad when written",
+     &Faults::badKernelSlots},
     {"nak-block", Kind::kNumber, nullptr, &Faults::nakBlock, 0, 1 << 20,
      "nak-block=N: loady answers NAK to data block N (0: the header block)"},
     {"no-ack-block", Kind::kNumber, nullptr, &Faults::noAckBlock, -2, 1 << 20,
@@ -59,6 +65,8 @@ const Switch kSwitches[] = {
      "apt-get prints a \"Fail\" line while downloading"},
     {"drop-faster", Kind::kNumber, nullptr, &Faults::dropFasterThanMs, 1, 10000,
      "drop-faster=N: characters typed less than N ms apart at a console are lost"},
+    {"lose-char", Kind::kNumber, nullptr, &Faults::loseCharacter, 1, 1 << 30,
+     "lose-char=N: the N-th character typed at U-Boot's prompt is lost, as in a UART overrun"},
 };
 
 bool ParseInt(const std::string& text, int* value) {
@@ -67,6 +75,24 @@ bool ParseInt(const std::string& text, int* value) {
   long v = std::strtol(text.c_str(), &end, 10);
   if (*end != '\0' || v < -(1L << 30) || v > (1L << 30)) return false;
   *value = static_cast<int>(v);
+  return true;
+}
+
+// "1,2,3" as bits 0, 1 and 2; every number within min and max, none twice.
+bool ParseSlotList(const std::string& text, int min, int max, unsigned* slots) {
+  unsigned bits = 0;
+  size_t at = 0;
+  for (;;) {
+    const size_t comma = text.find(',', at);
+    int slot = 0;
+    if (!ParseInt(text.substr(at, comma - at), &slot) || slot < min || slot > max) return false;
+    const unsigned bit = 1u << (slot - 1);
+    if (bits & bit) return false;
+    bits |= bit;
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  *slots = bits;
   return true;
 }
 
@@ -82,8 +108,11 @@ bool SetFault(Faults& faults, const std::string& setting) {
       faults.*s.flag = true;
       return true;
     }
+    if (eq == std::string::npos) return false;
+    if (s.kind == Kind::kSlotList)
+      return ParseSlotList(setting.substr(eq + 1), s.min, s.max, &(faults.*s.slots));
     int value = 0;
-    if (eq == std::string::npos || !ParseInt(setting.substr(eq + 1), &value)) return false;
+    if (!ParseInt(setting.substr(eq + 1), &value)) return false;
     if (value < s.min || value > s.max) return false;
     faults.*s.number = value;
     return true;
@@ -96,6 +125,7 @@ std::vector<std::string> FaultNames() {
   for (const Switch& s : kSwitches) {
     std::string name = s.name;
     if (s.kind == Kind::kNumber) name += "=N";
+    if (s.kind == Kind::kSlotList) name += "=K,L,..";
     names.push_back(name + "  " + s.help);
   }
   return names;

@@ -16,6 +16,7 @@ struct Faults {
   bool corruptAfterImage = false;   // "corrupt-image": "CORRUPT" after the image
   // Serial flasher
   bool failHeader = false;          // "fail-header": "   FAIL" on an image header
+  bool flasherStall = false;        // "flasher-stall": once, stops halfway through U-Boot's image
   // UBL and U-Boot
   bool ublBad = false;              // "ubl-bad": the UBL reports "Bad" for U-Boot
   bool missingEthaddr = false;      // "no-ethaddr": the environment lacks ethaddr
@@ -23,6 +24,7 @@ struct Faults {
   bool eraseFail = false;           // "erase-fail": "FAIL" on nand erase
   int clonesWritten = 10;           // "clones=N": only N of the ten kernel copies are written
   bool cloneFail = false;           // "clone-fail": a line holding "FAIL" during the copies
+  unsigned badKernelSlots = 0;      // "bad-slots=1,2,3": slots 1 to 3 (bits 0 to 2) go bad when written
   // YModem receiver
   int nakBlock = -1;                // "nak-block=N": NAK data block N (0: the header block)
   int noAckBlock = -1;              // "no-ack-block=N": no answer to block N (-2: the EOT)
@@ -38,9 +40,14 @@ struct Faults {
   bool downloadFail = false;        // "download-fail": a "Fail" line while downloading
   // Typing
   int dropFasterThanMs = 0;         // "drop-faster=MS": characters typed faster than MS apart are lost
+  int loseCharacter = 0;            // "lose-char=N": the N-th character typed at U-Boot's prompt is lost
 };
 
-// Sets a switch by its name ("nak-block=3", "silent"); false for an unknown name or a bad value.
+// The number of kernel slots that nand_kern_offs names, counted from 1 in bad-slots.
+constexpr int kKernelSlotCount = 10;
+
+// Sets a switch by its name ("nak-block=3", "silent", "bad-slots=1,2,3"); false for an unknown
+// name or a bad value.
 bool SetFault(Faults& faults, const std::string& setting);
 
 // The switch names with a line of explanation each, for --help and the docs.

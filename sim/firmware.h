@@ -96,12 +96,16 @@ struct BoardState {
   // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
   std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
   uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read
+  // Fault bookkeeping, kept until the board model is started again (not in the state file).
+  unsigned long promptCharacters = 0;  // characters U-Boot's line editor has read (lose-char)
+  bool flasherStalled = false;         // flasher-stall has happened
   // Counters the tests and the dump read.
   unsigned resets = 0;
   std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...
 };
 
-// Firmware entry points. Each runs until the board resets (BoardReset) or, for Linux, for ever.
+// Firmware entry points. Each runs until the board resets (BoardReset) or, for Linux, for ever;
+// only the UBL returns, to the boot ROM, when it has no U-Boot to start.
 void RunBootRom(Uart& uart, BoardState& board);       // boot ROM: UBL from NAND, else UART boot
 void RunSerialFlasher(Uart& uart, BoardState& board); // started by the boot ROM's UART boot
 void RunUbl(Uart& uart, BoardState& board);           // started by the boot ROM from NAND

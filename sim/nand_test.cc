@@ -50,7 +50,11 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_FALSE(SetFault(f, "drop-faster"));
   EXPECT_FALSE(SetFault(f, "drop-faster=ten"));
   EXPECT_FALSE(SetFault(f, "no-such-fault"));
-  EXPECT_EQ(FaultNames().size(), 24u);
+  EXPECT_TRUE(SetFault(f, "bad-slots=1,3,10"));
+  EXPECT_EQ(f.badKernelSlots, 0x205u);
+  EXPECT_FALSE(SetFault(f, "bad-slots=11"));
+  EXPECT_FALSE(SetFault(f, "bad-slots=2,,3"));
+  EXPECT_EQ(FaultNames().size(), 27u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {

@@ -1,6 +1,8 @@
 // The serial flasher the boot ROM starts: announces "BOOTUBL", takes the flash command, then asks
 // for the UBL and U-Boot with "SENDIMG", checks each 36-character header and writes the raw bytes
-// into NAND behind a descriptor page, where the boot ROM and the UBL look for them.
+// into NAND behind a descriptor page, where the boot ROM and the UBL look for them. An image's
+// blocks are erased as soon as its header is taken: a transfer cut off in U-Boot's image leaves
+// the new UBL and no U-Boot, not the old one.
 #include <string>
 #include <vector>
 
@@ -79,10 +81,18 @@ void RunSerialFlasher(Uart& uart, BoardState& board) {
         failed = true;
         break;
       }
-      SendMessage(uart, "  BEGIN");
-      std::string data = ReceiveExactly(uart, size);
       uint32_t span = (size / kNandPage + 2) * kNandPage;  // descriptor page and the image
       uart.Delay(Nand::EraseTime(span));
+      board.nand.Erase(expected.block, span);
+      SendMessage(uart, "  BEGIN");
+      if (&expected == &kImages[1] && board.faults.flasherStall && !board.flasherStalled) {
+        // Half the image, then nothing more is taken: the flasher waits for bytes that never count.
+        ReceiveExactly(uart, size / 2);
+        board.flasherStalled = true;
+        Note(board, "flasher: stalled halfway through U-Boot (fault)");
+        for (;;) uart.Receive(kNever);
+      }
+      std::string data = ReceiveExactly(uart, size);
       WriteBootImageToNand(board.nand, expected.block, expected.magic, expected.entryPoint, expected.loadAddress,
                            std::vector<uint8_t>(data.begin(), data.end()));
       uart.Delay(Nand::ProgramTime(span));

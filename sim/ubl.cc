@@ -1,5 +1,7 @@
 // The UBL the boot ROM starts from NAND: finds U-Boot's descriptor in block 4, checks the image,
-// copies it to RAM and starts it, reporting each stage on the console as TI's UBL does.
+// copies it to RAM and starts it, reporting each stage on the console as TI's UBL does. Without a
+// valid U-Boot it hands the board back to the boot ROM's serial boot, so that a board whose U-Boot
+// was cut off can be flashed again over the cable.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -61,7 +63,7 @@ void RunUbl(Uart& uart, BoardState& board) {
     SendLine(uart, why);
     SendLine(uart, "No valid boot image found!");
     SendLine(uart, "   FAIL");
-    for (;;) uart.Receive(kNever);
+    return;  // back to the boot ROM, which goes on to its serial boot
   }
   SendLine(uart, "Valid magicnum, " + Hex8(kUBootMagic) + ", found in block " + BlockText(kUbootOffset) + ".");
   SendLine(uart, "   DONE");

@@ -62,7 +62,7 @@ void RunUBoot(Uart& uart, BoardState& board) {
     if (bootcmd) shell.Run(*bootcmd);
   }
 
-  LineEditor editor(uart, board.faults);
+  LineEditor editor(uart, board);
   for (;;) {
     ctx.nandWrites = 0;
     auto line = editor.ReadLine(kPrompt);

@@ -1,6 +1,7 @@
 #include "sim/uboot_console.h"
 
 #include <cstdio>
+#include <string>
 
 namespace sim {
 
@@ -40,9 +41,16 @@ bool CountDownAutoboot(Uart& uart, int bootDelay) {
 int LineEditor::NextCharacter() {
   const int c = uart_.Receive(kNever);
   const Micros now = uart_.Now();
+  const Faults& faults = board_.faults;
+  // The lose-char fault: one character overrun in the UART, counted since the board started.
+  if (++board_.promptCharacters == static_cast<unsigned long>(faults.loseCharacter)) {
+    board_.events.push_back("u-boot: lost typed character " + std::to_string(board_.promptCharacters) +
+                            " (fault)");
+    return -1;
+  }
   // The drop-faster fault: a console that needs that long after each character it takes.
-  const bool tooFast = faults_.dropFasterThanMs > 0 && anyTaken_ &&
-                       now - lastTaken_ < static_cast<Micros>(faults_.dropFasterThanMs) * 1000;
+  const bool tooFast = faults.dropFasterThanMs > 0 && anyTaken_ &&
+                       now - lastTaken_ < static_cast<Micros>(faults.dropFasterThanMs) * 1000;
   if (tooFast) return -1;
   lastTaken_ = now;
   anyTaken_ = true;

@@ -18,17 +18,18 @@ bool CountDownAutoboot(Uart& uart, int bootDelay);
 
 class LineEditor {
  public:
-  LineEditor(Uart& uart, const Faults& faults) : uart_(uart), faults_(faults) {}
+  LineEditor(Uart& uart, BoardState& board) : uart_(uart), board_(board) {}
   // Shows prompt and reads one line, echoing what is kept; CR or LF ends it. Past 254
   // characters each further one is refused with a bell, as U-Boot does. Nothing for Ctrl-C.
   std::optional<std::string> ReadLine(const std::string& prompt);
 
  private:
-  // The next typed character, or -1 when it came too soon after the last one taken.
+  // The next typed character, or -1 when it came too soon after the last one taken or is the one
+  // the lose-char fault drops.
   int NextCharacter();
 
   Uart& uart_;
-  const Faults& faults_;
+  BoardState& board_;
   Micros lastTaken_ = 0;
   bool anyTaken_ = false;
 };

@@ -1,6 +1,7 @@
 // U-Boot's nand command: erase, read and write with the lines the host waits for ("OK",
 // "written: OK", "read: OK"; "FAIL" when the chip refuses).
 #include <cstdio>
+#include <sstream>
 
 #include "sim/firmware.h"
 #include "sim/uboot_commands.h"
@@ -42,6 +43,31 @@ bool OffsetAndSize(UBootContext& ctx, const std::vector<std::string>& argv, size
   if (*size == kNandSize) ctx.uart.Send("device 0 whole chip\n");
   else Say(ctx, "device 0 offset 0x%x, size 0x%x\n", *offset, *size);
   return true;
+}
+
+// The bad-slots fault: a kernel slot that goes bad once written (a worn block loses a bit of its
+// image), though the write itself reported OK. Slots are counted from 1 in nand_kern_offs.
+void DamageBadKernelSlot(UBootContext& ctx, uint32_t offset) {
+  const unsigned bad = ctx.board.faults.badKernelSlots;
+  if (bad == 0) return;
+  std::istringstream offsets(ctx.env.Get("nand_kern_offs").value_or(""));
+  std::string word;
+  for (int slot = 1; slot <= kKernelSlotCount && offsets >> word; ++slot) {
+    uint32_t slotOffset = 0;
+    if (!ParseHex(word, &slotOffset) || slotOffset != offset) continue;
+    if ((bad & (1u << (slot - 1))) == 0) return;
+    // One bit of the first non-zero byte after the uImage header and the first KiB of data.
+    const uint32_t from = offset + 64 + 1024;
+    const std::vector<uint8_t> bytes = ctx.board.nand.Read(from, kNandPage);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == 0) continue;
+      ctx.board.nand.Program(from + static_cast<uint32_t>(i),
+                             {static_cast<uint8_t>(bytes[i] & (bytes[i] - 1))});
+      ctx.board.events.push_back("u-boot: kernel slot " + std::to_string(slot) + " went bad (fault)");
+      return;
+    }
+    return;
+  }
 }
 
 int Erase(UBootContext& ctx, const std::vector<std::string>& argv) {
@@ -112,6 +138,7 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
   ctx.uart.Send(text);
   std::snprintf(text, sizeof text, "u-boot: nand write 0x%x 0x%x %s", offset, size, ok ? "OK" : "FAIL");
   ctx.board.events.push_back(text);
+  if (ok) DamageBadKernelSlot(ctx, offset);
   return ok ? 0 : 1;
 }
 

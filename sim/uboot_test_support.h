@@ -141,7 +141,7 @@ inline std::vector<std::string> HostEnvironmentCommands() {
       "setenv updatekernel 'tftpboot 0x80700000 $bootfile; run make_nand_kernel_clones;'",
       "setenv updaterootfs 'tftpboot 0x85000000 $fsimage; nand erase $fsimage_offset $fsimage_size; nand write 0x$fileaddr $fsimage_offset $fsimage_size;'",
       "setenv make_nand_kernel_clones 'for clone_offs in ${nand_kern_offs}; do echo \"Make kernel clone on nand offset = ${clone_offs}\"; nand erase ${clone_offs} ${kernel_size}; nand write 0x80700000 ${clone_offs} ${kernel_size}; done;'",
-      "setenv try_boot_kernel 'for clone_offs in \"${nand_kern_offs}\"; do echo \"Trying offset ${clone_offs}\"; nand read 0x80700000 ${clone_offs} ${kernel_size}; if iminfo 0x80700000; then bootm 0x80700000; fi; done;'",
+      "setenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying offset ${clone_offs}\"; nand read 0x80700000 ${clone_offs} ${kernel_size}; if iminfo 0x80700000; then bootm 0x80700000; fi; done;'",
       "setenv try_boot_mmc 'mmc rescan; ext2load mmc 0:1 0x80700000 /boot/uImage; bootm 0x80700000; echo \"Try boot from NAND\"; run try_boot_kernel;'",
   };
 }

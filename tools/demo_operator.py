@@ -5,7 +5,8 @@ everything it prints through live, and types the operator's answers when the que
 the login, the password, the proxy and the final key. With a fault switched on, the first retry
 question is answered like a careful operator would: the board is "repaired" first (devsim
 restarts on the same port and state file without the fault, and the board is brought back to
-where the failed step expects it), then "r" is pressed.
+where the failed step expects it), then "r" is pressed. A fault that the run mends by itself
+(lose-char=N: step 4's read-back types the variable again) asks no question at all.
 
 usage: demo_operator.py --devsim PATH --brenlofix PATH --images DIR --state FILE --pid-file FILE
                         [--fault NAME] [--line-emulation] [--speed X] -- BRENLOFIX ARGUMENTS...
@@ -29,7 +30,7 @@ ANSI = re.compile(rb"\x1b\[[0-9;]*m")
 # Where each step's retry leaves the board, and what must be true of it before "r" is pressed.
 RETRY_NEEDS = {
     b"Uploading failed!": "reset",            # step 2 restarts the board with a break
-    b"Flashing failed!": "flasher",           # step 3 needs the serial flasher running
+    b"Flashing failed!": "reset",             # step 3's retry starts at step 2, with a break
     b"Setting U-Boot Environment failed!": "reset",
     b"Uploading kernel failed!": "uboot",     # steps 5 and 6 type at the U-Boot prompt
     b"Flashing kernel failed!": "uboot",
@@ -163,9 +164,6 @@ def run_operator(args, board, brenlofix_args):
                     needs = next((n for q, n in RETRY_NEEDS.items() if q in question), "reset")
                     if repaired or not args.fault:
                         say("the same step failed again; answering with another key (quit)")
-                        answer = "q"
-                    elif needs == "flasher":
-                        say("step 3 needs the serial flasher that step 2 started; quitting")
                         answer = "q"
                     else:
                         repair(board, needs)

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
@@ -167,6 +168,20 @@ TEST_F(TargetConsoleTest, LongLinesAreShownButNotLogged) {
   EXPECT_TRUE(WaitForText(nullptr, "end", &port_, 1000));
   EXPECT_EQ(Console(), "Target: " + longLine + "Target: " + line254 + "Target: " + line255 + "Target: end\n");
   EXPECT_EQ(Log(), std::string(253, 'b') + "\r\nend\r\n");
+}
+
+// printenv's answer up to the prompt: every line kept as read, a 300-character one whole though it
+// is not logged, and the quiet prompt that ends it too.
+TEST_F(TargetConsoleTest, KeptLinesAreWholeUpToThePrompt) {
+  const std::string longLine = "bootmmc=" + std::string(300, 'v') + "\r\n";
+  target_.SendAfter(5, "ipaddr=192.168.102.30\r\n" + longLine + "B-Boot > ");
+  std::vector<std::string> lines{"earlier"};
+  EXPECT_TRUE(WaitForTextKeepingLines(nullptr, "B-Boot >", &port_, 5000, &lines));
+  EXPECT_NE(Console().find("Target: " + longLine.substr(0, longLine.size() - 1)), std::string::npos);
+  EXPECT_EQ(lines, (std::vector<std::string>{"earlier", "ipaddr=192.168.102.30\r", "\n",
+                                             longLine.substr(0, longLine.size() - 1), "\n", "B-Boot > \n"}));
+  EXPECT_LE(Elapsed(), 20u);
+  EXPECT_EQ(Log(), "ipaddr=192.168.102.30\r\r\n\r\nB-Boot > \r\n");
 }
 
 TEST_F(TargetConsoleTest, WriteLogKeepsTextsShorterThan255) {

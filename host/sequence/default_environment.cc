@@ -2,6 +2,8 @@
 
 void FillDefaultEnvironment(CommandList& commands) {
   // Typed unchanged at the U-Boot prompt: quotes and $-references are U-Boot's to read.
+  // try_boot_kernel leaves ${nand_kern_offs} unquoted, as make_nand_kernel_clones does, so that
+  // its loop tries the ten kernel copies one by one instead of all ten offsets as one word.
   static const char* const kDefaults[kDefaultCommandCount] = {
       "setenv ipaddr 192.168.102.30",
       "setenv netmask 255.255.255.0",
@@ -38,7 +40,7 @@ void FillDefaultEnvironment(CommandList& commands) {
       "setenv make_nand_kernel_clones 'for clone_offs in ${nand_kern_offs}; do echo \"Make kernel "
       "clone on nand offset = ${clone_offs}\"; nand erase ${clone_offs} ${kernel_size}; nand "
       "write 0x80700000 ${clone_offs} ${kernel_size}; done;'",
-      "setenv try_boot_kernel 'for clone_offs in \"${nand_kern_offs}\"; do echo \"Trying offset "
+      "setenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying offset "
       "${clone_offs}\"; nand read 0x80700000 ${clone_offs} ${kernel_size}; if iminfo 0x80700000; "
       "then bootm 0x80700000; fi; done;'",
       "setenv try_boot_mmc 'mmc rescan; ext2load mmc 0:1 0x80700000 /boot/uImage; bootm "

@@ -48,6 +48,11 @@ TEST(FillDefaultEnvironment, NamesTenKernelSlotsStartingAtTheKernelOffset) {
   EXPECT_EQ(list.back(), "0x6400000");
   EXPECT_NE(commands[25].find("nand write 0x80700000 ${clone_offs} ${kernel_size}"),
             std::string::npos);
+  // The boot script goes through the same ten offsets, one word each: ${nand_kern_offs} unquoted.
+  EXPECT_EQ(commands[26],
+            "setenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying offset "
+            "${clone_offs}\"; nand read 0x80700000 ${clone_offs} ${kernel_size}; if iminfo 0x80700000; "
+            "then bootm 0x80700000; fi; done;'");
 }
 
 TEST(LogFileName, HasNoLeadingZeros) {

@@ -1,12 +1,16 @@
 #include "host/sequence/environment_programming.h"
 
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
+#include "host/sequence/environment_check.h"
 #include "host/sequence/identity_record.h"
 
 namespace {
@@ -14,6 +18,9 @@ namespace {
 constexpr uint32_t kBootStageTimeoutMs = 10000;
 constexpr uint32_t kCommandPauseMs = 500;
 constexpr uint32_t kSaveTimeoutMs = 10000;
+constexpr uint32_t kReadBackTimeoutMs = 10000;
+// A round's line names this many differing variables at most, so that it stays a log line.
+constexpr size_t kNamesShown = 6;
 constexpr uint32_t kCloneTimeoutMs = 10000;
 constexpr int kKernelClones = 10;
 
@@ -44,6 +51,74 @@ void TypeCommands(RS232* port, const CommandList& commands) {
   }
 }
 
+// printenv, and its name=value lines up to the prompt after them. False when its echo or the
+// prompt after it did not come in time.
+bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
+  Type(port, "printenv\r\n");
+  // Our own command's echo first: the prompts before it answered the commands typed earlier.
+  if (!WaitForText(nullptr, "printenv", port, kReadBackTimeoutMs)) return false;
+  std::vector<std::string> lines;
+  if (!WaitForTextKeepingLines(nullptr, "B-Boot >", port, kReadBackTimeoutMs, &lines)) return false;
+  *printed = PrintedVariables(lines);
+  return true;
+}
+
+// The variables that differ, each with its own command as in the list, then saveenv.
+bool TypeAgain(RS232* port, const std::map<std::string, TypedVariable>& typed,
+               const std::vector<std::string>& differing) {
+  for (const std::string& name : differing) {
+    HostClock().SleepMs(kCommandPauseMs);
+    Type(port, typed.at(name).command + "\r\n");
+  }
+  HostClock().SleepMs(kCommandPauseMs);
+  Type(port, "saveenv\r\n");
+  return WaitForText(nullptr, "Writing to Nand... done", port, kSaveTimeoutMs);
+}
+
+// A line of the check's own, on a line of its own: the board's last line (its prompt's echo) may
+// have ended with a carriage return alone.
+void Report(const std::string& line) {
+  std::cout << std::endl << line << std::endl;
+  WriteLog("\n" + line + "\n");
+}
+
+std::string Names(const std::vector<std::string>& names) {
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < kNamesShown; ++i) text += (i > 0 ? ", " : "") + names[i];
+  if (names.size() > kNamesShown) text += " and " + std::to_string(names.size() - kNamesShown) + " more";
+  return text;
+}
+
+// Reads the saved environment back and types again what differs, for up to rounds reads. One line
+// per round on the console and in the log.
+bool CheckEnvironment(RS232* port, const CommandList& commands, int rounds) {
+  const std::map<std::string, TypedVariable> typed = TypedVariables(commands);
+  for (int round = 1; round <= rounds; ++round) {
+    const bool last = round == rounds;
+    std::map<std::string, std::string> printed;
+    if (!ReadEnvironment(port, &printed)) {
+      Report(std::string("Environment check: no answer to printenv") + (last ? "." : "; asking again."));
+      continue;
+    }
+    const std::vector<std::string> differing = DifferingVariables(typed, printed);
+    if (differing.empty()) {
+      Report("Environment check: " + std::to_string(typed.size()) + " of " + std::to_string(typed.size()) +
+             " variables as typed.");
+      return true;
+    }
+    const bool one = differing.size() == 1;
+    std::string line = "Environment check: " + std::to_string(differing.size()) +
+                       (one ? " variable differs (" : " variables differ (") + Names(differing) + ")";
+    if (last) {
+      Report(line + " after " + std::to_string(rounds) + " checks.");
+      break;
+    }
+    Report(line + (one ? "; typing it again." : "; typing them again."));
+    if (!TypeAgain(port, typed, differing)) return false;
+  }
+  return false;
+}
+
 // The identity lines of the list, as U-Boot now holds them.
 OptionMap IdentityTyped(const CommandList& commands) {
   OptionMap identity;
@@ -56,7 +131,7 @@ OptionMap IdentityTyped(const CommandList& commands) {
   return identity;
 }
 
-int ProgramOnOpenPort(RS232* port, const CommandList& commands) {
+int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds) {
   port->pacedWrite = 1;
   port->SendBreak();
   if (!CatchBootAtPrompt(port)) return 0;
@@ -65,6 +140,8 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands) {
   std::cout << std::endl;
   if (!WaitForText(nullptr, "Writing to Nand... done", port, kSaveTimeoutMs)) return 0;
   std::cout << std::endl;
+  // A character lost on the line leaves a wrong variable that saveenv saves all the same.
+  if (checkRounds > 0 && !CheckEnvironment(port, commands, checkRounds)) return 0;
   // Saved: a record of what the unit has become.
   const OptionMap identity = IdentityTyped(commands);
   if (!identity.empty()) LogProgrammedIdentity(identity);
@@ -87,10 +164,10 @@ unsigned TypingPercent(unsigned index, unsigned count) {
   return index * 100u / (count - 1);
 }
 
-int ProgramEnvironment(const char* portName, const CommandList& commands) {
+int ProgramEnvironment(const char* portName, const CommandList& commands, int checkRounds) {
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
-  int result = ProgramOnOpenPort(port.get(), commands);
+  int result = ProgramOnOpenPort(port.get(), commands, checkRounds);
   port->Close();
   return result;
 }

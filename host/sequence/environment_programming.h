@@ -3,10 +3,16 @@
 
 #include "host/sequence/containers.h"
 
+// How often step 4 reads the saved environment back before it gives up.
+constexpr int kEnvironmentCheckRounds = 3;
+
 // Restarts the freshly flashed board, stops it at the U-Boot prompt, types every command of the
-// list (the last one is saveenv) and waits for "Writing to Nand... done". 1 on success, 0 on
-// failure.
-int ProgramEnvironment(const char* portName, const CommandList& commands);
+// list (the last one is saveenv) and waits for "Writing to Nand... done". Then reads the
+// environment back with printenv: a variable that is missing or differs from what its command
+// stores is typed again and saved, up to checkRounds reads in all (0: no read-back). 1 when every
+// variable holds its typed value, 0 on failure.
+int ProgramEnvironment(const char* portName, const CommandList& commands,
+                       int checkRounds = kEnvironmentCheckRounds);
 
 // Runs make_nand_kernel_clones at the prompt the kernel upload left and counts the ten
 // "written: OK". 1 on success, 0 on failure.

@@ -91,7 +91,8 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   // Typed after the countdown was stopped with "\r\n\r\n", each command followed by "\r\n".
   std::string typed;
   for (const std::string& command : commands) typed += command + "\r\n";
-  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed);
+  // Then printenv once: the board holds every variable as typed.
+  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed + "printenv\r\n");
   // Half a second before each command and 10 ms per character, paced.
   EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
 
@@ -104,13 +105,43 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   ASSERT_EQ(percents.size(), 31u);
   for (unsigned i = 0; i < 31; ++i) EXPECT_EQ(percents[i], i * 100 / 30) << "command " << i;
   EXPECT_NE(shown.find("\n\t\t\tSetting U-Boot Enviroment..\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nEnvironment check: 30 of 30 variables as typed.\n"), std::string::npos);
 
   // What the unit became is on record, after the target's own lines.
   const std::string log = Log();
   EXPECT_NE(log.find("Writing to Nand... done"), std::string::npos);
+  EXPECT_NE(
+      log.find("B-Boot > \r\r\nEnvironment check: 30 of 30 variables as typed.\r\nIdentity programmed:"),
+      std::string::npos);
   EXPECT_NE(log.find("Identity programmed:\r\nserialno = QV4N150101ABC\r\nethaddr = 02:1B:4D:12:34:56\r\n"),
             std::string::npos)
       << log;
+}
+
+// A value that U-Boot keeps otherwise than typed (its setenv joins words with one blank) never
+// reads back as typed: it is typed again twice, and after the third check the step fails without
+// recording an identity as programmed.
+TEST_F(EnvironmentProgrammingTest, AVariableThatStaysDifferentFailsAfterThreeChecks) {
+  SimulatedTarget target;
+  InstallBootLoaders(target.state());
+  RecordedPort port;
+  CommandList commands = FullCommandList();
+  commands.insert(commands.end() - 1, "setenv banner two  blanks");
+  EXPECT_EQ(ProgramEnvironment(port.name(), commands), 0);
+
+  // The list, the first printenv, then twice the command again, saveenv and printenv.
+  const std::string again = "setenv banner two  blanks\r\nsaveenv\r\nprintenv\r\n";
+  const std::string tail = "saveenv\r\nprintenv\r\n" + again + again;
+  const std::string written = port.record.Written();
+  ASSERT_GT(written.size(), tail.size());
+  EXPECT_EQ(written.substr(written.size() - tail.size()), tail);
+  const std::string log = Log();
+  const std::string differs = "Environment check: 1 variable differs (banner)";
+  const size_t first = log.find(differs + "; typing it again.\r\n");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(log.find(differs + "; typing it again.\r\n", first + 1), std::string::npos);
+  EXPECT_NE(log.find(differs + " after 3 checks.\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("Identity programmed:"), std::string::npos);
 }
 
 TEST_F(EnvironmentProgrammingTest, SilentBoardFailsInTheFirstWaitWithoutTyping) {

@@ -14,8 +14,10 @@
 #include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
+#include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
+#include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
 #include "sim/state_dump.h"
@@ -42,7 +44,7 @@ class FlashingRunTest : public ::testing::Test {
     savedCwd_ = fs::current_path();
     fs::current_path(dir_);
     saved_ = std::cout.rdbuf(console_.rdbuf());
-    ASSERT_TRUE(OpenLogFile((dir_ / "run.log").string()));
+    NewLog("run.log");
   }
   void TearDown() override {
     CloseLogFile();
@@ -51,16 +53,22 @@ class FlashingRunTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  bool Run(OptionMap options) {
+  // A run on port SIM1 into the log named logName_; steps: the real ones unless given.
+  bool Run(OptionMap options, StepOperations* steps = nullptr, const SwitchSet& switches = {}) {
     options["com"] = "SIM1";
     CommandList commands;
     FillDefaultEnvironment(commands);
-    BoardStepOperations steps;
-    bool succeeded = RunSteps(steps, options, SwitchSet(), commands);
+    BoardStepOperations board;
+    bool succeeded = RunSteps(steps ? *steps : board, options, switches, commands);
     CloseLogFile();
-    std::ifstream in(dir_ / "run.log", std::ios::binary);
+    std::ifstream in(dir_ / logName_, std::ios::binary);
     log_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return succeeded;
+  }
+  // The next run writes a fresh log of this name.
+  void NewLog(const std::string& name) {
+    logName_ = name;
+    ASSERT_TRUE(OpenLogFile((dir_ / logName_).string()));
   }
 
   // The board as a run must leave it.
@@ -93,7 +101,10 @@ class FlashingRunTest : public ::testing::Test {
   std::ostringstream console_;
   std::streambuf* saved_ = nullptr;
   std::string log_;
+  std::string logName_;
 };
+
+const OptionMap kGiven{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}};
 
 TEST_F(FlashingRunTest, GivenIdentityOnABlankBoard) {
   SimulatedTarget target;  // nothing in NAND: step 1 finds the boot ROM and backs up nothing
@@ -130,6 +141,110 @@ TEST_F(FlashingRunTest, BlankBoardWithoutIdentityGetsTheFactoryOneAfterAWarning)
       console_.str().find("Warning: the board reports no identity; the factory identity will be programmed."),
       std::string::npos);
   EXPECT_NE(log_.find("Warning: the board reports no identity"), std::string::npos);
+}
+
+// Step 4 with its read-back switched off, as it was before the read-back was built.
+class UncheckedEnvironmentSteps : public BoardStepOperations {
+ public:
+  int ProgramEnvironment(const std::string& port, const CommandList& commands) override {
+    return ::ProgramEnvironment(port.c_str(), commands, 0);
+  }
+};
+
+// One character of step 4's typing lost on the line, the "3" of serverip's 192.168.102.134: the
+// read-back types serverip again and the run ends with the environment as meant, no question
+// asked. Without the read-back the run ends in success just the same, with serverip wrong.
+TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
+  CommandList commands;
+  FillDefaultEnvironment(commands);
+  // The countdown takes the first of step 4's "\r\n\r\n"; U-Boot's line editor reads the rest.
+  std::string typed = "\r\n\r\n";
+  for (const std::string& command : commands) typed += command + "\r\n";
+  sim::BoardOptions options;
+  options.faults.loseCharacter = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
+  {
+    SimulatedTarget target(options);
+    UncheckedEnvironmentSteps unchecked;
+    ASSERT_TRUE(Run(kGiven, &unchecked)) << console_.str().substr(0, 4000);
+    std::map<std::string, std::string> saved;
+    ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+    EXPECT_EQ(saved["serverip"], "192.168.102.14");
+  }
+  NewLog("run.log");
+  SimulatedTarget target(options);
+  ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
+  ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
+  const size_t differs = log_.find("Environment check: 1 variable differs (serverip); typing it again.\r\n");
+  ASSERT_NE(differs, std::string::npos);
+  EXPECT_NE(log_.find("Environment check: 30 of 30 variables as typed.\r\n", differs), std::string::npos);
+  EXPECT_EQ(console_.str().find("Press 'r'"), std::string::npos);
+}
+
+// The serial flasher stops halfway through U-Boot's image, the rest lost on the line; the old
+// U-Boot is erased already. "r" runs step 2 again, whose break ends in the boot ROM's serial boot
+// (the new UBL finds no U-Boot and hands back) and starts a fresh flasher, then step 3: the run
+// ends with both boot loaders in NAND.
+TEST_F(FlashingRunTest, AStep3CutOffInUBootsImageSucceedsAfterOneR) {
+  sim::BoardOptions options;
+  options.faults.flasherStall = true;
+  SimulatedTarget target(options);
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
+  ScriptedConsole operatorKeys("r");
+  ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
+  EXPECT_EQ(operatorKeys.Remaining(), "");
+  const std::string shown = console_.str();
+  const size_t asked = shown.find("Flashing failed! Press 'r' to retry or any key to quit..");
+  ASSERT_NE(asked, std::string::npos);
+  EXPECT_EQ(shown.find("Press 'r'", asked + 30), std::string::npos) << "one question, one r";
+  ExpectFlashed(target, "QV4N150101777", "02:1B:4D:77:77:77");
+}
+
+// Step 1 erased the board, step 2 failed and the operator quit: the next run finds no identity,
+// and its warning names the first run's log, which holds the identity step 1 read.
+TEST_F(FlashingRunTest, TheFactoryIdentityWarningNamesTheLogThatHoldsTheIdentity) {
+  sim::BoardOptions options;
+  options.faults.corruptAfterTable = true;
+  SimulatedTarget target(options);
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
+  ScriptedConsole operatorKeys("q");
+  NewLog("[2014-6-23]-9-5-7-45.log");
+  ASSERT_FALSE(Run({}));
+  target.state().faults.corruptAfterTable = false;
+  NewLog("[2014-6-23]-9-12-0-5.log");
+  ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
+  EXPECT_NE(log_.find("Warning: the board reports no identity; the factory identity will be programmed.\r\n"
+                      "The identity read from a board in an earlier run stands in [2014-6-23]-9-5-7-45.log: "
+                      "serialno = QV4N150101777, ethaddr = 02:1B:4D:77:77:77\r\n"),
+            std::string::npos)
+      << log_;
+}
+
+// Kernel copies 1 to 3 go bad once written. The board is switched off after flashing (no kernel left
+// in RAM) and its MMC card holds none: U-Boot tries the copies in turn and boots the fourth.
+TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
+  sim::BoardOptions options;
+  options.faults.badKernelSlots = 0x7;
+  SimulatedTarget target(options);
+  ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
+  const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
+  EXPECT_NE(typed.find("\r\nsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
+            std::string::npos);
+
+  target.state().ram.clear();
+  NewLog("boot.log");
+  ScriptedConsole login("root\nbrenlo\n");
+  ASSERT_TRUE(Run({}, nullptr, {"noflash", "autologin"}))
+      << console_.str().substr(console_.str().size() - 3000);
+  size_t at = 0;
+  for (const char* offset : {"0x00200000", "0x3200000", "0x3600000", "0x4000000"}) {
+    at = log_.find(std::string("Trying offset ") + offset + "\r\n", at);
+    ASSERT_NE(at, std::string::npos) << offset;
+  }
+  EXPECT_NE(log_.find("Starting kernel ...", at), std::string::npos);
+  EXPECT_EQ(log_.find("Trying offset 0x4400000"), std::string::npos);
+  EXPECT_NE(log_.find(":~#"), std::string::npos);
 }
 
 }  // namespace

@@ -1,17 +1,79 @@
 #include "host/sequence/identity_record.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "host/link/log_file.h"
 #include "host/platform/console.h"
+#include "host/sequence/run_log.h"
 
 namespace {
 
+constexpr char kIdentityHeading[] = "Identity read from the board:";
+// The identity stands near a log's start (step 1); a folder of many runs is not read whole.
+constexpr size_t kLogsSearched = 20;
+constexpr std::streamsize kLogBytesSearched = 64 * 1024;
+
 bool HoldsIdentity(const OptionMap& map) { return map.count("serialno") != 0 && map.count("ethaddr") != 0; }
+
+// Run logs in the current folder, newest first by the start time in their names.
+std::vector<std::string> RunLogsNewestFirst() {
+  using Started = std::tuple<int, int, int, int, int, int, int>;
+  std::vector<std::pair<Started, std::string>> logs;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(".", error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    UtcTime t{};
+    if (!ParseLogFileName(name, &t)) continue;
+    logs.push_back({Started(t.year, t.month, t.day, t.hour, t.minute, t.second, t.milliseconds), name});
+  }
+  std::sort(logs.begin(), logs.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<std::string> names;
+  for (const auto& log : logs) names.push_back(log.second);
+  return names;
+}
+
+// The values after the identity heading of one log, as LogIdentityValue wrote them.
+OptionMap IdentityInLog(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::string text(static_cast<size_t>(kLogBytesSearched), '\0');
+  in.read(&text[0], kLogBytesSearched);
+  text.resize(static_cast<size_t>(in.gcount()));
+  OptionMap identity;
+  const std::string heading = std::string(kIdentityHeading) + "\r\n";  // the log's line end
+  size_t at = text.find(heading);
+  if (at == std::string::npos) return identity;
+  at += heading.size();
+  for (const char* key : {"serialno", "ethaddr"}) {
+    const std::string prefix = std::string(key) + " = ";
+    const size_t end = text.find("\r\n", at);
+    if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0) return OptionMap();
+    identity[key] = text.substr(at + prefix.size(), end - at - prefix.size());
+    at = end + 2;
+  }
+  return identity;
+}
 
 }  // namespace
 
-void LogIdentityHeading() { WriteLog("Identity read from the board:\n"); }
+void LogIdentityHeading() { WriteLog(std::string(kIdentityHeading) + "\n"); }
+
+bool FindEarlierIdentity(std::string* logName, OptionMap* identity) {
+  const std::vector<std::string> logs = RunLogsNewestFirst();
+  for (size_t i = 0; i < logs.size() && i < kLogsSearched; ++i) {
+    OptionMap found = IdentityInLog(logs[i]);
+    if (!HoldsIdentity(found)) continue;
+    *logName = logs[i];
+    *identity = found;
+    return true;
+  }
+  return false;
+}
 
 void LogIdentityValue(const std::string& name, const std::string& value) {
   WriteLog(name + " = " + value + "\n");
@@ -21,17 +83,24 @@ void LogNoIdentityOnBoard() { WriteLog("The board showed no boot loader: no iden
 
 bool WarnBeforeFactoryIdentity(const OptionMap& options, const OptionMap& backup) {
   if (HoldsIdentity(options) || HoldsIdentity(backup)) return false;
-  const char* lines[] = {
+  std::vector<std::string> lines = {
       "Warning: the board reports no identity; the factory identity will be programmed.\n",
       "To keep the board's own values, run again with -m MAC and -s serial number, or with -i to confirm or "
       "retype them.\n",
   };
+  std::string earlierLog;
+  OptionMap earlier;
+  if (FindEarlierIdentity(&earlierLog, &earlier)) {
+    lines.insert(lines.begin() + 1, "The identity read from a board in an earlier run stands in " +
+                                        earlierLog + ": serialno = " + earlier["serialno"] +
+                                        ", ethaddr = " + earlier["ethaddr"] + "\n");
+  }
   SetConsoleColour(kColourHighlight);
   std::cout << std::endl;
-  for (const char* line : lines) std::cout << line;
+  for (const std::string& line : lines) std::cout << line;
   std::cout.flush();
   SetConsoleColour(kColourNormal);
-  for (const char* line : lines) WriteLog(line);
+  for (const std::string& line : lines) WriteLog(line);
   return true;
 }
 

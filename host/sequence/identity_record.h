@@ -14,9 +14,14 @@ void LogNoIdentityOnBoard();
 
 // Called by the identity choice before the values are confirmed: when neither the command line
 // (-m and -s) nor the board gave both values, the factory identity is about to be programmed; a
-// warning on the console and in the log says so and how to give the board's own values instead.
-// True when it warned.
+// warning on the console and in the log says so and how to give the board's own values instead,
+// and names the newest earlier run log in the current folder that holds an identity read from a
+// board (a run that was given up after step 1 had erased the board). True when it warned.
 bool WarnBeforeFactoryIdentity(const OptionMap& options, const OptionMap& backup);
+
+// The newest of the latest run logs in the current folder whose "Identity read from the board:"
+// holds both values: its name and the values. False when none does.
+bool FindEarlierIdentity(std::string* logName, OptionMap* identity);
 
 // Called once the identity is chosen (and confirmed): one log line per value programmed.
 void LogProgrammedIdentity(const OptionMap& identity);

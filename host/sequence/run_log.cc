@@ -1,5 +1,6 @@
 #include "host/sequence/run_log.h"
 
+#include <cstdio>
 #include <iostream>
 
 #include "host/link/log_file.h"
@@ -10,6 +11,16 @@ std::string LogFileName(const UtcTime& time) {
          std::to_string(time.day) + "]-" + std::to_string(time.hour) + "-" +
          std::to_string(time.minute) + "-" + std::to_string(time.second) + "-" +
          std::to_string(time.milliseconds) + ".log";
+}
+
+bool ParseLogFileName(const std::string& name, UtcTime* time) {
+  UtcTime t{};
+  const int fields = std::sscanf(name.c_str(), "[%d-%d-%d]-%d-%d-%d-%d.log", &t.year, &t.month, &t.day,
+                                 &t.hour, &t.minute, &t.second, &t.milliseconds);
+  // Written back, the numbers must give the same name: no signs, blanks, leading zeros or tail.
+  if (fields != 7 || LogFileName(t) != name) return false;
+  *time = t;
+  return true;
 }
 
 void CreateRunLog(const std::string& name) {

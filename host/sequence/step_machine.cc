@@ -52,7 +52,9 @@ class StepMachine {
         if (steps_.UploadFlasher(port_)) return Step::kFlashBootLoaders;
         return RetryOrQuit(step, "Uploading failed!");
       case Step::kFlashBootLoaders:
-        if (!steps_.FlashBootLoaders(port_)) return RetryOrQuit(step, "Flashing failed!");
+        // The flasher a failed step 3 talked to may still wait for the rest of an image, and only
+        // step 2 starts one afresh (its break restarts the board into the boot ROM).
+        if (!steps_.FlashBootLoaders(port_)) return RetryOrQuit(Step::kUploadFlasher, "Flashing failed!");
         HostClock().SleepMs(kPauseAfterFlashingMs);
         return Step::kProgramEnvironment;
       case Step::kProgramEnvironment:
@@ -137,10 +139,10 @@ class StepMachine {
                           "Update kernel rpm(s) successful!\n", Step::kSucceeded);
   }
 
-  // A failed flashing step: "r" runs it again from its beginning; anything else logs the failure
-  // and ends the run.
-  Step RetryOrQuit(Step step, const std::string& failure) {
-    if (AskRetry(failure + " Press 'r' to retry or any key to quit..")) return step;
+  // A failed flashing step: "r" runs it again from its beginning (from retryFrom); anything else
+  // logs the failure and ends the run.
+  Step RetryOrQuit(Step retryFrom, const std::string& failure) {
+    if (AskRetry(failure + " Press 'r' to retry or any key to quit..")) return retryFrom;
     WriteLog(failure + "\n");
     return Step::kFailed;
   }

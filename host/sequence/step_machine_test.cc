@@ -220,6 +220,7 @@ struct RetriedStep {
   const char* operation;
   const char* failure;  // the question's and the log line's first part
   size_t callIndex;     // where the step's call falls in a -al flashing run
+  const char* rerunFirst = nullptr;  // the step that a retry runs again before this one
 };
 
 class FlashingStepFailure : public StepMachineTest,
@@ -239,13 +240,19 @@ class FlashingStepFailure : public StepMachineTest,
   }
 };
 
-TEST_P(FlashingStepFailure, RIsARetryOfTheSameStep) {
+TEST_P(FlashingStepFailure, RIsARetryOfTheStep) {
   steps.results[GetParam().operation] = {0, 0, 1};
-  EXPECT_TRUE(Run("rr"));
   std::vector<std::string> expected = kFlashingCalls;
   expected.push_back("WatchSystemBoot@COM3");
-  const std::string call = expected[GetParam().callIndex];
-  expected.insert(expected.begin() + GetParam().callIndex, {call, call});
+  // Each failed try, then what "r" runs before the step itself.
+  std::vector<std::string> failedTry = {expected[GetParam().callIndex]};
+  if (GetParam().rerunFirst) {
+    steps.results[GetParam().rerunFirst].insert(steps.results[GetParam().rerunFirst].end(), {1, 1});
+    failedTry.push_back(std::string(GetParam().rerunFirst) + "@COM3");
+  }
+  for (int i = 0; i < 2; ++i)
+    expected.insert(expected.begin() + GetParam().callIndex, failedTry.begin(), failedTry.end());
+  EXPECT_TRUE(Run("rr"));
   EXPECT_EQ(steps.calls, expected);
   EXPECT_NE(output.find(Question() + Question()), std::string::npos) << output;
   EXPECT_EQ(log, "");
@@ -273,7 +280,9 @@ TEST_P(FlashingStepFailure, AnyOtherKeyQuitsWithALogLine) {
 INSTANTIATE_TEST_SUITE_P(
     Steps2To7, FlashingStepFailure,
     ::testing::Values(RetriedStep{"UploadFlasher", "Uploading failed!", 2},
-                      RetriedStep{"FlashBootLoaders", "Flashing failed!", 3},
+                      // The flasher a failed step 3 talked to may wait for the rest of an image:
+                      // step 2 restarts the board and uploads a fresh one first.
+                      RetriedStep{"FlashBootLoaders", "Flashing failed!", 3, "UploadFlasher"},
                       RetriedStep{"ProgramEnvironment", "Setting U-Boot Environment failed!", 4},
                       RetriedStep{"UploadKernel", "Uploading kernel failed!", 5},
                       RetriedStep{"MakeKernelClones", "Flashing kernel failed!", 6},
@@ -293,6 +302,7 @@ TEST_F(StepMachineTest, ARetriedEnvironmentTypesTheSame31CommandsAgain) {
 TEST_F(StepMachineTest, ThePauseAfterFlashingComesOncePerSuccess) {
   steps.FlashingSucceeds();
   steps.results["FlashBootLoaders"] = {0, 0, 1};
+  steps.results["UploadFlasher"] = {1, 1, 1};
   EXPECT_TRUE(Run("rr"));
   EXPECT_EQ(elapsedMs, 1000u);
 }

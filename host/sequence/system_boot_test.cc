@@ -148,6 +148,23 @@ TEST_F(SystemBootTest, TheKernelsOwnPanicLineFailsAtOnce) {
 
 // Before the kernel: a silent board, one that fell back to the boot ROM, and a UBL that finds no
 // valid U-Boot.
+// Every kernel copy went bad once written, and the MMC card holds none: U-Boot tries the ten
+// copies in turn and stops at its prompt; the watch fails when its wait for the kernel times out.
+TEST_F(SystemBootTest, WithAllTenKernelCopiesBadTheWatchFailsAtItsTimeOut) {
+  SimulatedTarget target(BoardWith([](sim::Faults& f) { f.badKernelSlots = 0x3FF; }));
+  FlashBoard(target.state());
+  RecordedPort port;
+  ScriptedConsole console(std::string(kUser) + "\n" + kPassword + "\n");
+  const BootRun run = WatchOn(target, port);
+  EXPECT_EQ(run.result, 0);
+  EXPECT_TRUE(console.Requests().empty()) << "no login was asked for";
+  const std::vector<uint32_t> times = MilestoneTimes(port.record);
+  ASSERT_EQ(times.size(), 4u);  // the UBL's, up to "NAND"
+  EXPECT_GE(run.endMs - times.back(), kMilestones[4].timeoutMs);
+  EXPECT_LE(run.endMs - times.back(), kMilestones[4].timeoutMs + 1000u);
+  EXPECT_NE(Log().find("Trying offset 0x6400000\r\n"), std::string::npos) << "the tenth copy was tried too";
+}
+
 TEST_F(SystemBootTest, BootLoaderFailures) {
   {
     SimulatedTarget target(BoardWith([](sim::Faults& f) { f.silent = true; }));
