@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -14,7 +15,9 @@
 
 class ConsoleLogCaptureTest : public ::testing::Test {
  protected:
-  explicit ConsoleLogCaptureTest(const std::string& logFileName) : logName_(::testing::TempDir() + logFileName) {}
+  // Named apart for each test process: CTest runs the cases of one fixture side by side.
+  explicit ConsoleLogCaptureTest(const std::string& logFileName)
+      : logName_(::testing::TempDir() + std::to_string(::getpid()) + "_" + logFileName) {}
 
   void SetUp() override {
     saved_ = std::cout.rdbuf(console_.rdbuf());
