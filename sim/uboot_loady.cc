@@ -51,6 +51,7 @@ YmodemResult ReceiveYmodem(Uart& uart, const Faults& faults) {
   bool nakDone = false;
   int errors = 0;
   int polls = 0;
+  Micros nextPoll = uart.Now();
 
   // Answers a good block, unless a fault says otherwise.
   auto answer = [&](int index) {
@@ -62,14 +63,18 @@ YmodemResult ReceiveYmodem(Uart& uart, const Faults& faults) {
   for (;;) {
     int c;
     if (!haveHeader) {
-      // Ask for CRC mode until the first block starts.
-      if (polls++ == kMaxPolls) {
-        Cancel(uart);
-        result.error = "Timed out";
-        return result;
+      // Ask for CRC mode once a second until the first block starts. A byte that starts no block
+      // (the line end typed after "loady") is passed over and brings no request forward.
+      if (uart.Now() >= nextPoll) {
+        if (polls++ == kMaxPolls) {
+          Cancel(uart);
+          result.error = "Timed out";
+          return result;
+        }
+        if (polls == 1 || !faults.noAnnounceRepeat) uart.Send("C");
+        nextPoll = uart.Now() + kSecond;
       }
-      if (polls == 1 || !faults.noAnnounceRepeat) uart.Send("C");
-      c = uart.Receive(kSecond);
+      c = uart.Receive(nextPoll - uart.Now());
       if (c < 0) continue;
     } else {
       c = uart.Receive(kBlockTimeout);

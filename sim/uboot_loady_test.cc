@@ -85,6 +85,10 @@ TEST_F(YmodemTest, ReceivesAFileCutToItsAnnouncedLength) {
 
 TEST_F(YmodemTest, PollsWithCOnceASecondUntilTheFirstBlock) {
   uart.stopAt = 5500 * kMs;
+  // The line end typed after "loady" and other stray bytes bring no C forward: a sender that took
+  // the first C must not find a second one where its ACK is due.
+  uart.Inject("\n", 10 * kMs);
+  uart.Inject("x", 1500 * kMs);
   EXPECT_THROW(ReceiveYmodem(uart, faults), Idle);
   EXPECT_EQ(uart.output, "CCCCCC");
   for (size_t i = 0; i < uart.sends.size(); ++i) EXPECT_EQ(uart.sends[i].first, i * kSec);
