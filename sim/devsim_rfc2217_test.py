@@ -7,6 +7,7 @@ Usage: devsim_rfc2217_test.py PATH/TO/devsim
 """
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -85,6 +86,11 @@ def main():
                 break
             time.sleep(0.05)
         url = "rfc2217://127.0.0.1:%s" % open(port_file).read().strip()
+        # A host that hangs up with a megabyte of input still unread (a flasher that stopped taking an
+        # image) and reopens at once is served: its hang-up stands behind that input.
+        raw = socket.create_connection(("127.0.0.1", int(open(port_file).read())))
+        raw.sendall(b"\0" * 1000000)
+        raw.close()
         port = serial.serial_for_url(url, baudrate=115200, timeout=0.5)
 
         # A break restarts the board; a blank board announces UART boot.

@@ -185,6 +185,23 @@ int Serve(Board& board, const ServeOptions& options) {
     client.Reset();
     hungUpAt = clock.Now();
   };
+  // One read of the client's input, given to the board. False when there was none to read now
+  // (with MSG_DONTWAIT) or the client hung up.
+  auto readClient = [&](int flags) {
+    const ssize_t n = recv(client.get(), buffer, sizeof buffer, flags);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    if (n <= 0) {
+      hangUp();
+      return false;
+    }
+    boardPort.BeginInput();
+    const std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
+    if (!reply.empty() && !SendAll(client.get(), reply)) {
+      hangUp();
+      return false;
+    }
+    return true;
+  };
   while (!stopRequested) {
     if (hungUpAt != kNever && client.get() < 0 && clock.Now() - hungUpAt >= kSaveAfterHangUp) {
       SaveState(board, options.statePath);
@@ -211,19 +228,13 @@ int Serve(Board& board, const ServeOptions& options) {
     pollfd fds[3] = {{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}};
     int ready = poll(fds, 3, timeoutMs);
     if (ready <= 0) continue;
-    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      ssize_t n = recv(client.get(), buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        hangUp();
-      } else {
-        boardPort.BeginInput();
-        std::string reply = session.Feed(buffer, static_cast<size_t>(n), boardPort);
-        if (!reply.empty() && !SendAll(client.get(), reply)) hangUp();
-      }
-    }
-    // After the client's own hang-up, so that a host that closes and reopens at once is served.
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) readClient(0);
+    // After the client's own hang-up, so that a host that closes and reopens at once is served:
+    // its hang-up may stand behind more input than one read takes, so what it left is read first.
     if (fds[0].revents & POLLIN) {
       int fd = accept(listener.get(), nullptr, nullptr);
+      while (fd >= 0 && client.get() >= 0 && readClient(MSG_DONTWAIT)) {
+      }
       if (fd >= 0 && client.get() >= 0) {
         close(fd);  // one client at a time, as a serial port
       } else if (fd >= 0) {
