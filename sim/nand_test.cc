@@ -50,7 +50,10 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_FALSE(SetFault(f, "drop-faster"));
   EXPECT_FALSE(SetFault(f, "drop-faster=ten"));
   EXPECT_FALSE(SetFault(f, "no-such-fault"));
-  EXPECT_EQ(FaultNames().size(), 24u);
+  EXPECT_TRUE(SetFault(f, "tftp-other-file"));
+  EXPECT_TRUE(f.tftpOtherFile);
+  EXPECT_FALSE(SetFault(f, "tftp-no-server=1"));
+  EXPECT_EQ(FaultNames().size(), 27u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {

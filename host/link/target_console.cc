@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
@@ -64,7 +65,7 @@ bool EndsWithAwaited(const std::string& line, const char* text) {
 }
 
 bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* okText, RS232* port,
-                    uint32_t timeoutMs) {
+                    uint32_t timeoutMs, std::vector<std::string>* lines) {
   if (!okText || !port) return false;
   const WireTimer timer(port);
   std::string line;
@@ -100,6 +101,7 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
 
     ShowLine(line);
     LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
+    if (lines) lines->push_back(line);
 
     if (Holds(line, okText)) return true;
     for (size_t i = 0; i < failCount; ++i) {
@@ -112,12 +114,17 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
 }  // namespace
 
 bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs) {
-  return WaitForAnyText(&failText, 1, okText, port, timeoutMs);
+  return WaitForAnyText(&failText, 1, okText, port, timeoutMs, nullptr);
 }
 
 bool WaitForText(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                  uint32_t timeoutMs) {
-  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs);
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, nullptr);
+}
+
+bool WaitForTextLines(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                      uint32_t timeoutMs, std::vector<std::string>* lines) {
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, lines);
 }
 
 int WaitForValue(std::string& value, RS232* port, const char* key) {

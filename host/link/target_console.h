@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 class RS232;
 
@@ -18,6 +19,10 @@ bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t
 // As WaitForText, with several failure texts (a null pointer ends the list early).
 bool WaitForText(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                  uint32_t timeoutMs);
+
+// As WaitForText, keeping every line read (with its line end) in lines.
+bool WaitForTextLines(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                      uint32_t timeoutMs, std::vector<std::string>* lines);
 
 // Reads lines for up to 5000 ms until one holds key; value gets the rest of that line without its
 // last character. 1 on success, 0 when the key never came (value is left as it was).
