@@ -9,7 +9,11 @@ password and proxy typed on its standard input as the questions come. Afterwards
   - devsim's state dump shows the UBL and U-Boot in NAND, the saved identity, the kernel in RAM
     and ten NAND copies equal to uImage.
 
-usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX
+With --tftp the kernel goes over Ethernet: Debian's tftpd-hpa (in.tftpd) serves uImage on a loopback
+port that devsim maps the station 192.168.102.134 to, BrenloFix.exe gets --tftp 192.168.102.134, and
+the log must say that the kernel came by TFTP.
+
+usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX [--tftp]
 """
 import datetime
 import os
@@ -17,12 +21,15 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import time
 
 EXE, DEVSIM, PREFIX = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
+TFTP = "--tftp" in sys.argv[4:]
+SERVER = "192.168.102.134"
 MAC, SERIAL = "02:1B:4D:0A:0B:0C", "QV4N150101WIN"
 PROXY = "http://192.168.102.134:3128"
 LOG_NAME = re.compile(r"\[(\d{4})-([1-9]\d?)-([1-9]\d?)\]-(0|[1-9]\d?)-(0|[1-9]\d?)-(0|[1-9]\d?)-"
@@ -33,11 +40,22 @@ ANSWERS = [(b"Enter you login:", b"root\n"), (b"Enter you password:", b"brenlo\n
 RUN_SECONDS = 900
 
 
-def start_devsim(work):
+def start_tftpd(folder):
+    """Debian's TFTP server in the foreground on a free loopback port, serving folder."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    user = subprocess.run(["id", "-un"], stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+    return subprocess.Popen(["in.tftpd", "--foreground", "--address", "127.0.0.1:%d" % port, "--secure",
+                             "--user", user, folder], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), port
+
+
+def start_devsim(work, tftp_port=None):
     state, port_file = os.path.join(work, "board.state"), os.path.join(work, "port")
     # No device delays: this test is about the Windows program, not the board's pace.
+    network = ["--tftp-port", str(tftp_port)] if tftp_port else []
     devsim = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", state,
-                               "--speed", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                               "--speed", "0"] + network, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     deadline = time.time() + 10
     while not (os.path.exists(port_file) and open(port_file).read().strip()):
         assert devsim.poll() is None, "devsim ended: %s" % devsim.stderr.read().decode()
@@ -50,7 +68,8 @@ def run_operator(url, folder):
     """Runs the exe, answering each question once when it shows; returns (status, output)."""
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=PREFIX)
     # Standard error is not kept: wine's server would hold a pipe open for seconds after the run.
-    exe = subprocess.Popen(["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"], cwd=folder,
+    kernel_way = ["--tftp", SERVER] if TFTP else []
+    exe = subprocess.Popen(["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"] + kernel_way, cwd=folder,
                            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     output, scanned, deadline = b"", 0, time.time() + RUN_SECONDS
     try:
@@ -96,6 +115,8 @@ def check_log(log):
     assert "root@brenlo:~#" in text, "no shell prompt after the login in the log"
     assert "Target: export http_proxy=%s" % PROXY in text or "export http_proxy=%s" % PROXY in text, text[-3000:]
     assert text.endswith("Update kernel rpm(s) successful!\r\n"), text[-500:]
+    way = "loaded by TFTP from %s in " % SERVER if TFTP else "loaded by YModem in "
+    assert way in text, "the log does not say %r" % way
 
 
 def check_dump(dump, kernel_size):
@@ -109,13 +130,16 @@ def check_dump(dump, kernel_size):
 
 def main():
     work = tempfile.mkdtemp(prefix="windows-run-")
-    devsim = None
+    devsim = tftpd = None
     try:
         images = os.path.join(work, "images")
         os.mkdir(images)
         subprocess.run([DEVSIM, "make-images", images], check=True, stdout=subprocess.DEVNULL)
         kernel_size = os.path.getsize(os.path.join(images, "uImage"))
-        devsim, state, url = start_devsim(work)
+        tftp_port = None
+        if TFTP:
+            tftpd, tftp_port = start_tftpd(images)
+        devsim, state, url = start_devsim(work, tftp_port)
 
         started = datetime.datetime.utcnow()
         status, output = run_operator(url, images)
@@ -136,12 +160,14 @@ def main():
         devsim = None
         dump = subprocess.run([DEVSIM, "dump", "--state", state], check=True, stdout=subprocess.PIPE).stdout.decode()
         check_dump(dump, kernel_size)
-        print("BrenloFix.exe under wine: whole run in %.0f s, log %s" % ((ended - started).total_seconds(), logs[0]))
+        print("BrenloFix.exe under wine: whole run%s in %.0f s, log %s" % (
+            " with the kernel over TFTP" if TFTP else "", (ended - started).total_seconds(), logs[0]))
         return 0
     finally:
-        if devsim and devsim.poll() is None:
-            devsim.kill()
-            devsim.wait()
+        for process in (devsim, tftpd):
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
         shutil.rmtree(work, ignore_errors=True)
 
 
