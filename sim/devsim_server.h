@@ -10,10 +10,10 @@
 namespace sim {
 
 struct ServeOptions {
-  uint16_t port = 2217;  // 0: any free port
-  std::string portFile;  // written with the port number once listening
+  uint16_t port = 2217;      // 0: any free port
+  std::string portFile;      // written with the port number once listening
   bool pty = false;
-  std::string statePath;             // saved after each client and at the end
+  std::string statePath;     // saved after each client and at the end
   uint32_t stationIp = 0xC0A86686u;  // the station on the board's network: 192.168.102.134
   uint16_t tftpPort = 0;             // its TFTP server on 127.0.0.1 (0: none)
 };

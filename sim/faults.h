@@ -9,39 +9,39 @@ namespace sim {
 
 struct Faults {
   // Line and boot ROM
-  bool silent = false;             // "silent": the board never says anything
-  bool noAnnounceRepeat = false;   // "no-repeat": " BOOTME", "BOOTUBL" and loady's C only once
-  bool bootmeForBegin = false;     // "bootme-for-begin": " BOOTME" instead of "  BEGIN"
-  bool corruptAfterTable = false;  // "corrupt-table": "CORRUPT" after the CRC table
-  bool corruptAfterImage = false;  // "corrupt-image": "CORRUPT" after the image
+  bool silent = false;              // "silent": the board never says anything
+  bool noAnnounceRepeat = false;    // "no-repeat": " BOOTME", "BOOTUBL" and loady's C only once
+  bool bootmeForBegin = false;      // "bootme-for-begin": " BOOTME" instead of "  BEGIN"
+  bool corruptAfterTable = false;   // "corrupt-table": "CORRUPT" after the CRC table
+  bool corruptAfterImage = false;   // "corrupt-image": "CORRUPT" after the image
   // Serial flasher
-  bool failHeader = false;  // "fail-header": "   FAIL" on an image header
+  bool failHeader = false;          // "fail-header": "   FAIL" on an image header
   // UBL and U-Boot
-  bool ublBad = false;           // "ubl-bad": the UBL reports "Bad" for U-Boot
-  bool missingEthaddr = false;   // "no-ethaddr": the environment lacks ethaddr
-  bool missingSerialno = false;  // "no-serialno": the environment lacks serialno
-  bool eraseFail = false;        // "erase-fail": "FAIL" on nand erase
-  int clonesWritten = 10;        // "clones=N": only N of the ten kernel copies are written
-  bool cloneFail = false;        // "clone-fail": a line holding "FAIL" during the copies
+  bool ublBad = false;              // "ubl-bad": the UBL reports "Bad" for U-Boot
+  bool missingEthaddr = false;      // "no-ethaddr": the environment lacks ethaddr
+  bool missingSerialno = false;     // "no-serialno": the environment lacks serialno
+  bool eraseFail = false;           // "erase-fail": "FAIL" on nand erase
+  int clonesWritten = 10;           // "clones=N": only N of the ten kernel copies are written
+  bool cloneFail = false;           // "clone-fail": a line holding "FAIL" during the copies
   // YModem receiver
-  int nakBlock = -1;         // "nak-block=N": NAK data block N (0: the header block)
-  int noAckBlock = -1;       // "no-ack-block=N": no answer to block N (-2: the EOT)
-  bool cForAck = false;      // "c-for-ack": a C where an ACK is due (header block)
-  bool noTotalSize = false;  // "no-total-size": no "## Total Size" line
+  int nakBlock = -1;                // "nak-block=N": NAK data block N (0: the header block)
+  int noAckBlock = -1;              // "no-ack-block=N": no answer to block N (-2: the EOT)
+  bool cForAck = false;             // "c-for-ack": a C where an ACK is due (header block)
+  bool noTotalSize = false;         // "no-total-size": no "## Total Size" line
   // Linux
-  int panicAtMilestone = 0;      // "panic=K": "kernel panic" instead of milestone K (1-18)
-  int missingMilestone = 0;      // "missing=K": milestone K is never printed
-  bool wrongPassword = false;    // "wrong-password": every password is refused
-  bool noPassword = false;       // "no-password": the login asks no password
-  bool alreadyNewest = false;    // "already-newest": the package is up to date
-  bool noExtraPackages = false;  // "no-extra": no "The following extra packages" line
-  bool downloadFail = false;     // "download-fail": a "Fail" line while downloading
+  int panicAtMilestone = 0;         // "panic=K": "kernel panic" instead of milestone K (1-18)
+  int missingMilestone = 0;         // "missing=K": milestone K is never printed
+  bool wrongPassword = false;       // "wrong-password": every password is refused
+  bool noPassword = false;          // "no-password": the login asks no password
+  bool alreadyNewest = false;       // "already-newest": the package is up to date
+  bool noExtraPackages = false;     // "no-extra": no "The following extra packages" line
+  bool downloadFail = false;        // "download-fail": a "Fail" line while downloading
   // Typing
-  int dropFasterThanMs = 0;  // "drop-faster=MS": characters typed faster than MS apart are lost
+  int dropFasterThanMs = 0;         // "drop-faster=MS": characters typed faster than MS apart are lost
   // Network and the station's TFTP server
-  bool tftpNoServer = false;   // "tftp-no-server": nothing answers the board's datagrams
-  bool tftpNotFound = false;   // "tftp-not-found": the server lacks the file asked for
-  bool tftpOtherFile = false;  // "tftp-other-file": the server sends another kernel of the same size
+  bool tftpNoServer = false;        // "tftp-no-server": nothing answers the board's datagrams
+  bool tftpNotFound = false;        // "tftp-not-found": the server lacks the file asked for
+  bool tftpOtherFile = false;       // "tftp-other-file": another kernel of the same size is served
 };
 
 // Sets a switch by its name ("nak-block=3", "silent"); false for an unknown name or a bad value.

@@ -82,18 +82,18 @@ class Nand {
   void Clear() { blocks_.clear(); }
 
   // Device time of the operations, before the speed factor.
-  static Micros EraseTime(uint32_t length);    // about 2 ms a block
-  static Micros ProgramTime(uint32_t length);  // about 200 us a page
+  static Micros EraseTime(uint32_t length);   // about 2 ms a block
+  static Micros ProgramTime(uint32_t length); // about 200 us a page
 
  private:
   std::map<uint32_t, std::vector<uint8_t>> blocks_;  // block offset -> 128 KiB
 };
 
 // Where things live in NAND.
-constexpr uint32_t kUblOffset = 0x20000;          // block 1: what the boot ROM looks for
-constexpr uint32_t kUbootEnvOffset = 0x60000;     // block 3: U-Boot's saved environment
-constexpr uint32_t kUbootEnvSize = 0x4000;        // CRC-32 (little-endian) + NUL-separated entries
-constexpr uint32_t kUbootOffset = 0x80000;        // block 4: what the UBL looks for
+constexpr uint32_t kUblOffset = 0x20000;        // block 1: what the boot ROM looks for
+constexpr uint32_t kUbootEnvOffset = 0x60000;   // block 3: U-Boot's saved environment
+constexpr uint32_t kUbootEnvSize = 0x4000;      // CRC-32 (little-endian) + NUL-separated entries
+constexpr uint32_t kUbootOffset = 0x80000;      // block 4: what the UBL looks for
 constexpr uint32_t kRamLoadAddress = 0x80700000;  // U-Boot's default load address
 
 // The MMC card of the board: a few files in its first partition.
@@ -118,17 +118,17 @@ struct BoardState {
   Ethernet* ethernet = nullptr;
   // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
   std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
-  uint32_t lastLoadSize = 0;                     // filesize of the last loady / nand read
+  uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read
   // Counters the tests and the dump read.
   unsigned resets = 0;
   std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...
 };
 
 // Firmware entry points. Each runs until the board resets (BoardReset) or, for Linux, for ever.
-void RunBootRom(Uart& uart, BoardState& board);        // boot ROM: UBL from NAND, else UART boot
-void RunSerialFlasher(Uart& uart, BoardState& board);  // started by the boot ROM's UART boot
-void RunUbl(Uart& uart, BoardState& board);            // started by the boot ROM from NAND
-void RunUBoot(Uart& uart, BoardState& board);          // started by the UBL
+void RunBootRom(Uart& uart, BoardState& board);       // boot ROM: UBL from NAND, else UART boot
+void RunSerialFlasher(Uart& uart, BoardState& board); // started by the boot ROM's UART boot
+void RunUbl(Uart& uart, BoardState& board);           // started by the boot ROM from NAND
+void RunUBoot(Uart& uart, BoardState& board);         // started by the UBL
 // Started by U-Boot's bootm with a verified uImage at kRamLoadAddress.
 void RunLinux(Uart& uart, BoardState& board);
 

@@ -80,11 +80,12 @@ void FirmwareThread::Resume(std::unique_lock<std::mutex>& lock) {
 }
 
 Micros FirmwareThread::WakeTime() const {
-  Micros wake = wakeAt_;
-  if (wait_ == Wait::kInput && !input_.empty()) wake = std::min(wake, std::max(fwNow_, input_.front().first));
-  if (wait_ == Wait::kInput && waitsForDatagram_ && !datagramsIn_.empty())
-    wake = std::min(wake, std::max(fwNow_, datagramsIn_.front().first));
-  return wake;
+  if (wait_ != Wait::kInput) return wakeAt_;
+  if (!input_.empty()) return std::max(fwNow_, input_.front().first);
+  // A datagram still on the wire when the wait ends does not hold the time-out up.
+  if (waitsForDatagram_ && !datagramsIn_.empty())
+    return std::min(wakeAt_, std::max(fwNow_, datagramsIn_.front().first));
+  return wakeAt_;
 }
 
 void FirmwareThread::RunUntil(Micros t, bool before) {

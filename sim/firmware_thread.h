@@ -88,12 +88,12 @@ class FirmwareThread : private Uart, private Ethernet {
   bool shutdown_ = false;
   bool held_ = true;
 
-  Micros now_ = 0;    // the driver has run the board up to here
-  Micros fwNow_ = 0;  // the firmware's clock
+  Micros now_ = 0;     // the driver has run the board up to here
+  Micros fwNow_ = 0;   // the firmware's clock
   Wait wait_ = Wait::kBoot;
   Micros wakeAt_ = kNever;
   Micros bootAt_ = kNever;  // held until the first power-on
-  uint64_t txFreeNs_ = 0;   // when the transmitter has sent what is queued
+  uint64_t txFreeNs_ = 0;  // when the transmitter has sent what is queued
   std::deque<std::pair<Micros, uint8_t>> input_;
   std::deque<std::pair<Micros, uint8_t>> output_;
   bool waitsForDatagram_ = false;  // the input wait also ends on a datagram

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -18,7 +16,6 @@
 #include "host/sequence/default_environment.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
-#include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
 #include "sim/state_dump.h"
@@ -54,11 +51,11 @@ class FlashingRunTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  bool Run(OptionMap options, const std::string& tftpServer = std::string()) {
+  bool Run(OptionMap options) {
     options["com"] = "SIM1";
     CommandList commands;
     FillDefaultEnvironment(commands);
-    BoardStepOperations steps(tftpServer);
+    BoardStepOperations steps;
     bool succeeded = RunSteps(steps, options, SwitchSet(), commands);
     CloseLogFile();
     std::ifstream in(dir_ / "run.log", std::ios::binary);
@@ -133,44 +130,6 @@ TEST_F(FlashingRunTest, BlankBoardWithoutIdentityGetsTheFactoryOneAfterAWarning)
       console_.str().find("Warning: the board reports no identity; the factory identity will be programmed."),
       std::string::npos);
   EXPECT_NE(log_.find("Warning: the board reports no identity"), std::string::npos);
-}
-
-// The operator's key, after a repair made while the question was on the screen.
-class RepairingConsole : public ScriptedConsole {
- public:
-  RepairingConsole(const std::string& keys, std::function<void()> repair)
-      : ScriptedConsole(keys), repair_(std::move(repair)) {}
-  int GetKey() override {
-    repair_();
-    return ScriptedConsole::GetKey();
-  }
-
- private:
-  std::function<void()> repair_;
-};
-
-TEST_F(FlashingRunTest, KernelOverTftpAfterTheMissingFileWasPutOnTheServer) {
-  SimulatedTarget target;
-  target.Station().files["uImage"] = kernel_;
-  target.state().faults.tftpNotFound = true;
-  RepairingConsole operatorKeys("r", [&] { target.state().faults.tftpNotFound = false; });
-  ASSERT_TRUE(Run({{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}}, "192.168.102.134"))
-      << console_.str().substr(console_.str().size() > 6000 ? console_.str().size() - 6000 : 0);
-  ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
-  EXPECT_EQ(operatorKeys.Remaining(), "");
-  EXPECT_NE(console_.str().find("TFTP error: 'File not found' (1)"), std::string::npos);
-  EXPECT_NE(console_.str().find("Uploading kernel failed! Press 'r' to retry or any key to quit.."),
-            std::string::npos);
-  // U-Boot asked again and again for a file the server lacked, until the host's Ctrl-C; the retry
-  // fetched uImage once, whole.
-  const std::vector<std::string>& requests = target.Station().requests;
-  EXPECT_EQ(std::count(requests.begin(), requests.end(), "uImage"), 1);
-  EXPECT_EQ(requests.back(), "uImage");
-  EXPECT_EQ(target.Station().transfersCompleted, 1u);
-  EXPECT_NE(log_.find("Kernel uImage (" + std::to_string(kernel_.size()) +
-                      " bytes) loaded by TFTP from 192.168.102.134 in "),
-            std::string::npos);
-  EXPECT_EQ(log_.find("loaded by YModem"), std::string::npos);
 }
 
 }  // namespace
