@@ -68,7 +68,10 @@ int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
   }
   const bool sameSize = sizeSeen && std::strtoul(size.c_str(), nullptr, 10) == expected.dataSize &&
                         size.find_first_not_of("0123456789") == size.find(' ');
-  if (nameSeen && sameSize && name == expected.name) return 1;
+  // U-Boot prints the name after blanks of its own; a name's own leading blanks vanish with them.
+  const size_t nameStart = expected.name.find_first_not_of(' ');
+  const std::string expectedName = nameStart == std::string::npos ? "" : expected.name.substr(nameStart);
+  if (nameSeen && sameSize && name == expectedName) return 1;
   std::cout << "\nError: the kernel in the board's memory is not this uImage (\"" << expected.name << "\", "
             << expected.dataSize << " bytes of data)." << std::endl;
   return 0;
