@@ -4,6 +4,7 @@
 
 #include "sim/firmware_io.h"
 #include "sim/firmware_thread.h"
+#include "sim/network_faults.h"
 #include "sim/state_dump.h"
 
 namespace sim {
@@ -29,11 +30,10 @@ class Board::Impl {
                   options.baudEmulation ? 10000000000ull / options.baud : 0, options.speed) {
     state_.faults = options.faults;
     state_.login = options.login;
+    state_.ethernet = &firmware_.ethernet();
   }
 
-  void Boot(Uart& uart) {
-    RunBootRom(uart, state_);
-  }
+  void Boot(Uart& uart) { RunBootRom(uart, state_); }
 
   void RunUntil(Micros t, bool before = false) {
     if (breakOn_ && !breakReset_ && breakStart_ + kBreakResetTime <= t) {
@@ -79,6 +79,20 @@ class Board::Impl {
     return n;
   }
 
+  void ReceiveDatagram(Datagram datagram, Micros at) {
+    RunUntil(at, true);
+    if (ArrivesThroughFaults(state_.faults, &datagram)) firmware_.PushDatagram(std::move(datagram), at);
+  }
+
+  void TakeDatagrams(std::vector<Datagram>* out, Micros now) {
+    RunUntil(now);
+    std::vector<Datagram> sent;
+    firmware_.TakeDatagrams(&sent, now);
+    for (Datagram& datagram : sent) {
+      if (LeavesThroughFaults(state_.faults, &datagram)) out->push_back(std::move(datagram));
+    }
+  }
+
   void SetLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) {
     lineOk_ = baud == options_.baud && dataBits == 8 && (parity == 'n' || parity == 'N') && stopBits == 1;
   }
@@ -112,6 +126,8 @@ void Board::SetLineSettings(uint32_t baud, int dataBits, char parity, int stopBi
 }
 void Board::ReceiveByte(uint8_t byte, Micros at) { impl_->ReceiveByte(byte, at); }
 void Board::SetBreak(bool on, Micros at) { impl_->SetBreak(on, at); }
+void Board::ReceiveDatagram(Datagram datagram, Micros at) { impl_->ReceiveDatagram(std::move(datagram), at); }
+void Board::TakeDatagrams(std::vector<Datagram>* out, Micros now) { impl_->TakeDatagrams(out, now); }
 void Board::RunUntil(Micros t) { impl_->RunUntil(t); }
 Micros Board::NextEventTime() { return impl_->NextEventTime(); }
 size_t Board::TakeOutput(std::vector<uint8_t>* out, Micros now) { return impl_->TakeOutput(out, now); }

@@ -36,6 +36,11 @@ class Board {
   void ReceiveByte(uint8_t byte, Micros at);
   void SetBreak(bool on, Micros at);  // a break of at least 100 ms restarts the board
 
+  // The network's side of the board's Ethernet port: a datagram that reached the port at time
+  // at, and the datagrams the board has sent by now (the network faults applied both ways).
+  void ReceiveDatagram(Datagram datagram, Micros at);
+  void TakeDatagrams(std::vector<Datagram>* out, Micros now);
+
   // Runs the firmware up to time t.
   void RunUntil(Micros t);
   // When something next happens on its own (a byte finishes on the line, a firmware timer), or

@@ -18,7 +18,8 @@ namespace {
 void PrintUsage() {
   std::printf(
       "Usage: devsim [options]          serve the simulated board\n"
-      "       devsim make-images DIR    write sft_DM6446_NAND.bin, ubl_DM6446_NAND.bin, uboot.large.bin, uImage\n"
+      "       devsim make-images DIR    write sft_DM6446_NAND.bin, ubl_DM6446_NAND.bin, uboot.large.bin, "
+      "uImage\n"
       "       devsim dump --state FILE  describe a saved board: NAND regions, environment, kernel copies\n"
       "Options:\n"
       "  --port N            RFC 2217 port on 127.0.0.1 (default 2217; 0: any free port)\n"
@@ -30,6 +31,8 @@ void PrintUsage() {
       "  --flashed           start with the kit's UBL and U-Boot in NAND (a blank board otherwise)\n"
       "  --user NAME         the Linux login name (default root)\n"
       "  --password TEXT     its password (default brenlo; empty: none asked)\n"
+      "  --tftp-port N       the station's TFTP server: the board's requests to port 69 go to 127.0.0.1:N\n"
+      "  --station ADDR      the station's address on the board's network (default 192.168.102.134)\n"
       "  --fault NAME[=N]    switch on a failure (repeatable):\n");
   for (const std::string& line : sim::FaultNames()) std::printf("      %s\n", line.c_str());
 }
@@ -38,7 +41,8 @@ int MakeImages(const std::string& dir) {
   for (const sim::ImageFile& file : sim::MakeImageFiles()) {
     std::string path = dir + "/" + file.name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.bytes.data()), static_cast<std::streamsize>(file.bytes.size()));
+    out.write(reinterpret_cast<const char*>(file.bytes.data()),
+              static_cast<std::streamsize>(file.bytes.size()));
     if (!out.flush()) {
       std::fprintf(stderr, "Error: cannot write %s\n", path.c_str());
       return 1;
@@ -90,6 +94,23 @@ int main(int argc, char** argv) {
         return 2;
       }
       serve.port = static_cast<uint16_t>(port);
+    } else if (arg == "--tftp-port" && hasValue) {
+      char* end = nullptr;
+      long port = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || port < 1 || port > 65535) {
+        std::fprintf(stderr, "Error: bad TFTP port %s\n", argv[i]);
+        return 2;
+      }
+      serve.tftpPort = static_cast<uint16_t>(port);
+    } else if (arg == "--station" && hasValue) {
+      unsigned a, b, c, d;
+      char rest;
+      if (std::sscanf(argv[++i], "%u.%u.%u.%u%c", &a, &b, &c, &d, &rest) != 4 || a > 255 || b > 255 ||
+          c > 255 || d > 255) {
+        std::fprintf(stderr, "Error: bad station address %s\n", argv[i]);
+        return 2;
+      }
+      serve.stationIp = a << 24 | b << 16 | c << 8 | d;
     } else if (arg == "--port-file" && hasValue) {
       serve.portFile = argv[++i];
     } else if (arg == "--pty") {
@@ -131,6 +152,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (flashed && target.state().nand.IsErased(sim::kUblOffset, sim::kNandEraseBlock)) sim::InstallBootLoaders(target.state().nand);
+  if (flashed && target.state().nand.IsErased(sim::kUblOffset, sim::kNandEraseBlock))
+    sim::InstallBootLoaders(target.state().nand);
   return sim::Serve(target, serve);
 }

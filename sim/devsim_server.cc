@@ -18,6 +18,7 @@
 #include <fstream>
 #include <vector>
 
+#include "sim/devsim_network.h"
 #include "sim/rfc2217_session.h"
 #include "sim/state_file.h"
 
@@ -49,7 +50,8 @@ class RealClock {
  public:
   Micros Now() const {
     return static_cast<Micros>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count());
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_)
+            .count());
   }
 
  private:
@@ -158,6 +160,11 @@ int Serve(Board& board, const ServeOptions& options) {
     return 1;
   }
   std::printf("devsim: serving rfc2217://127.0.0.1:%u\n", port);
+  if (options.tftpPort != 0) {
+    const uint32_t ip = options.stationIp;
+    std::printf("devsim: the board's TFTP server %u.%u.%u.%u is 127.0.0.1:%u\n", ip >> 24, ip >> 16 & 0xFF,
+                ip >> 8 & 0xFF, ip & 0xFF, options.tftpPort);
+  }
   Fd pty, ptyFarEnd;
   if (options.pty) {
     std::string name;
@@ -173,6 +180,9 @@ int Serve(Board& board, const ServeOptions& options) {
 
   RealClock clock;
   BoardPort boardPort(board, clock);
+  DevsimNetwork network(options.stationIp, options.tftpPort);
+  std::vector<Datagram> datagrams;
+  std::vector<pollfd> fds;
   Fd client;
   Rfc2217Session session;
   std::vector<uint8_t> out;
@@ -216,18 +226,33 @@ int Serve(Board& board, const ServeOptions& options) {
         hangUp();
       if (pty.get() >= 0) (void)!write(pty.get(), out.data(), out.size());
     }
+    datagrams.clear();
+    board.TakeDatagrams(&datagrams, ranUntil);
+    network.Send(datagrams);
     Micros next = board.NextEventTime(), now = clock.Now();
     boardPort.SetInputWindow(ranUntil, next);
-    int timeoutMs = 200;
-    if (next != kNever) timeoutMs = next <= now ? 0 : static_cast<int>(std::min<Micros>((next - now + 999) / 1000, 200));
+    // Microseconds, not milliseconds: a datagram and its answer take a fraction of one.
+    Micros timeoutUs = 200000;
+    if (next != kNever) timeoutUs = next <= now ? 0 : std::min<Micros>(next - now, timeoutUs);
     if (hungUpAt != kNever && client.get() < 0) {
       const Micros saveAt = hungUpAt + kSaveAfterHangUp;
-      timeoutMs = std::min(timeoutMs, saveAt <= now ? 0 : static_cast<int>((saveAt - now + 999) / 1000));
+      timeoutUs = std::min<Micros>(timeoutUs, saveAt <= now ? 0 : saveAt - now);
     }
 
-    pollfd fds[3] = {{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}};
-    int ready = poll(fds, 3, timeoutMs);
+    fds.assign({{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}});
+    network.AddPollFds(&fds);
+    const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
+                           static_cast<long>(timeoutUs % 1000000 * 1000)};
+    int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready <= 0) continue;
+    bool datagramWaiting = false;
+    for (size_t i = 3; i < fds.size(); ++i) datagramWaiting = datagramWaiting || (fds[i].revents & POLLIN);
+    if (datagramWaiting) {
+      // As the line's input: an answer read late because devsim was held up reaches the board
+      // before its next time-out.
+      const Micros limit = next == kNever ? kNever : std::max(ranUntil, next - 1);
+      network.Receive(board, std::max(ranUntil, std::min(clock.Now(), limit)));
+    }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) readClient(0);
     // After the client's own hang-up, so that a host that closes and reopens at once is served:
     // its hang-up may stand behind more input than one read takes, so what it left is read first.

@@ -1,5 +1,5 @@
 // devsim's serving loop: the board on real time, its line on an RFC 2217 port on 127.0.0.1 (one
-// client at a time) and, when asked, on a pseudo-terminal.
+// client at a time) and, when asked, on a pseudo-terminal; its Ethernet port on UDP sockets.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,8 @@ struct ServeOptions {
   std::string portFile;      // written with the port number once listening
   bool pty = false;
   std::string statePath;     // saved after each client and at the end
+  uint32_t stationIp = 0xC0A86686u;  // the station on the board's network: 192.168.102.134
+  uint16_t tftpPort = 0;             // its TFTP server on 127.0.0.1 (0: none)
 };
 
 // Runs until SIGINT or SIGTERM. Returns the process exit status.

@@ -59,14 +59,19 @@ const Switch kSwitches[] = {
     {"no-password", Kind::kFlag, &Faults::noPassword, nullptr, 0, 0, "the login asks no password"},
     {"already-newest", Kind::kFlag, &Faults::alreadyNewest, nullptr, 0, 0,
      "apt-get finds linux-kernel-modules already the newest version"},
-    {"no-extra", Kind::kFlag, &Faults::noExtraPackages, nullptr, 0, 0,
-     "apt-get lists no extra packages"},
+    {"no-extra", Kind::kFlag, &Faults::noExtraPackages, nullptr, 0, 0, "apt-get lists no extra packages"},
     {"download-fail", Kind::kFlag, &Faults::downloadFail, nullptr, 0, 0,
      "apt-get prints a \"Fail\" line while downloading"},
     {"drop-faster", Kind::kNumber, nullptr, &Faults::dropFasterThanMs, 1, 10000,
      "drop-faster=N: characters typed less than N ms apart at a console are lost"},
     {"lose-char", Kind::kNumber, nullptr, &Faults::loseCharacter, 1, 1 << 30,
      "lose-char=N: the N-th character typed at U-Boot's prompt is lost, as in a UART overrun"},
+    {"tftp-no-server", Kind::kFlag, &Faults::tftpNoServer, nullptr, 0, 0,
+     "no TFTP server answers: U-Boot's tftpboot times out and retries"},
+    {"tftp-not-found", Kind::kFlag, &Faults::tftpNotFound, nullptr, 0, 0,
+     "the TFTP server lacks the file U-Boot asks for (\"File not found\")"},
+    {"tftp-other-file", Kind::kFlag, &Faults::tftpOtherFile, nullptr, 0, 0,
+     "the TFTP server sends another kernel of the same size (another image name)"},
 };
 
 bool ParseInt(const std::string& text, int* value) {

@@ -41,6 +41,10 @@ struct Faults {
   // Typing
   int dropFasterThanMs = 0;         // "drop-faster=MS": characters typed faster than MS apart are lost
   int loseCharacter = 0;            // "lose-char=N": the N-th character typed at U-Boot's prompt is lost
+  // Network and the station's TFTP server
+  bool tftpNoServer = false;        // "tftp-no-server": nothing answers the board's datagrams
+  bool tftpNotFound = false;        // "tftp-not-found": the server lacks the file asked for
+  bool tftpOtherFile = false;       // "tftp-other-file": another kernel of the same size is served
 };
 
 // The number of kernel slots that nand_kern_offs names, counted from 1 in bad-slots.

@@ -41,6 +41,27 @@ class Uart {
   virtual Micros Now() = 0;
 };
 
+// One UDP datagram on the board's Ethernet; addresses in host order (192.168.102.30 is
+// 0xC0A8661E). The simulated network carries datagrams, not frames: no ARP, no fragments.
+struct Datagram {
+  uint32_t sourceIp = 0;
+  uint16_t sourcePort = 0;
+  uint32_t destinationIp = 0;
+  uint16_t destinationPort = 0;
+  std::vector<uint8_t> payload;
+};
+
+// The board's Ethernet port as the firmware sees it: a 100 Mbit/s link.
+class Ethernet {
+ public:
+  virtual ~Ethernet() = default;
+  // Queues a datagram; it leaves after its time on the wire. Returns when queued.
+  virtual void SendDatagram(const Datagram& datagram) = 0;
+  // The next received datagram (true), or false when none arrived within timeout or when a
+  // character is waiting on the console (U-Boot's network loop watches for Ctrl-C).
+  virtual bool ReceiveDatagram(Datagram* datagram, Micros timeout) = 0;
+};
+
 // NAND flash: 128 MiB, 128 KiB erase blocks, 2 KiB pages, erased bytes 0xFF, sparse in memory.
 constexpr uint32_t kNandSize = 128u << 20;
 constexpr uint32_t kNandEraseBlock = 128u << 10;
@@ -93,6 +114,8 @@ struct BoardState {
   Mmc mmc;
   Login login;
   Faults faults;
+  // The network port, given by the board runtime (null: no cable). Not saved.
+  Ethernet* ethernet = nullptr;
   // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
   std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
   uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read

@@ -8,6 +8,16 @@ namespace sim {
 namespace {
 // Firmware unwinds by BoardReset; this one only ends the thread.
 struct Shutdown {};
+
+// A datagram's time on a 100 Mbit/s Ethernet link: 80 ns a byte for the UDP, IP and Ethernet
+// headers, the frame check, preamble and gap (at least a minimal 64-byte frame).
+Micros WireTime(const Datagram& datagram) {
+  constexpr size_t kFraming = 8 + 20 + 14 + 4;  // UDP, IP, Ethernet header, frame check
+  constexpr size_t kMinimalFrame = 64;
+  constexpr size_t kPreambleAndGap = 8 + 12;
+  const size_t frame = std::max(datagram.payload.size() + kFraming, kMinimalFrame);
+  return ((frame + kPreambleAndGap) * 80 + 999) / 1000;
+}
 }  // namespace
 
 FirmwareThread::FirmwareThread(std::function<void(Uart&)> boot, uint64_t txByteNs, double speed)
@@ -70,7 +80,11 @@ void FirmwareThread::Resume(std::unique_lock<std::mutex>& lock) {
 }
 
 Micros FirmwareThread::WakeTime() const {
-  if (wait_ == Wait::kInput && !input_.empty()) return std::max(fwNow_, input_.front().first);
+  if (wait_ != Wait::kInput) return wakeAt_;
+  if (!input_.empty()) return std::max(fwNow_, input_.front().first);
+  // A datagram still on the wire when the wait ends does not hold the time-out up.
+  if (waitsForDatagram_ && !datagramsIn_.empty())
+    return std::min(wakeAt_, std::max(fwNow_, datagramsIn_.front().first));
   return wakeAt_;
 }
 
@@ -88,7 +102,9 @@ void FirmwareThread::RunUntil(Micros t, bool before) {
 Micros FirmwareThread::NextWakeTime() const { return WakeTime(); }
 
 Micros FirmwareThread::NextOutputTime() const {
-  return output_.empty() ? kNever : output_.front().first;
+  Micros next = output_.empty() ? kNever : output_.front().first;
+  if (!datagramsOut_.empty()) next = std::min(next, datagramsOut_.front().first);
+  return next;
 }
 
 void FirmwareThread::Reset(Micros at, Micros bootAt) {
@@ -96,7 +112,9 @@ void FirmwareThread::Reset(Micros at, Micros bootAt) {
   std::unique_lock<std::mutex> lock(mutex_);
   // What the transmitter had not finished is lost with the reset.
   while (!output_.empty() && output_.back().first > at) output_.pop_back();
+  while (!datagramsOut_.empty() && datagramsOut_.back().first > at) datagramsOut_.pop_back();
   input_.clear();
+  datagramsIn_.clear();
   txFreeNs_ = at * 1000;
   held_ = bootAt == kNever;
   bootAt_ = bootAt;
@@ -135,6 +153,23 @@ size_t FirmwareThread::TakeOutput(std::vector<uint8_t>* out, Micros now) {
   return n;
 }
 
+void FirmwareThread::PushDatagram(Datagram datagram, Micros at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (held_ || wait_ == Wait::kBoot) return;
+  const Micros arrives = std::max({at, now_, linkRxFree_}) + WireTime(datagram);
+  linkRxFree_ = arrives;
+  datagramsIn_.emplace_back(arrives, std::move(datagram));
+}
+
+void FirmwareThread::TakeDatagrams(std::vector<Datagram>* out, Micros now) {
+  RunUntil(now);
+  std::lock_guard<std::mutex> lock(mutex_);
+  while (!datagramsOut_.empty() && datagramsOut_.front().first <= now) {
+    out->push_back(std::move(datagramsOut_.front().second));
+    datagramsOut_.pop_front();
+  }
+}
+
 // The firmware's side. These run only while the driver waits in Resume, so they touch the shared
 // fields without the lock; the lock's hand-over orders the memory.
 
@@ -171,6 +206,28 @@ bool FirmwareThread::HasInput() {
 void FirmwareThread::DropInput() {
   ThrowIfReset();
   input_.clear();
+}
+
+void FirmwareThread::SendDatagram(const Datagram& datagram) {
+  ThrowIfReset();
+  linkTxFree_ = std::max(linkTxFree_, fwNow_) + WireTime(datagram);
+  datagramsOut_.emplace_back(linkTxFree_, datagram);
+}
+
+bool FirmwareThread::ReceiveDatagram(Datagram* datagram, Micros timeout) {
+  ThrowIfReset();
+  const bool arrived = !datagramsIn_.empty() && datagramsIn_.front().first <= fwNow_;
+  if (!arrived && input_.empty() && timeout != 0) {
+    waitsForDatagram_ = true;
+    Park(Wait::kInput, timeout == kNever ? kNever : fwNow_ + timeout);
+    waitsForDatagram_ = false;
+    ThrowIfReset();
+  }
+  // Only what has crossed the link by now counts; a console character ends the wait first.
+  if (datagramsIn_.empty() || datagramsIn_.front().first > fwNow_) return false;
+  *datagram = std::move(datagramsIn_.front().second);
+  datagramsIn_.pop_front();
+  return true;
 }
 
 void FirmwareThread::Delay(Micros duration) {

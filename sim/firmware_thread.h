@@ -16,7 +16,7 @@
 
 namespace sim {
 
-class FirmwareThread : private Uart {
+class FirmwareThread : private Uart, private Ethernet {
  public:
   // boot runs the firmware from a reset; it ends by the next reset (BoardReset) or by returning,
   // after which the board hangs until the next reset. txByteNs: time a byte takes on the line
@@ -46,6 +46,14 @@ class FirmwareThread : private Uart {
   size_t TakeOutput(std::vector<uint8_t>* out, Micros now);
   Micros now() const { return now_; }
 
+  // The Ethernet port (the firmware's side, for BoardState::ethernet).
+  Ethernet& ethernet() { return *this; }
+  // A datagram that reached the board's port at time at; the firmware has it once the link has
+  // carried it. Dropped while the board is in reset.
+  void PushDatagram(Datagram datagram, Micros at);
+  // Moves out the datagrams the link has carried by now.
+  void TakeDatagrams(std::vector<Datagram>* out, Micros now);
+
  private:
   enum class Wait { kBoot, kInput, kTimer };
 
@@ -56,6 +64,10 @@ class FirmwareThread : private Uart {
   void DropInput() override;
   void Delay(Micros duration) override;
   Micros Now() override { return fwNow_; }
+
+  // Ethernet, called on the firmware thread only.
+  void SendDatagram(const Datagram& datagram) override;
+  bool ReceiveDatagram(Datagram* datagram, Micros timeout) override;
 
   void ThreadMain();
   // Firmware side: hands the turn to the driver and waits for it back.
@@ -84,6 +96,11 @@ class FirmwareThread : private Uart {
   uint64_t txFreeNs_ = 0;  // when the transmitter has sent what is queued
   std::deque<std::pair<Micros, uint8_t>> input_;
   std::deque<std::pair<Micros, uint8_t>> output_;
+  bool waitsForDatagram_ = false;  // the input wait also ends on a datagram
+  Micros linkTxFree_ = 0;          // when the link has sent what the firmware queued
+  Micros linkRxFree_ = 0;          // when the link has carried what arrived
+  std::deque<std::pair<Micros, Datagram>> datagramsIn_;
+  std::deque<std::pair<Micros, Datagram>> datagramsOut_;
 
   std::thread thread_;
 };

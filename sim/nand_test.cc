@@ -54,7 +54,10 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_EQ(f.badKernelSlots, 0x205u);
   EXPECT_FALSE(SetFault(f, "bad-slots=11"));
   EXPECT_FALSE(SetFault(f, "bad-slots=2,,3"));
-  EXPECT_EQ(FaultNames().size(), 27u);
+  EXPECT_TRUE(SetFault(f, "tftp-other-file"));
+  EXPECT_TRUE(f.tftpOtherFile);
+  EXPECT_FALSE(SetFault(f, "tftp-no-server=1"));
+  EXPECT_EQ(FaultNames().size(), 30u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {

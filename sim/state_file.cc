@@ -86,6 +86,7 @@ bool LoadBoardState(BoardState* board, const std::string& path, std::string* err
   BoardState loaded;
   loaded.faults = board->faults;
   loaded.login = board->login;
+  loaded.ethernet = board->ethernet;
   loaded.mmc.files.clear();
   size_t at = signature;
   while (at < in.size()) {
@@ -102,7 +103,8 @@ bool LoadBoardState(BoardState* board, const std::string& path, std::string* err
       std::vector<uint8_t> bytes(p + 4, p + length);
       if (tag == "NAND") {
         uint32_t offset = GetLe32(p);
-        if (offset % kNandEraseBlock != 0 || bytes.size() != kNandEraseBlock || !loaded.nand.Program(offset, bytes)) {
+        if (offset % kNandEraseBlock != 0 || bytes.size() != kNandEraseBlock ||
+            !loaded.nand.Program(offset, bytes)) {
           *error = "Error: state file " + path + " holds a bad NAND block";
           return false;
         }

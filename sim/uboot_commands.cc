@@ -109,7 +109,8 @@ int Help(UBootContext& ctx, Shell& shell, const std::vector<std::string>& argv) 
     for (size_t i = 1; i < argv.size(); ++i) {
       const Command* c = shell.Find(argv[i]);
       if (!c) {
-        ctx.uart.Send("Unknown command '" + argv[i] + "' - try 'help' without arguments for list of all known commands\n\n");
+        ctx.uart.Send("Unknown command '" + argv[i] +
+                      "' - try 'help' without arguments for list of all known commands\n\n");
         return 1;
       }
       ctx.uart.Send(c->usage + "\n");
@@ -135,10 +136,14 @@ bool ParseHex(const std::string& text, uint32_t* value) {
   for (; i < text.size(); ++i) {
     const char c = text[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * 16 + d;
     if (v > 0xFFFFFFFFu) return false;
   }
@@ -166,7 +171,8 @@ std::vector<Command> EnvironmentCommands() {
 
 std::vector<Command> UBootCommands() {
   std::vector<Command> all = EnvironmentCommands();
-  for (auto part : {NandCommands(), BootCommands()}) all.insert(all.end(), part.begin(), part.end());
+  for (auto part : {NandCommands(), BootCommands(), NetworkCommands()})
+    all.insert(all.end(), part.begin(), part.end());
   std::sort(all.begin(), all.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
   return all;
 }

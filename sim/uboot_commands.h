@@ -16,6 +16,7 @@ std::vector<Command> UBootCommands();
 std::vector<Command> EnvironmentCommands();  // setenv, printenv, saveenv, run, echo, help, version
 std::vector<Command> NandCommands();         // nand
 std::vector<Command> BootCommands();         // iminfo, bootm, mmc, ext2load, loady
+std::vector<Command> NetworkCommands();      // tftpboot
 
 // U-Boot's numbers are hexadecimal with or without 0x; the whole text must be a number.
 bool ParseHex(const std::string& text, uint32_t* value);

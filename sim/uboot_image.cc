@@ -45,9 +45,8 @@ ImageHeader ParseImageHeader(const std::vector<uint8_t>& b) {
   return h;
 }
 
-bool CheckImage(Uart& uart, const Ram& ram, uint32_t address, const char* title,
-                ImageHeader* header) {
-  char line[160];
+bool CheckImage(Uart& uart, const Ram& ram, uint32_t address, const char* title, ImageHeader* header) {
+  char line[400];  // the header lines with a name of up to 32 characters
   std::snprintf(line, sizeof line, "## %s at %08x ...\n", title, address);
   uart.Send(line);
   if (!InDdr(address, kImageHeaderSize)) {

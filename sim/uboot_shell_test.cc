@@ -1,10 +1,11 @@
 // The U-Boot shell and its commands driven directly: quoting and expansion, scripts, the
 // environment in NAND, and the host's real environment running its clone script.
+#include "sim/uboot_shell.h"
+
 #include <gtest/gtest.h>
 
 #include "sim/uboot_commands.h"
 #include "sim/uboot_memory.h"
-#include "sim/uboot_shell.h"
 #include "sim/uboot_test_support.h"
 
 namespace sim {
@@ -62,9 +63,9 @@ TEST_F(UBootShellTest, CommandsByUniquePrefixAndUnknown) {
   EXPECT_EQ(Run("set x 5"), 0);
   EXPECT_EQ(env.Get("x"), "5");
   EXPECT_EQ(Run("s y 1"), 1);  // setenv or saveenv: ambiguous
-  EXPECT_EQ(Run("tftpboot 0x80700000 uImage"), 1);
+  EXPECT_EQ(Run("bootp 0x80700000 uImage"), 1);
   EXPECT_NE(Out().find("Unknown command 's' - try 'help'\n"), std::string::npos);
-  EXPECT_NE(Out().find("Unknown command 'tftpboot' - try 'help'\n"), std::string::npos);
+  EXPECT_NE(Out().find("Unknown command 'bootp' - try 'help'\n"), std::string::npos);
 }
 
 TEST_F(UBootShellTest, IncompleteAndBrokenScripts) {
@@ -171,7 +172,8 @@ TEST_F(UBootShellTest, ImInfoChecksHeaderAndData) {
 class HostEnvironmentTest : public UBootShellTest {
  protected:
   void SetUp() override {
-    for (const std::string& command : testing::HostEnvironmentCommands()) ASSERT_EQ(Run(command), 0) << command;
+    for (const std::string& command : testing::HostEnvironmentCommands())
+      ASSERT_EQ(Run(command), 0) << command;
     kernel = MakeUImage(1900000);
     WriteRam(board.ram, kRamLoadAddress, kernel);
     uart.output.clear();

@@ -5,13 +5,15 @@
 # are typed from a script. The operator's console shows live; the run ends with a summary of what
 # the board now holds and the log file's path.
 #
-# Usage: tools/demo.sh BIN_DIR [--fault NAME[=N]] [--line-emulation] [--fast] [--board-tools]
+# Usage: tools/demo.sh BIN_DIR [--fault NAME[=N]] [--line-emulation] [--fast] [--tftp] [--board-tools]
 #   --fault NAME      switch a board failure on (devsim --help lists them); the first retry
 #                     question is answered with "r" once the fault is switched off again. Some
 #                     failures the run mends without a question: --fault lose-char=124 loses the
 #                     "3" of serverip's value as step 4 types it, and step 4's read-back types it again
 #   --line-emulation  the board sends at the real 115200 baud (the kernel alone then takes 3 min)
 #   --fast            no device delays (boot, NAND, countdown)
+#   --tftp            the kernel over Ethernet: tftpd-hpa serves the images folder on a loopback
+#                     port as the station's TFTP server, BrenloFix gets --tftp 192.168.102.134
 #   --board-tools     instead: uboot-nand on a sample environment block
 set -euo pipefail
 
@@ -22,13 +24,14 @@ PYTHON=/usr/bin/python3  # python3-serial is installed for Debian's interpreter
 MAC=02:1B:4D:12:34:56
 SERIAL=QV4N150101ABC
 
-FAULT="" LINE="" SPEED=1 BOARD_TOOLS=""
+FAULT="" LINE="" SPEED=1 BOARD_TOOLS="" TFTP=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --fault) FAULT="${2:?--fault needs a name (devsim --help lists them)}"; shift 2 ;;
     --fault=*) FAULT="${1#--fault=}"; shift ;;
     --line-emulation) LINE=--line-emulation; shift ;;
     --fast) SPEED=0; shift ;;
+    --tftp) TFTP=--tftp; shift ;;
     --board-tools) BOARD_TOOLS=1; shift ;;
     *) echo "Error: unknown demo option $1" >&2; exit 2 ;;
   esac
@@ -91,14 +94,14 @@ echo "== the four image files, written by devsim make-images into $IMAGES"
 "$BIN/devsim" make-images "$IMAGES" | sed 's/^/   /'
 
 echo
-echo "== BrenloFix -m $MAC -s $SERIAL -al -ri against the simulated board"
+echo "== BrenloFix -m $MAC -s $SERIAL -al -ri${TFTP:+ --tftp 192.168.102.134} against the simulated board"
 [ -z "$FAULT" ] || echo "   with the fault $FAULT switched on"
 started=$SECONDS
 status=0
 # In the background, so that a signal reaches the trap at once rather than after the run.
 "$PYTHON" "$TOOLS/demo_operator.py" --devsim "$BIN/devsim" --brenlofix "$BIN/BrenloFix" \
   --images "$IMAGES" --state "$STATE" --pid-file "$PID_FILE" --speed "$SPEED" \
-  ${FAULT:+--fault "$FAULT"} $LINE -- -m "$MAC" -s "$SERIAL" -al -ri &
+  ${FAULT:+--fault "$FAULT"} $LINE $TFTP -- -m "$MAC" -s "$SERIAL" -al -ri &
 OPERATOR=$!
 wait "$OPERATOR" || status=$?
 OPERATOR=""
@@ -129,6 +132,7 @@ if [ -n "$log" ]; then
     paste -sd '|' | sed 's,|, / ,g' || true)"
   summary "logged in:" "$(grep -q ':~#' "$log" && echo yes || echo no)"
   summary "package update:" "$(grep -q 'Update kernel rpm(s) successful!' "$log" && echo done || echo not done)"
+  summary "kernel loaded:" "$(grep -a -o 'loaded by [^(]*' "$log" | tail -n 1 | sed 's/^loaded //')"
 fi
 echo
 echo "The log file: ${log:-(none was written)}"

@@ -6,10 +6,13 @@ the login, the password, the proxy and the final key. With a fault switched on, 
 question is answered like a careful operator would: the board is "repaired" first (devsim
 restarts on the same port and state file without the fault, and the board is brought back to
 where the failed step expects it), then "r" is pressed. A fault that the run mends by itself
-(lose-char=N: step 4's read-back types the variable again) asks no question at all.
+(lose-char=N: step 4's read-back types the variable again) asks no question at all. With --tftp
+the station's TFTP server is Debian's tftpd-hpa (in.tftpd in the foreground on a loopback port,
+serving the images folder), devsim maps the board's server 192.168.102.134 to it, and BrenloFix
+gets --tftp 192.168.102.134.
 
 usage: demo_operator.py --devsim PATH --brenlofix PATH --images DIR --state FILE --pid-file FILE
-                        [--fault NAME] [--line-emulation] [--speed X] -- BRENLOFIX ARGUMENTS...
+                        [--fault NAME] [--line-emulation] [--speed X] [--tftp] -- BRENLOFIX ARGUMENTS...
 Ends with BrenloFix's exit status; devsim is stopped on every exit.
 """
 import argparse
@@ -18,6 +21,7 @@ import pty
 import re
 import select
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -25,6 +29,7 @@ import time
 import serial  # python3-serial, for bringing the board back after a repair
 
 LOGIN, PASSWORD, PROXY = "root", "brenlo", "http://192.168.102.134:3128"
+TFTP_SERVER = "192.168.102.134"  # the station's address on the board's network
 ANSI = re.compile(rb"\x1b\[[0-9;]*m")
 
 # Where each step's retry leaves the board, and what must be true of it before "r" is pressed.
@@ -51,6 +56,7 @@ class Board:
         self.args = args
         self.process = None
         self.port = 0
+        self.tftp_port = 0  # the station's TFTP server on 127.0.0.1 (0: none)
         self.log = open(os.path.join(os.path.dirname(args.state), "devsim.log"), "ab")
 
     def start(self, fault):
@@ -61,6 +67,8 @@ class Board:
                    "--state", self.args.state, "--speed", self.args.speed]
         if self.args.line_emulation:
             command.append("--baud-emulation")
+        if self.tftp_port:
+            command += ["--tftp-port", str(self.tftp_port)]
         if fault:
             command += ["--fault", fault]
         self.process = subprocess.Popen(command, stdout=self.log, stderr=self.log)
@@ -87,6 +95,17 @@ class Board:
 
     def url(self):
         return "rfc2217://127.0.0.1:%d" % self.port
+
+
+def start_tftpd(folder, log):
+    """Debian's TFTP server in the foreground on a free loopback port, serving folder."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    user = subprocess.run(["id", "-un"], stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+    process = subprocess.Popen(["in.tftpd", "--foreground", "--address", "127.0.0.1:%d" % port, "--secure",
+                                "--user", user, folder], stdout=log, stderr=log)
+    return process, port
 
 
 def converse(url, exchanges, timeout=120):
@@ -186,20 +205,31 @@ def main():
     parser.add_argument("--fault")
     parser.add_argument("--line-emulation", action="store_true")
     parser.add_argument("--speed", default="1")
+    parser.add_argument("--tftp", action="store_true")
     parser.add_argument("brenlofix_args", nargs="*")
     args = parser.parse_args()
     # A signal ends the run through the finally clauses, so that devsim is always stopped.
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, lambda number, _frame: sys.exit(128 + number))
     board = Board(args)
+    tftpd = None
     try:
+        brenlofix_args = list(args.brenlofix_args)
+        if args.tftp:
+            tftpd, board.tftp_port = start_tftpd(args.images, board.log)
+            brenlofix_args += ["--tftp", TFTP_SERVER]
+            say("tftpd-hpa serves %s on 127.0.0.1:%d, the board's TFTP server %s" % (
+                args.images, board.tftp_port, TFTP_SERVER))
         board.start(args.fault)
         say("devsim serves the board on %s%s" % (board.url(), ", fault " + args.fault if args.fault else ""))
-        return run_operator(args, board, args.brenlofix_args)
+        return run_operator(args, board, brenlofix_args)
     except KeyboardInterrupt:
         return 130
     finally:
         board.stop()
+        if tftpd and tftpd.poll() is None:
+            tftpd.kill()
+            tftpd.wait()
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
@@ -64,7 +65,7 @@ bool EndsWithAwaited(const std::string& line, const char* text) {
 }
 
 bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* okText, RS232* port,
-                    uint32_t timeoutMs, std::vector<std::string>* lines = nullptr) {
+                    uint32_t timeoutMs, std::vector<std::string>* lines) {
   if (!okText || !port) return false;
   const WireTimer timer(port);
   std::string line;
@@ -113,17 +114,17 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
 }  // namespace
 
 bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs) {
-  return WaitForAnyText(&failText, 1, okText, port, timeoutMs);
+  return WaitForAnyText(&failText, 1, okText, port, timeoutMs, nullptr);
 }
 
 bool WaitForText(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                  uint32_t timeoutMs) {
-  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs);
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, nullptr);
 }
 
-bool WaitForTextKeepingLines(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs,
-                             std::vector<std::string>* lines) {
-  return WaitForAnyText(&failText, 1, okText, port, timeoutMs, lines);
+bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText,
+                             RS232* port, uint32_t timeoutMs, std::vector<std::string>* lines) {
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, lines);
 }
 
 int WaitForValue(std::string& value, RS232* port, const char* key) {

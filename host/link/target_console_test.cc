@@ -176,7 +176,7 @@ TEST_F(TargetConsoleTest, KeptLinesAreWholeUpToThePrompt) {
   const std::string longLine = "bootmmc=" + std::string(300, 'v') + "\r\n";
   target_.SendAfter(5, "ipaddr=192.168.102.30\r\n" + longLine + "B-Boot > ");
   std::vector<std::string> lines{"earlier"};
-  EXPECT_TRUE(WaitForTextKeepingLines(nullptr, "B-Boot >", &port_, 5000, &lines));
+  EXPECT_TRUE(WaitForTextKeepingLines({}, "B-Boot >", &port_, 5000, &lines));
   EXPECT_NE(Console().find("Target: " + longLine.substr(0, longLine.size() - 1)), std::string::npos);
   EXPECT_EQ(lines, (std::vector<std::string>{"earlier", "ipaddr=192.168.102.30\r", "\n",
                                              longLine.substr(0, longLine.size() - 1), "\n", "B-Boot > \n"}));

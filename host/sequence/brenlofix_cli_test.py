@@ -37,6 +37,7 @@ Command line possible arguments:
     -nf      No flash
     -i       Interactive mode
     -h       Print help
+    --tftp <arg> Load the kernel from the TFTP server at IP address <arg>
 
 Example: flashing with setup 'serialno' and 'ethaddr' from command line.
     BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX
@@ -44,6 +45,8 @@ Example: flashing with interactive setup 'serialno' and 'ethaddr' from backup.
     BrenloFix.exe -i
 Example: flashing with auto setup 'serialno' and 'ethaddr' from backup.
     BrenloFix.exe
+Example: the kernel over Ethernet from the station's TFTP server.
+    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX --tftp 192.168.102.134
 """
 KEY_WAIT = "Press any key..\n"
 GOOD_MAC = "02:1B:4D:00:00:00"

@@ -2,6 +2,7 @@
 // sft_DM6446_NAND.bin, ubl_DM6446_NAND.bin, uboot.large.bin and uImage; the log of the run is
 // written there too.
 #include <iostream>
+#include <string>
 
 #include "host/link/log_file.h"
 #include "host/platform/timer_resolution.h"
@@ -42,10 +43,18 @@ int main(int argc, char* argv[]) {
   // A bad MAC address or serial number ends the run at once; its error line is printed.
   if (!ValidateOptions(options)) return kExitFailed;
 
+  // The TFTP server is no identity value: it leaves the option map before the steps see it.
+  std::string tftpServer;
+  const auto server = options.find("serverip");
+  if (server != options.end()) {
+    tftpServer = server->second;
+    options.erase(server);
+  }
+
   CreateRunLog(LogFileName(CurrentUtcTime()));
 
   // Find the board, back up its identity, flash, program, upload, clone, boot, update.
-  BoardStepOperations board;
+  BoardStepOperations board(tftpServer);
   const bool succeeded = RunSteps(board, options, switches, commands);
 
   CloseLogFile();

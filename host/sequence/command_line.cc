@@ -11,6 +11,7 @@ const char* ValueOptionKey(const std::string& argument) {
   if (argument == "-m") return "ethaddr";
   if (argument == "-s") return "serialno";
   if (argument == "-p") return "com";
+  if (argument == "--tftp") return "serverip";
   return nullptr;
 }
 
@@ -72,13 +73,16 @@ void PrintUsage() {
                "    -nf      No flash\n"
                "    -i       Interactive mode\n"
                "    -h       Print help\n"
+               "    --tftp <arg> Load the kernel from the TFTP server at IP address <arg>\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
                "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX\n"
                "Example: flashing with interactive setup 'serialno' and 'ethaddr' from backup.\n"
                "    BrenloFix.exe -i\n"
                "Example: flashing with auto setup 'serialno' and 'ethaddr' from backup.\n"
-               "    BrenloFix.exe"
+               "    BrenloFix.exe\n"
+               "Example: the kernel over Ethernet from the station's TFTP server.\n"
+               "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX --tftp 192.168.102.134"
             << std::endl;
 }
 
@@ -87,6 +91,7 @@ bool ValidateOptions(const OptionMap& map) {
     bool good = true;
     if (key == "ethaddr") good = IsMacAddress(value);
     if (key == "serialno") good = value.size() <= kMaxSerialNumberLength;
+    if (key == "serverip") good = IsIpv4Address(value);
     if (!good) {
       std::cout << "Error: '" << key << "' has a bad value" << std::endl;
       return false;
@@ -112,6 +117,27 @@ bool IsMacAddress(const std::string& text) {
     }
   }
   return pairs == 6 && colons == 5;
+}
+
+bool IsIpv4Address(const std::string& text) {
+  // Four decimal numbers of 0 to 255 and nothing else: U-Boot reads no names, and the text is
+  // typed at its prompt.
+  int parts = 0;
+  size_t position = 0;
+  while (parts < 4) {
+    size_t digits = 0;
+    unsigned value = 0;
+    while (position < text.size() && text[position] >= '0' && text[position] <= '9' && digits < 3) {
+      value = value * 10 + static_cast<unsigned>(text[position++] - '0');
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    if (++parts < 4) {
+      if (position >= text.size() || text[position] != '.') return false;
+      ++position;
+    }
+  }
+  return position == text.size() && text != "0.0.0.0";
 }
 
 bool IsUpperHex(const std::string& text) {

@@ -1,4 +1,4 @@
-// The command line of BrenloFix: options with values (-p, -m, -s) into the option map, switches
+// The command line of BrenloFix: options with values (-p, -m, -s, --tftp) into the option map, switches
 // (-al, -ri, -nf, -i) into the switch set, and the checks on the identity values.
 #pragma once
 
@@ -14,12 +14,15 @@ bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, Sw
 // The help text.
 void PrintUsage();
 
-// Checks every ethaddr and serialno entry; prints "Error: '<key>' has a bad value" for the first bad
-// one and returns false.
+// Checks every ethaddr, serialno and serverip entry; prints "Error: '<key>' has a bad value" for the first
+// bad one and returns false.
 bool ValidateOptions(const OptionMap& map);
 
 // Six upper-case hex pairs and five colons in 17 characters.
 bool IsMacAddress(const std::string& text);
+
+// An IPv4 address in dotted decimal (192.168.102.134), not 0.0.0.0.
+bool IsIpv4Address(const std::string& text);
 
 // Only 0-9 and A-F (true for the empty text).
 bool IsUpperHex(const std::string& text);

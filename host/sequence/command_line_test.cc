@@ -41,8 +41,7 @@ TEST(ParseCommandLine, FillsTheOptionMapAndTheSwitchSet) {
 }
 
 TEST(ParseCommandLine, ARepeatedOptionKeepsItsFirstValue) {
-  const Parsed parsed = Parse({"-s", "A", "-m", "02:1B:4D:00:00:00", "-s", "B", "-p", "COM1",
-                               "-p", "COM2"});
+  const Parsed parsed = Parse({"-s", "A", "-m", "02:1B:4D:00:00:00", "-s", "B", "-p", "COM1", "-p", "COM2"});
   EXPECT_TRUE(parsed.accepted);
   EXPECT_EQ(parsed.options.at("serialno"), "A");
   EXPECT_EQ(parsed.options.at("com"), "COM1");
@@ -121,6 +120,30 @@ TEST(ValidateOptions, ChecksTheIdentityValuesOnly) {
             "Error: 'serialno' has a bad value\n"
             "Error: 'ethaddr' has a bad value\n"
             "Error: 'ethaddr' has a bad value\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParseCommandLine, TftpTakesTheServerAddressWhichMustBeAnIpv4Address) {
+  const Parsed parsed = Parse({"--tftp", "192.168.102.134", "-al"});
+  EXPECT_TRUE(parsed.accepted);
+  EXPECT_EQ(parsed.options, (OptionMap{{"serverip", "192.168.102.134"}}));
+  EXPECT_TRUE(ValidateOptions(parsed.options));
+  EXPECT_EQ(Parse({"--tftp"}).output, "Error: missing parameter of argument --tftp\n");
+  // The address is typed at U-Boot's prompt: nothing but four numbers may get there.
+  for (const char* bad : {"192.168.102.134; reset", "192.168.102", "192.168.102.256", "station.local",
+                          "0.0.0.0", "1.2.3.4.", " 1.2.3.4", "1.2.3.0004", ""}) {
+    EXPECT_FALSE(IsIpv4Address(bad)) << bad;
+  }
+  for (const char* good : {"10.0.0.1", "192.168.102.134", "255.255.255.255", "1.2.3.004"})
+    EXPECT_TRUE(IsIpv4Address(good)) << good;
+  std::ostringstream captured;
+  std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
+  EXPECT_FALSE(ValidateOptions(OptionMap{{"serverip", "192.168.102.134;reset"}}));
+  std::cout.rdbuf(saved);
+  EXPECT_EQ(captured.str(), "Error: 'serverip' has a bad value\n");
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
   // Our own command's echo first: the prompts before it answered the commands typed earlier.
   if (!WaitForText(nullptr, "printenv", port, kReadBackTimeoutMs)) return false;
   std::vector<std::string> lines;
-  if (!WaitForTextKeepingLines(nullptr, "B-Boot >", port, kReadBackTimeoutMs, &lines)) return false;
+  if (!WaitForTextKeepingLines({}, "B-Boot >", port, kReadBackTimeoutMs, &lines)) return false;
   *printed = PrintedVariables(lines);
   return true;
 }

@@ -3,7 +3,7 @@
 #include "host/link/boot_loader_flashing.h"
 #include "host/link/detection.h"
 #include "host/link/flasher_upload.h"
-#include "host/link/kernel_upload.h"
+#include "host/link/kernel_loading.h"
 #include "host/sequence/environment_programming.h"
 #include "host/sequence/identity_backup.h"
 #include "host/sequence/system_boot.h"
@@ -14,9 +14,7 @@ int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& back
   return ::BackupIdentity(port.c_str(), backup);
 }
 
-int BoardStepOperations::UploadFlasher(const std::string& port) {
-  return ::UploadFlasher(port.c_str());
-}
+int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str()); }
 
 int BoardStepOperations::FlashBootLoaders(const std::string& port) {
   return ::FlashBootLoaders(port.c_str());
@@ -27,16 +25,14 @@ int BoardStepOperations::ProgramEnvironment(const std::string& port, const Comma
 }
 
 int BoardStepOperations::UploadKernel(const std::string& port) {
-  return ::UploadKernel(port.c_str());
+  return LoadKernel(port.c_str(), tftpServer_.c_str());
 }
 
 int BoardStepOperations::MakeKernelClones(const std::string& port) {
   return ::MakeKernelClones(port.c_str());
 }
 
-int BoardStepOperations::WatchSystemBoot(const std::string& port) {
-  return ::WatchSystemBoot(port.c_str());
-}
+int BoardStepOperations::WatchSystemBoot(const std::string& port) { return ::WatchSystemBoot(port.c_str()); }
 
 int BoardStepOperations::UpdateKernelPackages(const std::string& port) {
   return ::UpdateKernelPackages(port.c_str());

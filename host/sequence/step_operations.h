@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "host/sequence/containers.h"
 
@@ -21,9 +22,12 @@ class StepOperations {
   virtual int UpdateKernelPackages(const std::string& port) = 0;               // step 8
 };
 
-// The real steps, talking to the board.
+// The real steps, talking to the board. With a TFTP server's address, step 5 has U-Boot fetch the
+// kernel from it; without, the kernel goes by YModem on the serial line. Either way it is checked
+// in the board's memory before step 6 copies it.
 class BoardStepOperations : public StepOperations {
  public:
+  explicit BoardStepOperations(std::string tftpServer = std::string()) : tftpServer_(std::move(tftpServer)) {}
   std::string DetectTarget() override;
   int BackupIdentity(const std::string& port, OptionMap& backup) override;
   int UploadFlasher(const std::string& port) override;
@@ -33,4 +37,7 @@ class BoardStepOperations : public StepOperations {
   int MakeKernelClones(const std::string& port) override;
   int WatchSystemBoot(const std::string& port) override;
   int UpdateKernelPackages(const std::string& port) override;
+
+ private:
+  std::string tftpServer_;
 };

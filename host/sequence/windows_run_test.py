@@ -11,9 +11,11 @@ password and proxy typed on its standard input as the questions come. Afterwards
 
 With --terminal the program's standard input and output are a pseudo-terminal, as an operator's
 console is (wine then draws the console itself, colours and progress bars included); the step
-times are printed.
+times are printed. With --tftp the kernel goes over Ethernet: Debian's tftpd-hpa (in.tftpd) serves
+uImage on a loopback port that devsim maps the station 192.168.102.134 to, BrenloFix.exe gets
+--tftp 192.168.102.134, and the log must say that the kernel came by TFTP.
 
-usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX [--terminal]
+usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX [--terminal] [--tftp]
 """
 import datetime
 import os
@@ -22,6 +24,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -29,6 +32,8 @@ import time
 
 EXE, DEVSIM, PREFIX = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
 TERMINAL = "--terminal" in sys.argv[4:]
+TFTP = "--tftp" in sys.argv[4:]
+SERVER = "192.168.102.134"
 MAC, SERIAL = "02:1B:4D:0A:0B:0C", "QV4N150101WIN"
 PROXY = "http://192.168.102.134:3128"
 LOG_NAME = re.compile(r"\[(\d{4})-([1-9]\d?)-([1-9]\d?)\]-(0|[1-9]\d?)-(0|[1-9]\d?)-(0|[1-9]\d?)-"
@@ -46,11 +51,22 @@ STEP_MARKS = [(1, b"Create log"), (2, b"sft_DM6446_NAND.bin"), (3, b"ubl_DM6446_
               (7, b"UBL Version:"), (8, b"Enter proxy")]
 
 
-def start_devsim(work):
+def start_tftpd(folder):
+    """Debian's TFTP server in the foreground on a free loopback port, serving folder."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    user = subprocess.run(["id", "-un"], stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+    return subprocess.Popen(["in.tftpd", "--foreground", "--address", "127.0.0.1:%d" % port, "--secure",
+                             "--user", user, folder], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), port
+
+
+def start_devsim(work, tftp_port=None):
     state, port_file = os.path.join(work, "board.state"), os.path.join(work, "port")
     # No device delays: this test is about the Windows program, not the board's pace.
+    network = ["--tftp-port", str(tftp_port)] if tftp_port else []
     devsim = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", state,
-                               "--speed", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                               "--speed", "0"] + network, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     deadline = time.time() + 10
     while not (os.path.exists(port_file) and open(port_file).read().strip()):
         assert devsim.poll() is None, "devsim ended: %s" % devsim.stderr.read().decode()
@@ -63,7 +79,8 @@ def run_operator(url, folder):
     """Runs the exe, answering each question once when it shows; returns (status, output, step
     start times). On a terminal the console text comes with wine's cursor and colour sequences."""
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=PREFIX)
-    argv = ["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"]
+    kernel_way = ["--tftp", SERVER] if TFTP else []
+    argv = ["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"] + kernel_way
     if TERMINAL:
         master, slave = pty.openpty()
         # Standard error on the terminal too: wine's console belongs to all three.
@@ -146,6 +163,8 @@ def check_log(log):
     assert "root@brenlo:~#" in text, "no shell prompt after the login in the log"
     assert "Target: export http_proxy=%s" % PROXY in text or "export http_proxy=%s" % PROXY in text, text[-3000:]
     assert text.endswith("Update kernel rpm(s) successful!\r\n"), text[-500:]
+    way = "loaded by TFTP from %s in " % SERVER if TFTP else "loaded by YModem in "
+    assert way in text, "the log does not say %r" % way
 
 
 def check_dump(dump, kernel_size):
@@ -159,13 +178,16 @@ def check_dump(dump, kernel_size):
 
 def main():
     work = tempfile.mkdtemp(prefix="windows-run-")
-    devsim = None
+    devsim = tftpd = None
     try:
         images = os.path.join(work, "images")
         os.mkdir(images)
         subprocess.run([DEVSIM, "make-images", images], check=True, stdout=subprocess.DEVNULL)
         kernel_size = os.path.getsize(os.path.join(images, "uImage"))
-        devsim, state, url = start_devsim(work)
+        tftp_port = None
+        if TFTP:
+            tftpd, tftp_port = start_tftpd(images)
+        devsim, state, url = start_devsim(work, tftp_port)
 
         started = datetime.datetime.utcnow()
         status, output, steps = run_operator(url, images)
@@ -190,16 +212,17 @@ def main():
         dump = subprocess.run([DEVSIM, "dump", "--state", state], check=True, stdout=subprocess.PIPE).stdout.decode()
         check_dump(dump, kernel_size)
         total = (ended - started).total_seconds()
-        print("BrenloFix.exe under wine%s: whole run in %.0f s, log %s" % (
-            " on a terminal" if TERMINAL else "", total, logs[0]))
+        print("BrenloFix.exe under wine%s: whole run%s in %.0f s, log %s" % (
+            " on a terminal" if TERMINAL else "", " with the kernel over TFTP" if TFTP else "", total, logs[0]))
         marks = sorted(steps.items()) + [(None, total)]
         print("step times: " + ", ".join("%d: %.1f s" % (step, marks[i + 1][1] - at)
                                           for i, (step, at) in enumerate(marks[:-1])))
         return 0
     finally:
-        if devsim and devsim.poll() is None:
-            devsim.kill()
-            devsim.wait()
+        for process in (devsim, tftpd):
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
         shutil.rmtree(work, ignore_errors=True)
 
 

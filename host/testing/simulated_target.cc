@@ -9,11 +9,14 @@
 #include <sstream>
 
 #include "host/platform/serial_line.h"
+#include "host/testing/station_tftp_server.h"
 
 namespace {
 
 constexpr const char* kPrefix = "SIM";
 constexpr uint32_t kDefaultReadConstantMs = 1000;
+// From a datagram's arrival at the station to its server's answer leaving it.
+constexpr sim::Micros kStationTurnaroundUs = 50;
 
 // The mode string as BuildCommDCBA reads it: key=value words; only the keys the line cares about
 // change the board's settings, unknown keys make the text bad.
@@ -65,6 +68,7 @@ struct TargetCore {
   // the host's line has carried by now, and hands over what it has sent meanwhile.
   void Sync() {
     const sim::Micros now = NowUs();
+    RunNetwork(now);
     // What the line carried within the last millisecond arrives together, as a UART's FIFO
     // hands it over: one firmware wake-up, not one per byte.
     while (!inFlight.empty() && inFlight.front().due <= now) {
@@ -80,6 +84,30 @@ struct TargetCore {
     if (lineOpen) received.insert(received.end(), out.begin(), out.end());
   }
   sim::Micros NowUs() const { return clock.NowMs() * 1000; }
+
+  // The board and the station's server in step, datagram by datagram, up to now: a block and its
+  // acknowledgement take microseconds, far less than the host's millisecond clock.
+  void RunNetwork(sim::Micros now) {
+    for (;;) {
+      sim::Micros next = board.NextEventTime();
+      if (!toBoard.empty()) next = std::min(next, toBoard.front().first);
+      if (next > now) return;
+      while (!toBoard.empty() && toBoard.front().first <= next) {
+        board.ReceiveDatagram(std::move(toBoard.front().second), toBoard.front().first);
+        toBoard.pop_front();
+      }
+      std::vector<uint8_t> out;
+      board.TakeOutput(&out, next);
+      if (lineOpen) received.insert(received.end(), out.begin(), out.end());
+      std::vector<sim::Datagram> sent;
+      board.TakeDatagrams(&sent, next);
+      for (const sim::Datagram& datagram : sent) {
+        if (datagram.destinationIp != station.address()) continue;  // nobody there
+        for (sim::Datagram& answer : station.Handle(datagram))
+          toBoard.emplace_back(next + kStationTurnaroundUs, std::move(answer));
+      }
+    }
+  }
 
   // The host's action goes out now, or behind what the paced line still carries (after a Sync).
   void Send(HostAction::Kind kind, uint8_t byte) {
@@ -98,6 +126,7 @@ struct TargetCore {
   sim::Micros NextEventTime() {
     sim::Micros next = board.NextEventTime();
     if (!inFlight.empty()) next = std::min(next, inFlight.front().due);
+    if (!toBoard.empty()) next = std::min(next, toBoard.front().first);
     return next;
   }
 
@@ -110,6 +139,8 @@ struct TargetCore {
   std::deque<HostAction> inFlight;
   int openCount = 0;
   bool lineOpen = false;
+  StationTftpServer station;
+  std::deque<std::pair<sim::Micros, sim::Datagram>> toBoard;  // the station's answers on their way
 };
 
 class SimulatedLine : public SerialLine {
@@ -243,6 +274,8 @@ VirtualClock& SimulatedTarget::clock() { return impl_->clock; }
 void SimulatedTarget::PaceHostLine(uint32_t bytesPerSecond) {
   impl_->hostByteUs = bytesPerSecond ? (1000000 + bytesPerSecond - 1) / bytesPerSecond : 0;
 }
+
+StationTftpServer& SimulatedTarget::Station() { return impl_->station; }
 
 const std::vector<uint8_t>& SimulatedTarget::HostBytes() const { return impl_->hostBytes; }
 int SimulatedTarget::OpenCount() const { return impl_->openCount; }

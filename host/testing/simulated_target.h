@@ -1,12 +1,14 @@
 // The simulated board behind a serial line that the host opens by name, on the tests' virtual
 // clock: the host's reads, writes, breaks and sleeps move the clock, and the board runs exactly as
-// far as the clock has gone. A whole flashing run takes milliseconds and is deterministic.
+// far as the clock has gone. A whole flashing run takes milliseconds and is deterministic. The
+// board's Ethernet port reaches one station, whose TFTP server answers on the same clock.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "host/testing/station_tftp_server.h"
 #include "host/testing/virtual_clock.h"
 #include "sim/board.h"
 
@@ -29,6 +31,10 @@ class SimulatedTarget {
   // line runs at that rate behind deep buffers: Write returns at once, however much is still on
   // its way; a break travels in order behind the bytes. 0 (the default): at once.
   void PaceHostLine(uint32_t bytesPerSecond);
+
+  // The station on the board's network (192.168.102.134): its TFTP server serves the files the
+  // test puts there; datagrams to any other address are lost.
+  StationTftpServer& Station();
 
   // Every byte the host wrote to the board, in order (breaks are not bytes).
   const std::vector<uint8_t>& HostBytes() const;

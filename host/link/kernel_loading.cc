@@ -1,0 +1,66 @@
+#include "host/link/kernel_loading.h"
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "host/link/kernel_check.h"
+#include "host/link/kernel_tftp.h"
+#include "host/link/kernel_upload.h"
+#include "host/link/log_file.h"
+#include "host/link/rs232.h"
+#include "host/platform/clock.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// "Kernel uImage (2134915 bytes) loaded by TFTP from 192.168.102.134 in 1.4 s." for the console and log.
+std::string LoadedLine(const std::string& way, uint32_t fileSize, uint32_t elapsedMs) {
+  std::ostringstream line;
+  line << "Kernel " << kKernelImageName << " (" << fileSize << " bytes) loaded by " << way << " in "
+       << elapsedMs / 1000 << "." << elapsedMs % 1000 / 100 << " s.";
+  return line.str();
+}
+
+}  // namespace
+
+int LoadKernel(const char* portName, const char* tftpServer) {
+  const bool overTftp = tftpServer && *tftpServer;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(kKernelImageName, "rb"));
+  if (!file) {
+    std::cout << "Can't open file " << kKernelImageName << std::endl;
+    return 0;
+  }
+  std::fseek(file.get(), 0, SEEK_END);
+  const long length = std::ftell(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
+  if (length < 0 || static_cast<unsigned long>(length) > 0xFFFFFFFFul) {
+    std::cout << "Error: cannot read the size of " << kKernelImageName << "." << std::endl;
+    return 0;
+  }
+  const uint32_t fileSize = static_cast<uint32_t>(length);
+  KernelImageHeader header;
+  if (!ReadKernelImageHeader(file.get(), kKernelImageName, &header)) return 0;
+
+  std::unique_ptr<RS232> port(new RS232());
+  if (port->Open(portName, kPortSettings) != 1) return 0;
+  std::cout << "\nFile open: " << kKernelImageName << ", size: " << fileSize << std::endl;
+
+  const uint32_t started = HostClock().TickMs();
+  int result = overTftp ? LoadKernelOverTftp(port.get(), tftpServer, kKernelImageName, fileSize)
+                        : SendFileToLoady(port.get(), file.get(), kKernelImageName, fileSize);
+  if (result) {
+    const std::string way = overTftp ? std::string("TFTP from ") + tftpServer : "YModem";
+    const std::string line = LoadedLine(way, fileSize, HostClock().TickMs() - started);
+    std::cout << "\n" << line << std::endl;
+    WriteLog(line + "\n");
+    result = CheckKernelInMemory(port.get(), header);
+  }
+  std::cout << std::endl;
+  port->Close();
+  return result;
+}

@@ -1,0 +1,219 @@
+// Step 5 as a whole against the simulated board on the virtual clock: the kernel over the board's
+// Ethernet from the station's TFTP server, or by YModem, and then U-Boot's iminfo against the
+// file's header. The station's server checks the board's TFTP client block by block.
+#include "host/link/kernel_loading.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/link/kernel_upload_test_support.h"
+#include "host/link/log_file.h"
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
+#include "host/testing/simulated_target.h"
+#include "sim/network_faults.h"
+#include "sim/state_dump.h"
+#include "sim/uboot_env.h"
+#include "sim/uboot_memory.h"
+#include "sim/uboot_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr char kServer[] = "192.168.102.134";
+
+class KernelLoadingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kernel-loading-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    savedCwd_ = fs::current_path();
+    fs::current_path(dir_);
+    saved_ = std::cout.rdbuf(console_.rdbuf());
+    ASSERT_TRUE(OpenLogFile((dir_ / "run.log").string()));
+  }
+  void TearDown() override {
+    CloseLogFile();
+    std::cout.rdbuf(saved_);
+    fs::current_path(savedCwd_);
+    fs::remove_all(dir_);
+  }
+
+  void WriteKernel(const std::vector<uint8_t>& bytes) {
+    std::ofstream out(dir_ / "uImage", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::string Log() {
+    CloseLogFile();
+    std::ifstream in(dir_ / "run.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // A board with its boot loaders and the network part of the step-4 environment saved, stopped
+  // at the U-Boot prompt as step 4 leaves it.
+  void BringToPrompt(SimulatedTarget& target) {
+    kernel_upload_test::InstallBootLoaders(target.state());
+    sim::Environment env;
+    for (const auto& [name, value] : savedEnvironment_) env.Set(name, value);
+    target.state().nand.Erase(sim::kUbootEnvOffset, sim::kNandEraseBlock);
+    target.state().nand.Program(sim::kUbootEnvOffset, env.ToBlock());
+    RS232 port;
+    ASSERT_EQ(port.Open(target.portName(), kPortSettings), 1);
+    port.pacedWrite = 1;
+    port.SendBreak();
+    ASSERT_TRUE(WaitForText(nullptr, "Hit any key to stop autoboot:", &port, 10000));
+    port.Write("\r\n", 2, nullptr, 0);
+    ASSERT_TRUE(WaitForText(nullptr, "B-Boot >", &port, 10000));
+    port.Close();
+    console_.str("");
+  }
+
+  std::vector<uint8_t> Ram(SimulatedTarget& target, size_t size) {
+    return sim::ReadRam(target.state().ram, sim::kRamLoadAddress, static_cast<uint32_t>(size));
+  }
+
+  const std::map<std::string, std::string> savedEnvironment_ = {{"bootdelay", "3"},
+                                                                {"ethaddr", "02:1B:4D:12:34:56"},
+                                                                {"ipaddr", "192.168.102.30"},
+                                                                {"netmask", "255.255.255.0"},
+                                                                {"serverip", "192.168.102.200"}};
+  fs::path dir_;
+  fs::path savedCwd_;
+  std::ostringstream console_;
+  std::streambuf* saved_ = nullptr;
+};
+
+TEST_F(KernelLoadingTest, TftpLoadsTheKernelBlockByBlockAtTheLinkRate) {
+  // A short last block, and a file of whole blocks that ends with an empty one.
+  for (size_t dataSize : {size_t{2097152 + 37731}, size_t{512 * 20 - 64}}) {
+    SCOPED_TRACE(dataSize);
+    ASSERT_TRUE(OpenLogFile((dir_ / "run.log").string()));
+    SimulatedTarget target;
+    BringToPrompt(target);
+    const std::vector<uint8_t> kernel = sim::testing::MakeUImage(dataSize);
+    WriteKernel(kernel);
+    target.Station().files["uImage"] = kernel;
+    const uint64_t start = target.NowMs();
+    ASSERT_EQ(LoadKernel(target.portName(), kServer), 1) << console_.str();
+    const uint64_t elapsedMs = target.NowMs() - start;
+
+    EXPECT_TRUE(Ram(target, kernel.size()) == kernel);
+    EXPECT_EQ(target.state().lastLoadSize, kernel.size());
+    const StationTftpServer& station = target.Station();
+    EXPECT_EQ(station.requests, std::vector<std::string>{"uImage"});
+    EXPECT_EQ(station.acknowledgements, kernel.size() / 512 + 1) << "one acknowledgement a block";
+    EXPECT_EQ(station.transfersCompleted, 1u);
+    EXPECT_EQ(station.strayPackets, 0u);
+
+    const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
+    EXPECT_NE(typed.find("setenv serverip 192.168.102.134\r\ntftpboot 0x80700000 uImage\r\n"),
+              std::string::npos);
+    EXPECT_NE(typed.find("iminfo 0x80700000\r\n"), std::string::npos);
+    EXPECT_EQ(typed.find("saveenv"), std::string::npos);
+    std::map<std::string, std::string> saved;
+    ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+    EXPECT_EQ(saved, savedEnvironment_) << "serverip is set for this boot only";
+
+    const std::string log = Log();
+    EXPECT_NE(log.find("Kernel uImage (" + std::to_string(kernel.size()) + " bytes) loaded by TFTP from " +
+                       kServer + " in "),
+              std::string::npos)
+        << log.substr(0, 2000);
+    EXPECT_NE(log.find("Verifying Checksum ... OK"), std::string::npos);
+    if (dataSize > 1000000) {
+      // 4,244 blocks at 100 Mbit/s with U-Boot's handling: under a second on the wire, plus the
+      // 0.8 s of paced typing; YModem needs 185 s for the same file.
+      EXPECT_GT(elapsedMs, 1000u);
+      EXPECT_LT(elapsedMs, 3000u);
+      RecordProperty("virtual_ms_tftp_2MiB", static_cast<int>(elapsedMs));
+    }
+  }
+}
+
+TEST_F(KernelLoadingTest, TftpFailuresEndTheStepAtThePromptAndARetryLoads) {
+  const std::vector<uint8_t> kernel = sim::testing::MakeUImage(300000, "Linux-2.6.18_pro500-davinci");
+  struct Case {
+    const char* fault;
+    bool sim::Faults::*flag;
+    const char* reason;
+    uint64_t minMs, maxMs;  // how long the failed step takes
+  };
+  const Case cases[] = {
+      // U-Boot waits 5 s for each of ten answers, then gives up and would start again.
+      {"no server", &sim::Faults::tftpNoServer, "Retry count exceeded", 50000, 53000},
+      {"file not found", &sim::Faults::tftpNotFound, "TFTP error: 'File not found' (1)", 0, 2000},
+      {"another kernel", &sim::Faults::tftpOtherFile,
+       "Error: the kernel in the board's memory is not this uImage (\"Linux-2.6.18_pro500-davinci\", 300000 "
+       "bytes",
+       0, 3000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SimulatedTarget target;
+    BringToPrompt(target);
+    WriteKernel(kernel);
+    target.Station().files["uImage"] = kernel;
+    target.state().faults.*c.flag = true;
+    const uint64_t start = target.NowMs();
+    EXPECT_EQ(LoadKernel(target.portName(), kServer), 0);
+    const uint64_t elapsedMs = target.NowMs() - start;
+    EXPECT_NE(console_.str().find(c.reason), std::string::npos) << console_.str().substr(0, 3000);
+    EXPECT_GE(elapsedMs, c.minMs);
+    EXPECT_LE(elapsedMs, c.maxMs);
+
+    // The fault put right, the step again: the board must be back at its prompt, not retrying.
+    target.state().faults.*c.flag = false;
+    console_.str("");
+    EXPECT_EQ(LoadKernel(target.portName(), kServer), 1) << console_.str().substr(0, 3000);
+    EXPECT_TRUE(Ram(target, kernel.size()) == kernel);
+  }
+}
+
+TEST_F(KernelLoadingTest, AFileOfAnotherSizeOnTheServerFails) {
+  SimulatedTarget target;
+  BringToPrompt(target);
+  WriteKernel(sim::testing::MakeUImage(100000));
+  target.Station().files["uImage"] = sim::testing::MakeUImage(90000);
+  EXPECT_EQ(LoadKernel(target.portName(), kServer), 0);
+  EXPECT_NE(console_.str().find("Error: the TFTP server sent 90064 bytes, uImage has 100064."),
+            std::string::npos)
+      << console_.str().substr(0, 3000);
+  const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
+  EXPECT_EQ(typed.find("iminfo"), std::string::npos) << "no check of a transfer that failed";
+}
+
+TEST_F(KernelLoadingTest, YModemKernelIsCheckedInMemoryToo) {
+  SimulatedTarget target;
+  BringToPrompt(target);
+  std::vector<uint8_t> kernel = sim::testing::MakeUImage(50000);
+  WriteKernel(kernel);
+  ASSERT_EQ(LoadKernel(target.portName(), nullptr), 1) << console_.str();
+  EXPECT_NE(Log().find("Kernel uImage (50064 bytes) loaded by YModem in "), std::string::npos);
+  const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
+  EXPECT_NE(typed.find("iminfo 0x80700000\r\n"), std::string::npos);
+  EXPECT_TRUE(target.Station().requests.empty());
+
+  // A file damaged after it was made: its data no longer match the header's CRC.
+  kernel[5000] ^= 0x40;
+  WriteKernel(kernel);
+  console_.str("");
+  EXPECT_EQ(LoadKernel(target.portName(), nullptr), 0);
+  EXPECT_NE(console_.str().find("Bad Data CRC"), std::string::npos) << console_.str().substr(0, 3000);
+
+  // No U-Boot image at all: refused before the board is asked.
+  WriteKernel(std::vector<uint8_t>(5000, 0x11));
+  console_.str("");
+  EXPECT_EQ(LoadKernel(target.portName(), nullptr), 0);
+  EXPECT_NE(console_.str().find("Error: uImage is no U-Boot kernel image."), std::string::npos);
+}
+
+}  // namespace
