@@ -14,10 +14,6 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // "Kernel uImage (2134915 bytes) loaded by TFTP from 192.168.102.134 in 1.4 s." for the console and log.
 std::string LoadedLine(const std::string& way, uint32_t fileSize, uint32_t elapsedMs) {
   std::ostringstream line;
@@ -30,19 +26,9 @@ std::string LoadedLine(const std::string& way, uint32_t fileSize, uint32_t elaps
 
 int LoadKernel(const char* portName, const char* tftpServer) {
   const bool overTftp = tftpServer && *tftpServer;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(kKernelImageName, "rb"));
-  if (!file) {
-    std::cout << "Can't open file " << kKernelImageName << std::endl;
-    return 0;
-  }
-  std::fseek(file.get(), 0, SEEK_END);
-  const long length = std::ftell(file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
-  if (length < 0 || static_cast<unsigned long>(length) > 0xFFFFFFFFul) {
-    std::cout << "Error: cannot read the size of " << kKernelImageName << "." << std::endl;
-    return 0;
-  }
-  const uint32_t fileSize = static_cast<uint32_t>(length);
+  uint32_t fileSize = 0;
+  const KernelFile file = OpenKernelImage(&fileSize);
+  if (!file) return 0;
   KernelImageHeader header;
   if (!ReadKernelImageHeader(file.get(), kKernelImageName, &header)) return 0;
 

@@ -18,10 +18,6 @@ constexpr uint32_t kStartTimeoutMs = 10000;
 constexpr uint32_t kAckTimeoutMs = 5000;
 constexpr uint32_t kDoneTimeoutMs = 10000;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 int WriteBlock(RS232* port, const YModemBlock& block) {
   return port->Write(block.data(), static_cast<uint32_t>(block.size()), nullptr, 0);
 }
@@ -108,20 +104,27 @@ int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t
   return 1;
 }
 
-int UploadKernel(const char* portName) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(kKernelImageName, "rb"));
+KernelFile OpenKernelImage(uint32_t* fileSize) {
+  KernelFile file(std::fopen(kKernelImageName, "rb"));
   if (!file) {
     std::cout << "Can't open file " << kKernelImageName << std::endl;
-    return 0;
+    return nullptr;
   }
   std::fseek(file.get(), 0, SEEK_END);
-  long length = std::ftell(file.get());
+  const long length = std::ftell(file.get());
   std::fseek(file.get(), 0, SEEK_SET);
   if (length < 0 || static_cast<unsigned long>(length) > 0xFFFFFFFFul) {
     std::cout << "Error: cannot read the size of " << kKernelImageName << "." << std::endl;
-    return 0;
+    return nullptr;
   }
-  uint32_t fileSize = static_cast<uint32_t>(length);
+  *fileSize = static_cast<uint32_t>(length);
+  return file;
+}
+
+int UploadKernel(const char* portName) {
+  uint32_t fileSize = 0;
+  const KernelFile file = OpenKernelImage(&fileSize);
+  if (!file) return 0;
 
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;

@@ -3,10 +3,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 class RS232;
 
 constexpr char kKernelImageName[] = "uImage";
+
+struct KernelFileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using KernelFile = std::unique_ptr<std::FILE, KernelFileCloser>;
+
+// Opens uImage in the working directory and reads its size; null, with the reason printed, when
+// it cannot be opened or is larger than 4 GiB.
+KernelFile OpenKernelImage(uint32_t* fileSize);
 
 // Opens uImage in the working directory and the port, sends the file to loady and waits for
 // U-Boot's "## Total Size". 1 on success, 0 on failure (reason printed).
