@@ -4,20 +4,17 @@
 #include "host/link/kernel_loading.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host/link/boot_image_test_files.h"
 #include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
+#include "host/testing/console_log_capture.h"
 #include "host/testing/simulated_target.h"
 #include "sim/network_faults.h"
 #include "sim/state_dump.h"
@@ -27,36 +24,14 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 constexpr char kServer[] = "192.168.102.134";
 
-class KernelLoadingTest : public ::testing::Test {
+// The console and the log file caught, uImage in a folder of its own made the current one.
+class KernelLoadingTest : public ConsoleLogCaptureTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kernel-loading-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    savedCwd_ = fs::current_path();
-    fs::current_path(dir_);
-    saved_ = std::cout.rdbuf(console_.rdbuf());
-    ASSERT_TRUE(OpenLogFile((dir_ / "run.log").string()));
-  }
-  void TearDown() override {
-    CloseLogFile();
-    std::cout.rdbuf(saved_);
-    fs::current_path(savedCwd_);
-    fs::remove_all(dir_);
-  }
+  KernelLoadingTest() : ConsoleLogCaptureTest("kernel_loading_test.log") {}
 
-  void WriteKernel(const std::vector<uint8_t>& bytes) {
-    std::ofstream out(dir_ / "uImage", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  std::string Log() {
-    CloseLogFile();
-    std::ifstream in(dir_ / "run.log", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  void WriteKernel(const std::vector<uint8_t>& bytes) { images_.Write("uImage", bytes); }
 
   // A board with its boot loaders and the network part of the step-4 environment saved, stopped
   // at the U-Boot prompt as step 4 leaves it.
@@ -86,17 +61,14 @@ class KernelLoadingTest : public ::testing::Test {
                                                                 {"ipaddr", "192.168.102.30"},
                                                                 {"netmask", "255.255.255.0"},
                                                                 {"serverip", "192.168.102.200"}};
-  fs::path dir_;
-  fs::path savedCwd_;
-  std::ostringstream console_;
-  std::streambuf* saved_ = nullptr;
+  ImageFolder images_;
 };
 
 TEST_F(KernelLoadingTest, TftpLoadsTheKernelBlockByBlockAtTheLinkRate) {
   // A short last block, and a file of whole blocks that ends with an empty one.
   for (size_t dataSize : {size_t{2097152 + 37731}, size_t{512 * 20 - 64}}) {
     SCOPED_TRACE(dataSize);
-    ASSERT_TRUE(OpenLogFile((dir_ / "run.log").string()));
+    ASSERT_TRUE(OpenLogFile(logName_));
     SimulatedTarget target;
     BringToPrompt(target);
     const std::vector<uint8_t> kernel = sim::testing::MakeUImage(dataSize);
