@@ -17,7 +17,7 @@ file(MAKE_DIRECTORY ${KIT_PACKAGE_DIR})
 
 file(GLOB_RECURSE device_files RELATIVE ${KIT_SOURCE_DIR}
      ${KIT_SOURCE_DIR}/device/*.cc ${KIT_SOURCE_DIR}/device/*.h ${KIT_SOURCE_DIR}/device/*CMakeLists.txt)
-list(FILTER device_files EXCLUDE REGEX "_test\\.cc$|_fuzz\\.cc$|/test_[^/]*\\.h$|/simulated_[^/]*\\.h$")
+list(FILTER device_files EXCLUDE REGEX "_test\\.cc$|_fuzz\\.cc$|^device/testing/")
 foreach(file IN LISTS device_files
         ITEMS cmake/arm-linux-gnueabi.cmake cmake/board-sdk.cmake cmake/warnings.cmake cmake/sources.cmake LICENSE)
   get_filename_component(folder ${file} DIRECTORY)

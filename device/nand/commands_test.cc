@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device/nand/env_block.h"
-#include "device/nand/test_tool_io.h"
+#include "device/testing/test_tool_io.h"
 
 namespace {
 

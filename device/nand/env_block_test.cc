@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device/common/env_crc32.h"
-#include "device/nand/test_tool_io.h"
+#include "device/testing/test_tool_io.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "device/nand/test_tool_io.h"
+#include "device/testing/test_tool_io.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "device/eeprom/boardlib/simulated_driver_seam.h"
+#include "device/testing/simulated_driver_seam.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "device/eeprom/boardlib/phx_driver.h"
 #include "device/eeprom/boardlib/result_code_table.h"
-#include "device/eeprom/boardlib/simulated_driver_seam.h"
+#include "device/testing/simulated_driver_seam.h"
 
 namespace {
 

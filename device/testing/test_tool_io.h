@@ -1,6 +1,6 @@
 // Unit-test support: a ToolIo on the simulated MTD device, with captured standard streams.
-#ifndef DEVICE_NAND_TEST_TOOL_IO_H
-#define DEVICE_NAND_TEST_TOOL_IO_H
+#ifndef DEVICE_TESTING_TEST_TOOL_IO_H
+#define DEVICE_TESTING_TEST_TOOL_IO_H
 
 #include <cstdio>
 #include <string>
@@ -66,4 +66,4 @@ inline std::vector<std::string> Entries(const EnvVar* first) {
   return entries;
 }
 
-#endif  // DEVICE_NAND_TEST_TOOL_IO_H
+#endif  // DEVICE_TESTING_TEST_TOOL_IO_H
