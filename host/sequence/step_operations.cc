@@ -8,15 +8,15 @@
 #include "host/sequence/identity_backup.h"
 #include "host/sequence/system_boot.h"
 
-std::string BoardStepOperations::DetectTarget() { return ::DetectTarget(); }
+std::string BoardStepOperations::DetectTarget() { return ::DetectTarget(&claim_); }
+
+bool BoardStepOperations::ClaimPort(const std::string& port) { return ::ClaimPort(port, &claim_); }
 
 int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& backup) {
   return ::BackupIdentity(port.c_str(), backup);
 }
 
-int BoardStepOperations::UploadFlasher(const std::string& port) {
-  return ::UploadFlasher(port.c_str());
-}
+int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str()); }
 
 int BoardStepOperations::FlashBootLoaders(const std::string& port) {
   return ::FlashBootLoaders(port.c_str());
@@ -26,17 +26,13 @@ int BoardStepOperations::ProgramEnvironment(const std::string& port, const Comma
   return ::ProgramEnvironment(port.c_str(), commands);
 }
 
-int BoardStepOperations::UploadKernel(const std::string& port) {
-  return ::UploadKernel(port.c_str());
-}
+int BoardStepOperations::UploadKernel(const std::string& port) { return ::UploadKernel(port.c_str()); }
 
 int BoardStepOperations::MakeKernelClones(const std::string& port) {
   return ::MakeKernelClones(port.c_str());
 }
 
-int BoardStepOperations::WatchSystemBoot(const std::string& port) {
-  return ::WatchSystemBoot(port.c_str());
-}
+int BoardStepOperations::WatchSystemBoot(const std::string& port) { return ::WatchSystemBoot(port.c_str()); }
 
 int BoardStepOperations::UpdateKernelPackages(const std::string& port) {
   return ::UpdateKernelPackages(port.c_str());
