@@ -21,8 +21,8 @@ constexpr unsigned kPurgeRxClear = 0x08;
 
 enum class LineSettingsResult {
   kApplied,
-  kBadParameters,  // the settings text could not be parsed (BuildCommDCBA failed)
-  kApplyFailed,    // the device refused them (SetCommState failed)
+  kBadParameters,   // the settings text could not be parsed (BuildCommDCBA failed)
+  kApplyFailed,     // the device refused them (SetCommState failed)
 };
 
 class SerialLine {

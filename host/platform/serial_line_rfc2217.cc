@@ -99,19 +99,14 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
       return LineSettingsResult::kApplyFailed;
     }
     const uint32_t baud = settings.baud;
-    const uint8_t parity = settings.parity == 'o'   ? 2
-                           : settings.parity == 'e' ? 3
-                           : settings.parity == 'm' ? 4
-                           : settings.parity == 's' ? 5
-                                                    : 1;
+    const uint8_t parity = settings.parity == 'o' ? 2 : settings.parity == 'e' ? 3 : settings.parity == 'm' ? 4
+                         : settings.parity == 's' ? 5 : 1;
     const uint8_t stop = settings.stopBits == 2 ? 2 : settings.stopBits == 15 ? 3 : 1;
-    const uint8_t control = settings.xonXoff  ? telnet::kControlXonXoff
-                            : settings.rtsCts ? telnet::kControlHardware
-                                              : telnet::kControlNoFlowControl;
+    const uint8_t control = settings.xonXoff ? telnet::kControlXonXoff
+                          : settings.rtsCts ? telnet::kControlHardware : telnet::kControlNoFlowControl;
     const std::pair<uint8_t, std::vector<uint8_t>> requests[] = {
-        {telnet::kSetBaudRate,
-         {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16), static_cast<uint8_t>(baud >> 8),
-          static_cast<uint8_t>(baud)}},
+        {telnet::kSetBaudRate, {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
+                                static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)}},
         {telnet::kSetDataSize, {settings.dataBits}},
         {telnet::kSetParity, {parity}},
         {telnet::kSetStopSize, {stop}},
@@ -122,14 +117,12 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
       SendControl(telnet::ComPortCommand(request.first, request.second));
     }
     // The server answers each with the value it now uses; anything else means it did not take it.
-    const bool answered = WaitUntil(
-        [&] {
-          for (const auto& request : requests) {
-            if (replies_[request.first + telnet::kServerReply].empty()) return false;
-          }
-          return true;
-        },
-        kNegotiationTimeoutMs);
+    const bool answered = WaitUntil([&] {
+      for (const auto& request : requests) {
+        if (replies_[request.first + telnet::kServerReply].empty()) return false;
+      }
+      return true;
+    }, kNegotiationTimeoutMs);
     if (!answered) return LineSettingsResult::kApplyFailed;
     for (const auto& request : requests) {
       if (replies_[request.first + telnet::kServerReply] != request.second) {
@@ -205,9 +198,7 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
     const bool input = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
     const bool output = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
     if (!input && !output) return true;
-    const uint8_t which = input && output ? telnet::kPurgeBoth
-                          : input         ? telnet::kPurgeReceive
-                                          : telnet::kPurgeTransmit;
+    const uint8_t which = input && output ? telnet::kPurgeBoth : input ? telnet::kPurgeReceive : telnet::kPurgeTransmit;
     if (input) {
       queue_.clear();
       discardUntilPurgeConfirmed_ = true;

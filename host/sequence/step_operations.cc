@@ -16,7 +16,9 @@ int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& back
   return ::BackupIdentity(port.c_str(), backup);
 }
 
-int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str()); }
+int BoardStepOperations::UploadFlasher(const std::string& port) {
+  return ::UploadFlasher(port.c_str());
+}
 
 int BoardStepOperations::FlashBootLoaders(const std::string& port) {
   return ::FlashBootLoaders(port.c_str());
@@ -26,13 +28,17 @@ int BoardStepOperations::ProgramEnvironment(const std::string& port, const Comma
   return ::ProgramEnvironment(port.c_str(), commands);
 }
 
-int BoardStepOperations::UploadKernel(const std::string& port) { return ::UploadKernel(port.c_str()); }
+int BoardStepOperations::UploadKernel(const std::string& port) {
+  return ::UploadKernel(port.c_str());
+}
 
 int BoardStepOperations::MakeKernelClones(const std::string& port) {
   return ::MakeKernelClones(port.c_str());
 }
 
-int BoardStepOperations::WatchSystemBoot(const std::string& port) { return ::WatchSystemBoot(port.c_str()); }
+int BoardStepOperations::WatchSystemBoot(const std::string& port) {
+  return ::WatchSystemBoot(port.c_str());
+}
 
 int BoardStepOperations::UpdateKernelPackages(const std::string& port) {
   return ::UpdateKernelPackages(port.c_str());

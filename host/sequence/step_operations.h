@@ -12,15 +12,15 @@
 class StepOperations {
  public:
   virtual ~StepOperations() = default;
-  virtual std::string DetectTarget() = 0;                                                    // step 0
-  virtual int BackupIdentity(const std::string& port, OptionMap& backup) = 0;                // step 1
-  virtual int UploadFlasher(const std::string& port) = 0;                                    // step 2
-  virtual int FlashBootLoaders(const std::string& port) = 0;                                 // step 3
+  virtual std::string DetectTarget() = 0;                                       // step 0
+  virtual int BackupIdentity(const std::string& port, OptionMap& backup) = 0;  // step 1
+  virtual int UploadFlasher(const std::string& port) = 0;                      // step 2
+  virtual int FlashBootLoaders(const std::string& port) = 0;                   // step 3
   virtual int ProgramEnvironment(const std::string& port, const CommandList& commands) = 0;  // 4
-  virtual int UploadKernel(const std::string& port) = 0;                                     // step 5
-  virtual int MakeKernelClones(const std::string& port) = 0;                                 // step 6
-  virtual int WatchSystemBoot(const std::string& port) = 0;                                  // step 7
-  virtual int UpdateKernelPackages(const std::string& port) = 0;                             // step 8
+  virtual int UploadKernel(const std::string& port) = 0;                       // step 5
+  virtual int MakeKernelClones(const std::string& port) = 0;                   // step 6
+  virtual int WatchSystemBoot(const std::string& port) = 0;                    // step 7
+  virtual int UpdateKernelPackages(const std::string& port) = 0;               // step 8
   // Holds the port given with -p for the whole run; false when another run holds it. (A port
   // that DetectTarget found is held already.)
   virtual bool ClaimPort(const std::string& /*port*/) { return true; }
