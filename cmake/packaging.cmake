@@ -45,6 +45,13 @@ records; devsim serves a simulated board for training and tests.")
   # The C and C++ runtime as dpkg-shlibdeps finds them in the programs; python3 for the station tool.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+  # The package made from a build of its own, as ./kit package makes it, unpacked and run.
+  if(KIT_TESTS AND NOT KIT_UNIT_ONLY)
+    add_test(NAME station_package
+             COMMAND ${KIT_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/station_package_test.py ${PROJECT_SOURCE_DIR}
+                     ${PROJECT_VERSION})
+    set_tests_properties(station_package PROPERTIES LABELS package TIMEOUT 1200)
+  endif()
 else()
   return()
 endif()

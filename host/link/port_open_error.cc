@@ -7,7 +7,7 @@ namespace {
 
 std::string PortsOfThisPc() {
   const PortMap ports = ListSerialPorts();
-  if (ports.empty()) return "this PC lists no serial ports";
+  if (ports.empty()) return "it lists no serial ports";
   std::string names;
   for (const auto& entry : ports) names += (names.empty() ? "" : ", ") + entry.second;
   return "its serial ports: " + names;

@@ -268,7 +268,7 @@ class UnattendedRunsAndPortTrouble(unittest.TestCase):
 
     def test_a_port_that_does_not_exist(self):
         run = Run(["-p", NOT_A_PORT, "--unattended", "--report", "record.json"], answers=KEEP_OPEN)
-        line = self.check_words(run, NOT_A_PORT, r"This PC has no port %s; (its serial ports: .+|this PC lists "
+        line = self.check_words(run, NOT_A_PORT, r"This PC has no port %s; (its serial ports: .+|it lists "
                                                  r"no serial ports)\." % re.escape(NOT_A_PORT))
         with open(os.path.join(run.folder, "record.json"), encoding="utf-8") as f:
             record = json.load(f)
