@@ -27,6 +27,7 @@ PortOpenTrouble ClassifyPortOpenError(int error) {
       return PortOpenTrouble::kNoPermission;
     case ECONNREFUSED:
     case ECONNRESET:
+    case EPIPE:  // the server closed the connection before the first bytes went out
       return PortOpenTrouble::kServerRefused;
     case ETIMEDOUT:
     case EHOSTUNREACH:

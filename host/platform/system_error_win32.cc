@@ -34,6 +34,7 @@ PortOpenTrouble ClassifyPortOpenError(int error) {
       return PortOpenTrouble::kHeld;
     case WSAECONNREFUSED:
     case WSAECONNRESET:
+    case WSAECONNABORTED:
       return PortOpenTrouble::kServerRefused;
     case WSAETIMEDOUT:
     case WSAEHOSTUNREACH:
