@@ -80,8 +80,10 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
 
   // A server that closes the connection before it has agreed to anything turns its clients away
   // (a port another client holds; ser2net's "Port already in use"): false, with the error.
+  // A server still silent after the wait will not agree later: the settings fail at once then.
   bool ServerStaysConnected(int* error) {
     WaitUntil([this] { return comPort_ != ComPort::kPending; }, kNegotiationTimeoutMs);
+    if (comPort_ == ComPort::kPending) comPort_ = ComPort::kRefused;
     if (!broken_) return true;
     *error = lastError_;
     return false;
