@@ -6,6 +6,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <string>
+#include <utility>
 
 #include "host/platform/port_claim.h"
 
@@ -16,16 +18,41 @@ std::string LockFolder() { return access("/run/lock", W_OK) == 0 ? "/run/lock" :
 
 class LockedFile : public PortClaim {
  public:
-  explicit LockedFile(int fd) : fd_(fd) {}
+  LockedFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  // The file goes before the lock, so that a run waiting for it finds the next one instead.
   ~LockedFile() override {
-    if (fd_ >= 0) close(fd_);  // the lock goes with the descriptor; the file stays for the next run
+    unlink(path_.c_str());
+    close(fd_);
   }
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
 
  private:
   int fd_;
+  std::string path_;
 };
+
+// Locks the file at path: 1 when this process holds it now, 0 when another one does, -1 when the
+// file was removed (its holder ended) between the open and the lock, or cannot be used at all.
+int LockFile(const std::string& path, int* fd) {
+  // Another user's lock file in a sticky folder may refuse O_CREAT; reading is enough to lock it.
+  *fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (*fd < 0) *fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (*fd < 0) return -1;
+  if (flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    close(*fd);
+    return held ? 0 : -1;
+  }
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(*fd, &opened) == 0 && stat(path.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
+      opened.st_dev == named.st_dev) {
+    return 1;
+  }
+  close(*fd);
+  return -1;
+}
 
 }  // namespace
 
@@ -41,23 +68,19 @@ std::string PortClaimKey(const std::string& name) {
 
 bool ClaimPlatformPort(const std::string& name, std::unique_ptr<PortClaim>* claim) {
   const std::string path = LockFolder() + "/BrenloFix." + PortClaimKey(name) + ".lock";
-  // Another user's lock file in a sticky folder may refuse O_CREAT; reading is enough to lock it.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) fchmod(fd, 0644);
+  // A lock file removed under the lock (its holder ended meanwhile) is tried again, a few times.
+  for (int tries = 0; tries < 3; ++tries) {
+    int fd = -1;
+    switch (LockFile(path, &fd)) {
+      case 1:
+        claim->reset(new LockedFile(fd, path));
+        return true;
+      case 0:
+        return false;
+      default:
+        break;
+    }
   }
-  if (fd < 0) {
-    claim->reset(new PortClaim());
-    return true;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const bool held = errno == EWOULDBLOCK;
-    close(fd);
-    if (held) return false;
-    claim->reset(new PortClaim());
-    return true;
-  }
-  claim->reset(new LockedFile(fd));
+  claim->reset(new PortClaim());
   return true;
 }
