@@ -253,9 +253,6 @@ class UnattendedRunsAndPortTrouble(unittest.TestCase):
         run = Run(["--unattended", "-M"], answers=KEEP_OPEN, timeout=60)
         self.assertEqual(run.output, platform_text(BANNER + "Error: Unknown argument -M\n" + USAGE + "\n"))
         self.assertEqual(run.status, 1)
-        run = Run(["-i", "--unattended"], answers=KEEP_OPEN, timeout=60)
-        self.assertIn(platform_text("Error: arguments -i and --unattended cannot be used together\n"), run.output)
-        self.assertEqual(run.status, 1)
         # The boot watch on a port that does not open fails three times, without a question.
         run = Run(["-nf", "-p", NOT_A_PORT, "--unattended", "--login", "root"], answers=KEEP_OPEN, timeout=120,
                   env={"BRENLOFIX_PASSWORD": ""})
