@@ -4,7 +4,10 @@
 #                                                               static with ./kit), the board tools' guide, LICENSE
 #                         board-tools-<version>-src.tar.gz      the board tools' sources for the board SDK
 #                                                               (target source_package, cmake/source-package.cmake)
-# The native build installs nothing of its own here: its programs are the kit's tools for tests and demos.
+#   the native build:     brenlofix-station_<version>-1_<arch>.deb  the Linux station: /usr/bin/BrenloFix,
+#                                                               devsim, brenlofix-station (tools/station), the
+#                                                               operator's guide; its library dependencies found
+#                                                               by dpkg-shlibdeps
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Windows" AND TARGET BrenloFix)
   # BrenloFix's own CMakeLists installs the exe at the top of the package.
   install(FILES ${PROJECT_SOURCE_DIR}/docs/operator-guide.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
@@ -21,6 +24,34 @@ elseif(CMAKE_CROSSCOMPILING AND TARGET uboot-nand AND TARGET uboot-eeprom)
     COMMAND ${CMAKE_COMMAND} -DKIT_SOURCE_DIR=${PROJECT_SOURCE_DIR} -DKIT_VERSION=${PROJECT_VERSION}
             -DKIT_PACKAGE_DIR=${CMAKE_BINARY_DIR}/packages -P ${PROJECT_SOURCE_DIR}/cmake/source-package.cmake
     VERBATIM)
+elseif(NOT CMAKE_CROSSCOMPILING AND TARGET BrenloFix AND TARGET devsim)
+  # BrenloFix's own CMakeLists installs it into bin/.
+  install(TARGETS devsim RUNTIME DESTINATION bin)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/station DESTINATION bin RENAME brenlofix-station)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/operator-guide.md ${PROJECT_SOURCE_DIR}/docs/devsim.md
+          DESTINATION share/doc/brenlofix-station)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/brenlofix-station RENAME copyright)
+  set(CPACK_PACKAGE_NAME brenlofix-station)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brenlo factory tools <factory@brenlo.invalid>")
+  # Under the summary line: BrenloFix, the station and devsim in a few words.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "BrenloFix flashes a Brenlo board (TI DM6446) over its serial console.
+brenlofix-station runs one unattended BrenloFix per port and collects their
+records; devsim serves a simulated board for training and tests.")
+  # The C and C++ runtime as dpkg-shlibdeps finds them in the programs; python3 for the station tool.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+  # The package made from a build of its own, as ./kit package makes it, unpacked and run.
+  if(KIT_TESTS AND NOT KIT_UNIT_ONLY)
+    add_test(NAME station_package
+             COMMAND ${KIT_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/station_package_test.py ${PROJECT_SOURCE_DIR}
+                     ${PROJECT_VERSION})
+    set_tests_properties(station_package PROPERTIES LABELS package TIMEOUT 1200)
+  endif()
 else()
   return()
 endif()

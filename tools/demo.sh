@@ -6,6 +6,7 @@
 # the board now holds and the log file's path.
 #
 # Usage: tools/demo.sh BIN_DIR [--fault NAME[=N]] [--line-emulation] [--fast] [--tftp] [--board-tools]
+#                     [--boards N]
 #   --fault NAME      switch a board failure on (devsim --help lists them); the first retry
 #                     question is answered with "r" once the fault is switched off again. Some
 #                     failures the run mends without a question: --fault lose-char=124 loses the
@@ -15,6 +16,9 @@
 #   --tftp            the kernel over Ethernet: tftpd-hpa serves the images folder on a loopback
 #                     port as the station's TFTP server, BrenloFix gets --tftp 192.168.102.134
 #   --board-tools     instead: uboot-nand on a sample environment block
+#   --boards N        instead: the factory station (tools/station) flashes N simulated boards at once,
+#                     unattended, each devsim on its own port and state file; the second board's
+#                     flasher stops halfway once (or the --fault given), and its run tries again by itself
 set -euo pipefail
 
 BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR [options]}" && pwd)"
@@ -24,7 +28,7 @@ PYTHON=/usr/bin/python3  # python3-serial is installed for Debian's interpreter
 MAC=02:1B:4D:12:34:56
 SERIAL=QV4N150101ABC
 
-FAULT="" LINE="" SPEED=1 BOARD_TOOLS="" TFTP=""
+FAULT="" LINE="" SPEED=1 BOARD_TOOLS="" TFTP="" BOARDS=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --fault) FAULT="${2:?--fault needs a name (devsim --help lists them)}"; shift 2 ;;
@@ -33,6 +37,8 @@ while [ $# -gt 0 ]; do
     --fast) SPEED=0; shift ;;
     --tftp) TFTP=--tftp; shift ;;
     --board-tools) BOARD_TOOLS=1; shift ;;
+    --boards) BOARDS="${2:?--boards needs a number}"; shift 2 ;;
+    --boards=*) BOARDS="${1#--boards=}"; shift ;;
     *) echo "Error: unknown demo option $1" >&2; exit 2 ;;
   esac
 done
@@ -59,9 +65,52 @@ VARS
   od -A x -t x1z -N 48 env.bin
 }
 
+# The factory station: N devsim boards, one unattended BrenloFix each, a table of their records.
+station_demo() {
+  case "$BOARDS" in [1-9]) ;; *) echo "Error: --boards takes 1 to 9" >&2; exit 2 ;; esac
+  local work pids=() n fault argv=()
+  work="$(mktemp -d "${TMPDIR:-/tmp}/brenlo-station.XXXXXX")"
+  trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+  mkdir "$work/images"
+  echo "== the four image files, written by devsim make-images into $work/images"
+  "$BIN/devsim" make-images "$work/images" | sed 's/^/   /'
+  for n in $(seq 1 "$BOARDS"); do
+    fault=()
+    [ "$n" -eq 2 ] && fault=(--fault "${FAULT:-flasher-stall}")
+    "$BIN/devsim" --port 0 --port-file "$work/board$n.port" --state "$work/board$n.state" --speed "$SPEED" \
+      ${LINE:+--baud-emulation} "${fault[@]}" >"$work/devsim$n.log" 2>&1 &
+    pids+=($!)
+  done
+  for n in $(seq 1 "$BOARDS"); do
+    for _ in $(seq 100); do [ -s "$work/board$n.port" ] && break; sleep 0.1; done
+    argv+=(--board "rfc2217://127.0.0.1:$(cat "$work/board$n.port")=02:1B:4D:00:00:0$n,QV4N15010100$n")
+    echo "   board $n: devsim on rfc2217://127.0.0.1:$(cat "$work/board$n.port")$([ "$n" -eq 2 ] && echo ", fault ${FAULT:-flasher-stall}")"
+  done
+  echo
+  echo "== tools/station: $BOARDS unattended runs of BrenloFix -al -ri at once"
+  status=0
+  BRENLOFIX_PASSWORD=brenlo "$TOOLS/station" --brenlofix "$BIN/BrenloFix" --images "$work/images" \
+    --records "$work/records" --login root --proxy http://192.168.102.134:3128 "${argv[@]}" -- -al -ri || status=$?
+  kill -TERM "${pids[@]}" 2>/dev/null || true
+  wait "${pids[@]}" 2>/dev/null || true
+  echo
+  echo "== what each board holds now (devsim dump)"
+  for n in $(seq 1 "$BOARDS"); do
+    dump="$("$BIN/devsim" dump --state "$work/board$n.state" 2>/dev/null || true)"
+    printf '   board %d: %s %s, kernel copies %s\n' "$n" "$(grep -m1 '^env.serialno=' <<<"$dump" || echo 'no serialno')" \
+      "$(grep -m1 '^env.ethaddr=' <<<"$dump" || echo 'no ethaddr')" "$(grep -m1 '^nand.kernel.equal:' <<<"$dump" | sed 's/.*: //')"
+  done
+  echo
+  echo "The records and each run's console: $work/records; the logs: $work/images"
+  exit "$status"
+}
+
 if [ -n "$BOARD_TOOLS" ]; then
   board_tools_demo
   exit 0
+fi
+if [ -n "$BOARDS" ]; then
+  station_demo
 fi
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/brenlo-demo.XXXXXX")"

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
@@ -24,18 +25,28 @@ bool Probe(RS232& port, const char* answer) {
 
 }  // namespace
 
-std::string DetectTarget() {
+std::string DetectTarget(std::unique_ptr<PortClaim>* claim) {
   RS232 port;
   std::string found;
+  std::unique_ptr<PortClaim> probing;
   for (const auto& entry : ListSerialPorts()) {
     const std::string& name = entry.second;
-    if (!port.Open(name.c_str(), kPortSettings)) continue;  // Open has said why
-    if (Probe(port, " BOOTME") || Probe(port, "UBL")) {
+    // Between its steps another run has its port closed; its break would restart that board.
+    if (!ClaimPort(name, &probing)) {
+      const std::string line = "Port " + name + " is in use by another BrenloFix run; passed over.\n";
+      std::cout << line << std::flush;
+      WriteLog(line);
+      continue;
+    }
+    // A port that will not open is passed over too; Open has said why.
+    if (port.Open(name.c_str(), kPortSettings) && (Probe(port, " BOOTME") || Probe(port, "UBL"))) {
       found = name;
       break;
     }
     port.Close();
+    probing.reset();
   }
+  if (claim) *claim = std::move(probing);
   if (!found.empty()) {
     std::cout << "\n\n" << std::flush;
     SetConsoleColour(kColourHighlight);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <memory>
+
 #include "host/platform/port_list.h"
 #include "host/testing/scripted_line.h"
 #include "host/testing/virtual_clock.h"
@@ -87,17 +90,45 @@ TEST_F(DetectionTest, BoardWithABootLoaderAnswersTheSecondBreak) {
 
 TEST_F(DetectionTest, PortHeldByAnotherProgramIsSkippedAfterItsMessage) {
   listedPorts = {{1, "SCRIPT1"}, {3, "SCRIPT3"}, {7, "SCRIPT7"}};
-  ports_.Add("SCRIPT1").openError = 5;
+  ports_.Add("SCRIPT1").openError = EBUSY;
   ScriptedPort& com3 = ports_.Add("SCRIPT3");
   AnswerAfterBreak(com3, 1, std::string(" BOOTME\0", 8));
   EXPECT_EQ(Detect(), "SCRIPT3");
-  EXPECT_EQ(console_, "Could not open SCRIPT1 port: error(5)\nTarget:  BOOTME\n\n\nTarget: Detected at SCRIPT3\n\n");
+  const std::string held =
+      "Could not open SCRIPT1 port: error(16)\nDevice or resource busy. Another program holds the port "
+      "(a terminal program, another BrenloFix): close it, or choose another port.\n";
+  EXPECT_EQ(console_, held + "Target:  BOOTME\n\n\nTarget: Detected at SCRIPT3\n\n");
 
   // Nobody answers: empty result after every port was tried; SCRIPT7 does not exist.
   com3.onBreak = nullptr;
   EXPECT_EQ(Detect(), "");
-  EXPECT_EQ(console_, "Could not open SCRIPT1 port: error(5)\nCould not open SCRIPT7 port: error(2)\n");
+  EXPECT_EQ(console_, held +
+                          "Could not open SCRIPT7 port: error(2)\nNo such file or directory. This PC has no "
+                          "port SCRIPT7; its serial ports: SCRIPT1, SCRIPT3, SCRIPT7.\n");
   EXPECT_FALSE(com3.lineOpen);
+}
+
+// Another run holds its port, here closed between two of its steps: the search never opens it (its
+// break would restart that board) and goes on; the port it finds stays claimed for the caller.
+TEST_F(DetectionTest, APortAnotherRunHoldsIsPassedOverAndTheFoundOneStaysClaimed) {
+  const std::string held = "rfc2217://127.0.0.1:1/held-by-another-run";
+  std::unique_ptr<PortClaim> otherRun;
+  ASSERT_TRUE(ClaimPort(held, &otherRun));
+  listedPorts = {{1, held}, {3, "SCRIPT3"}};
+  AnswerAfterBreak(ports_.Add("SCRIPT3"), 1, std::string(" BOOTME\0", 8));
+  testing::internal::CaptureStdout();
+  std::unique_ptr<PortClaim> claim;
+  EXPECT_EQ(DetectTarget(&claim), "SCRIPT3");
+  console_ = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(console_.find("Port " + held + " is in use by another BrenloFix run; passed over.\n"), 0u)
+      << console_;
+  EXPECT_EQ(console_.find("Could not open"), std::string::npos);
+  EXPECT_NE(claim, nullptr);
+
+  otherRun.reset();  // the other run ended: its port is tried, and it does not open
+  listedPorts = {{1, held}};
+  EXPECT_EQ(Detect(), "");
+  EXPECT_NE(console_.find("Could not open " + held + " port"), std::string::npos);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -183,9 +184,9 @@ TEST_F(UploadFlasherTest, SilenceAtEachLaterWaitTimesOutAfterFiveSeconds) {
 
 TEST_F(UploadFlasherTest, PortThatCannotBeOpened) {
   images_.Write(kFlasherImageFile, {1, 2, 3, 4});
-  rom_.openError = 5;
+  rom_.openError = EIO;
   EXPECT_EQ(Upload(), 0);
-  EXPECT_EQ(console_, "Could not open SCRIPT1 port: error(5)\n");
+  EXPECT_EQ(console_, "Could not open SCRIPT1 port: error(5)\nInput/output error.\n");
   EXPECT_TRUE(rom_.breaks.empty());
 }
 

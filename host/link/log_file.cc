@@ -7,6 +7,8 @@ namespace {
 // The one log stream of the process, as the console operations append to it without being
 // handed it.
 FILE* logFile = nullptr;
+// The words of the last port that would not open, for the run's record.
+std::string portTrouble;
 
 constexpr size_t kLogLineLimit = 255;
 
@@ -25,6 +27,11 @@ bool OpenLogFile(const std::string& name) {
   return logFile != nullptr;
 }
 
+NewFileResult OpenNewLogFile(const std::string& name) {
+  CloseLogFile();
+  return CreateNewFile(name, &logFile);
+}
+
 void CloseLogFile() {
   if (!logFile) return;
   std::fflush(logFile);
@@ -41,3 +48,12 @@ void WriteLog(const std::string& text) {
 }
 
 void LogTargetLine(const std::string& line) { WriteLog(line); }
+
+void LogPortTrouble(const std::string& words) {
+  portTrouble = words;
+  WriteLog(words + "\n");
+}
+
+const std::string& LastPortTrouble() { return portTrouble; }
+
+void ForgetPortTrouble() { portTrouble.clear(); }

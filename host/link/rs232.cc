@@ -6,6 +6,8 @@
 #include <iostream>
 #include <string>
 
+#include "host/link/log_file.h"
+#include "host/link/port_open_error.h"
 #include "host/platform/clock.h"
 #include "host/platform/serial_line_settings.h"
 
@@ -67,7 +69,14 @@ int RS232::Open(const char* path, const char* settings) {
   int error = 0;
   handle = OpenSerialLine(path, &error);
   if (!handle) {
-    Print("Could not open %s port: error(%d)\n", path, error);
+    char line[512];
+    std::snprintf(line, sizeof line, "Could not open %s port: error(%d)\n", path, error);
+    // The number alone tells the operator little: the system's words and a hint follow. Both
+    // lines go into the log, the words into the run's record too.
+    const std::string words = DescribePortOpenError(path, error);
+    std::cout << line << words << std::endl;
+    WriteLog(line);
+    LogPortTrouble(words);
     return 0;
   }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/platform/port_list.h"
 #include "host/testing/scripted_line.h"
 #include "host/testing/virtual_clock.h"
 
@@ -51,15 +52,22 @@ TEST_F(RS232Test, OpenAppliesSettingsTimeoutsAndFullPurge) {
 
 TEST_F(RS232Test, OpenFailuresPrintTheirReasonAndLeaveTheObjectReusable) {
   RS232 port;
+  SetPortLister([] { return PortMap{{1, "SCRIPT1"}}; });
   testing::internal::CaptureStdout();
   EXPECT_EQ(port.Open(nullptr, kPortSettings), 0);
   EXPECT_EQ(port.Open("SCRIPT1", nullptr), 0);
   EXPECT_EQ(port.Open("SCRIPT7", kPortSettings), 0);
   port_.openError = 16;
   EXPECT_EQ(port.Open("SCRIPT1", kPortSettings), 0);
+  SetPortLister(nullptr);
+  // The number stays as it was; the system's words and a hint follow it.
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Bad RS232 open parameters.\nBad RS232 open parameters.\n"
-            "Could not open SCRIPT7 port: error(2)\nCould not open SCRIPT1 port: error(16)\n");
+            "Could not open SCRIPT7 port: error(2)\n"
+            "No such file or directory. This PC has no port SCRIPT7; its serial ports: SCRIPT1.\n"
+            "Could not open SCRIPT1 port: error(16)\n"
+            "Device or resource busy. Another program holds the port (a terminal program, another "
+            "BrenloFix): close it, or choose another port.\n");
   EXPECT_EQ(port.isOpen, 0);
   EXPECT_EQ(port_.opens, 0);
 

@@ -7,6 +7,7 @@ a port that does not exist.
 usage: rs232_wine_test.py PATH/TO/rs232_probe.exe WINEPREFIX
 """
 import os
+import re
 import subprocess
 import sys
 import termios
@@ -89,7 +90,10 @@ def main():
     # port held by another program is tested on the POSIX line and the scripted ports instead.)
     lines = run_probe(probe, env, "COM77", ["open"])
     print("\n".join(lines))
-    check(lines == ["Could not open COM77 port: error(2)", "open 0"], "a missing port does not open")
+    check(lines[0] == "Could not open COM77 port: error(2)" and lines[-1] == "open 0", "a missing port does not open")
+    # The system's words (FormatMessageA) and the ports this PC has follow the number.
+    check(len(lines) == 3 and re.fullmatch(r"\S.*\. This PC has no port COM77; (its serial ports: .+|it lists no serial "
+                                           r"ports)\.", lines[1]), "a missing port is told in words")
 
     if failures:
         print("%d check(s) failed" % len(failures))

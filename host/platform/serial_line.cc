@@ -69,6 +69,13 @@ void UnregisterSerialLineOpener(const std::string& prefix) {
   }
 }
 
+bool IsRegisteredSerialLine(const std::string& name) {
+  for (const RegisteredOpener& entry : Openers()) {
+    if (StartsWith(name, entry.prefix)) return true;
+  }
+  return false;
+}
+
 void InstallDrainPump(DrainingLine* line) {
   pumpOwner = line;
   SetSleepPump(&PumpOwner, line);

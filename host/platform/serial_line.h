@@ -60,3 +60,6 @@ std::unique_ptr<SerialLine> OpenSerialLine(const std::string& name, int* error);
 using SerialLineOpener = std::function<std::unique_ptr<SerialLine>(const std::string& name, int* error)>;
 void RegisterSerialLineOpener(const std::string& prefix, SerialLineOpener opener);
 void UnregisterSerialLineOpener(const std::string& prefix);
+// True when a registered opener serves the name: a line inside this process, out of other
+// programs' reach.
+bool IsRegisteredSerialLine(const std::string& name);

@@ -78,6 +78,17 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
 
   ~Rfc2217Line() override { RemoveDrainPump(this); }
 
+  // A server that closes the connection before it has agreed to anything turns its clients away
+  // (a port another client holds; ser2net's "Port already in use"): false, with the error.
+  // A server still silent after the wait will not agree later: the settings fail at once then.
+  bool ServerStaysConnected(int* error) {
+    WaitUntil([this] { return comPort_ != ComPort::kPending; }, kNegotiationTimeoutMs);
+    if (comPort_ == ComPort::kPending) comPort_ = ComPort::kRefused;
+    if (!broken_) return true;
+    *error = lastError_;
+    return false;
+  }
+
   LineSettingsResult ApplySettings(const char* text) override {
     LineSettings settings;
     if (!ParseLineSettings(text, &settings)) {
@@ -356,5 +367,7 @@ std::unique_ptr<SerialLine> OpenRfc2217SerialLine(const std::string& name, int* 
   }
   std::unique_ptr<TcpConnection> connection = ConnectTcp(host, port, kConnectTimeoutMs, error);
   if (!connection) return nullptr;
-  return std::unique_ptr<SerialLine>(new Rfc2217Line(std::move(connection)));
+  std::unique_ptr<Rfc2217Line> line(new Rfc2217Line(std::move(connection)));
+  if (!line->ServerStaysConnected(error)) return nullptr;
+  return line;
 }

@@ -11,7 +11,7 @@ void PrintBanner() {
   std::cout << "\n"
             << rule << "\n"
             << "BrenloFix\n"
-            << "Version: 3.0.1, build: Jun 23 2014 13:23:22\n"
+            << "Version: " << kBrenloFixVersion << ", build: Jun 23 2014 13:23:22\n"
             << rule << "\n"
             << std::endl;
   SetConsoleColour(kColourNormal);

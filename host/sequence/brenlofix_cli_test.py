@@ -7,14 +7,18 @@ Runs the built program as an operator would, in a scratch folder, and compares s
 byte for byte. With --wine, BINARY is BrenloFix.exe and runs under wine in the given prefix; its
 standard output has Windows line ends, and so must the expected texts.
 """
+import fcntl
+import json
 import os
 import pty
 import re
 import select
+import socket
 import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import unittest
 
@@ -37,7 +41,12 @@ Command line possible arguments:
     -nf      No flash
     -i       Interactive mode
     -h       Print help
-    --tftp <arg> Load the kernel from the TFTP server at IP address <arg>
+    --unattended     No questions: a failed step is tried again by itself
+    --retries <n>    Tries again of each failed step, unattended (default 2)
+    --login <user>   Login, unattended (the password: BRENLOFIX_PASSWORD)
+    --proxy <url>    Proxy, unattended
+    --report <file>  Write the run's record (JSON) to <file>
+    --tftp <ip>      Load the kernel from the TFTP server at address <ip>
 
 Example: flashing with setup 'serialno' and 'ethaddr' from command line.
     BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX
@@ -67,18 +76,35 @@ def wine_environment():
     return env
 
 
+KEEP_OPEN = object()  # answers: standard input stays open and silent, as a person who is away
+
+
+def command_and_environment(args, env_extra=None):
+    command = [BINARY] + args
+    env = dict(os.environ)
+    if WINE_PREFIX:
+        command = ["wine"] + command
+        env = wine_environment()
+    env.pop("BRENLOFIX_PASSWORD", None)
+    env.update(env_extra or {})
+    return command, env
+
+
 class Run:
-    def __init__(self, args, answers=b"", cwd=None, timeout=120):
-        command = [BINARY] + args
-        env = dict(os.environ)
-        if WINE_PREFIX:
-            command = ["wine"] + command
-            env = wine_environment()
+    def __init__(self, args, answers=b"", cwd=None, timeout=120, env=None):
+        command, env = command_and_environment(args, env)
         self.folder = cwd or tempfile.mkdtemp(prefix="run-", dir=SCRATCH.name)
         started = time.time()
+        silent = os.pipe() if answers is KEEP_OPEN else None
         # Standard error is not kept: wine's server would hold a pipe open for seconds after the run.
-        done = subprocess.run(command, input=answers, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, cwd=self.folder, env=env, timeout=timeout)
+        try:
+            done = subprocess.run(command, input=None if silent else answers, stdin=silent[0] if silent else None,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=self.folder, env=env,
+                                  timeout=timeout)
+        finally:
+            if silent:
+                os.close(silent[0])
+                os.close(silent[1])
         self.seconds = time.time() - started
         self.status = done.returncode
         self.output = done.stdout.decode("latin-1")
@@ -205,6 +231,119 @@ class RunsAndTheirLog(unittest.TestCase):
             "Warning: cannot create log file " + name + ", the run goes on without a log\n" +
             NOT_FOUND))
         self.assertEqual(run.status, 1)
+
+
+def closed_port():
+    """A loopback port where nobody listens."""
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    return port
+
+
+class UnattendedRunsAndPortTrouble(unittest.TestCase):
+    """What a station relies on: no key waits, a port trouble told in words, a port held by a run."""
+
+    def check_words(self, run, port, words):
+        at = run.output.find(platform_text("Could not open %s port: error(" % port))
+        self.assertGreaterEqual(at, 0, run.output)
+        line = run.output[at:].split(platform_text("\n"))[1]
+        self.assertRegex(line, r"^\S.*\. " + words + "$")
+        return line
+
+    def test_an_unattended_run_never_waits_for_a_key(self):
+        run = Run(["--unattended", "-M"], answers=KEEP_OPEN, timeout=60)
+        self.assertEqual(run.output, platform_text(BANNER + "Error: Unknown argument -M\n" + USAGE + "\n"))
+        self.assertEqual(run.status, 1)
+        # The boot watch on a port that does not open fails three times, without a question.
+        run = Run(["-nf", "-p", NOT_A_PORT, "--unattended", "--login", "root"], answers=KEEP_OPEN, timeout=120,
+                  env={"BRENLOFIX_PASSWORD": ""})
+        self.assertEqual(run.status, 1)
+        self.assertIn(platform_text("Loading system failed! Unattended run: retry 2 of 2.\n"), run.output)
+        self.assertTrue(run.output.endswith(platform_text(
+            "Loading system failed! No retry left; the unattended run ends.\n")), run.output[-300:])
+        self.assertNotIn("Press", run.output)
+        self.assertTrue(run.log_bytes().endswith(b"Loading system failed!\r\n"))
+
+    def test_a_port_that_does_not_exist(self):
+        run = Run(["-p", NOT_A_PORT, "--unattended", "--report", "record.json"], answers=KEEP_OPEN)
+        line = self.check_words(run, NOT_A_PORT, r"This PC has no port %s; (its serial ports: .+|it lists "
+                                                 r"no serial ports)\." % re.escape(NOT_A_PORT))
+        with open(os.path.join(run.folder, "record.json"), encoding="utf-8") as f:
+            record = json.load(f)
+        self.assertEqual((record["failedStep"], record["error"]), ("BackupIdentity", line))
+
+    def test_a_network_serial_server_that_refuses(self):
+        url = "rfc2217://127.0.0.1:%d" % closed_port()
+        self.check_words(Run(["-p", url], answers=b"x"), url,
+                         r"The network serial server refused the connection: check its address and port, and "
+                         r"that no other client holds the port\.")
+        # One that takes the connection and closes it at once, as a server whose port another client holds.
+        server = socket.socket()
+        server.bind(("127.0.0.1", 0))
+        server.listen(4)
+        url = "rfc2217://127.0.0.1:%d" % server.getsockname()[1]
+
+        def turn_away():
+            while True:
+                try:
+                    connection, _ = server.accept()
+                except OSError:
+                    return
+                connection.close()
+        threading.Thread(target=turn_away, daemon=True).start()
+        try:
+            self.check_words(Run(["-p", url], answers=b"x"), url, r"The network serial server refused the "
+                             r"connection: check its address and port, and that no other client holds the port\.")
+        finally:
+            server.close()
+
+    def test_a_port_another_program_holds(self):
+        if WINE_PREFIX:
+            # wine opens a COM port twice without complaint; the held port under wine is the one
+            # another BrenloFix run holds (test_a_port_another_run_holds).
+            self.skipTest("wine does not refuse a second open of a COM port")
+        main_fd, held_fd = pty.openpty()
+        try:
+            fcntl.flock(held_fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            name = os.ttyname(held_fd)
+            self.check_words(Run(["-p", name], answers=b"x"), name,
+                             r"Another program holds the port \(a terminal program, another BrenloFix\): close it, "
+                             r"or choose another port\.")
+        finally:
+            os.close(held_fd)
+            os.close(main_fd)
+
+    def test_a_port_another_run_holds(self):
+        # The first run waits at its retry question with its port closed, and still holds it.
+        url = "rfc2217://127.0.0.1:%d" % closed_port()
+        command, env = command_and_environment(["-nf", "-p", url])
+        folder = tempfile.mkdtemp(prefix="run-", dir=SCRATCH.name)
+        first = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 cwd=folder, env=env)
+        try:
+            shown = b""
+            while b"Press 'r' to retry" not in shown:
+                chunk = first.stdout.read1(4096)
+                self.assertTrue(chunk, shown)
+                shown += chunk
+            second = Run(["-p", url, "--unattended"], answers=KEEP_OPEN, cwd=folder)
+            self.assertIn(platform_text("\nError: cannot use %s: another BrenloFix run is using it.\n" % url),
+                          second.output)
+            self.assertNotIn("Could not open", second.output)
+            self.assertEqual(second.status, 1)
+            first.stdin.write(b"q")
+            first.stdin.close()
+            self.assertEqual(first.wait(timeout=60), 1)
+        finally:
+            if first.poll() is None:
+                first.kill()
+            first.wait()
+            first.stdout.close()
+        # Once it ended, the port is free again.
+        third = Run(["-p", url, "--unattended"], answers=KEEP_OPEN, cwd=folder)
+        self.assertNotIn("another BrenloFix run", third.output)
 
 
 @unittest.skipIf(os.name != "posix", "a POSIX terminal")

@@ -26,8 +26,10 @@ const char* SwitchName(const std::string& argument) {
 }  // namespace
 
 bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, SwitchSet& switches,
-                      bool* helpAsked) {
+                      bool* helpAsked, StationOptions* station) {
   if (helpAsked) *helpAsked = false;
+  StationOptions unused;
+  if (!station) station = &unused;
   for (int i = 1; i < argc;) {
     const std::string argument = argv[i];
     if (argument == "-h") {
@@ -44,6 +46,9 @@ bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, Sw
     } else if (const char* name = SwitchName(argument)) {
       switches.insert(name);
       i += 1;
+    } else if (const int used = ParseStationOption(argc, argv, i, *station)) {
+      if (used < 0) return false;
+      i += used;
     } else {
       std::cout << "Error: Unknown argument " << argument << std::endl;
       return false;
@@ -57,7 +62,7 @@ bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, Sw
     std::cout << "Error: arguments -ri and -al must used together" << std::endl;
     return false;
   }
-  return true;
+  return CheckStationOptions(switches, *station);
 }
 
 void PrintUsage() {
@@ -73,7 +78,12 @@ void PrintUsage() {
                "    -nf      No flash\n"
                "    -i       Interactive mode\n"
                "    -h       Print help\n"
-               "    --tftp <arg> Load the kernel from the TFTP server at IP address <arg>\n"
+               "    --unattended     No questions: a failed step is tried again by itself\n"
+               "    --retries <n>    Tries again of each failed step, unattended (default 2)\n"
+               "    --login <user>   Login, unattended (the password: BRENLOFIX_PASSWORD)\n"
+               "    --proxy <url>    Proxy, unattended\n"
+               "    --report <file>  Write the run's record (JSON) to <file>\n"
+               "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
                "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX\n"

@@ -5,11 +5,13 @@
 #include <string>
 
 #include "host/sequence/containers.h"
+#include "host/sequence/station_options.h"
 
 // True when the flashing run may start. False after -h (no message; helpAsked is set when given)
-// or after an error, whose line is already printed.
+// or after an error, whose line is already printed. The station options go into *station when
+// given (station_options.h).
 bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, SwitchSet& switches,
-                      bool* helpAsked = nullptr);
+                      bool* helpAsked = nullptr, StationOptions* station = nullptr);
 
 // The help text.
 void PrintUsage();

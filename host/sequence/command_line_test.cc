@@ -14,6 +14,7 @@ struct Parsed {
   OptionMap options;
   SwitchSet switches;
   std::string output;
+  StationOptions station;
 };
 
 Parsed Parse(std::vector<const char*> args) {
@@ -22,7 +23,7 @@ Parsed Parse(std::vector<const char*> args) {
   std::ostringstream captured;
   std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
   parsed.accepted = ParseCommandLine(static_cast<int>(args.size()), args.data(), parsed.options,
-                                     parsed.switches, &parsed.helpAsked);
+                                     parsed.switches, &parsed.helpAsked, &parsed.station);
   std::cout.rdbuf(saved);
   parsed.output = captured.str();
   return parsed;
@@ -120,6 +121,54 @@ TEST(ValidateOptions, ChecksTheIdentityValuesOnly) {
             "Error: 'serialno' has a bad value\n"
             "Error: 'ethaddr' has a bad value\n"
             "Error: 'ethaddr' has a bad value\n");
+}
+
+// The station's options come after the classic ones and stay out of the option map (whose
+// identity entries are printed and typed as they stand).
+TEST(ParseCommandLine, StationOptionsAndTheirRefusals) {
+  const Parsed parsed = Parse({"-al", "--unattended", "--login", "root", "--retries", "0", "--report",
+                               "r.json", "--login", "admin", "-ri", "--proxy", "http://p:3128"});
+  ASSERT_TRUE(parsed.accepted) << parsed.output;
+  EXPECT_TRUE(parsed.options.empty());
+  EXPECT_TRUE(parsed.station.unattended);
+  EXPECT_EQ(parsed.station.retries, 0);
+  EXPECT_EQ(parsed.station.login, "root");
+  EXPECT_EQ(parsed.station.proxy, "http://p:3128");
+  EXPECT_EQ(parsed.station.reportPath, "r.json");
+  EXPECT_EQ(Parse({}).station.retries, 2);
+
+  EXPECT_EQ(Parse({"-i", "--unattended"}).output,
+            "Error: arguments -i and --unattended cannot be used together\n");
+  EXPECT_EQ(Parse({"--login", "root"}).output,
+            "Error: arguments --retries, --login and --proxy need --unattended\n");
+  for (const char* bad : {"-1", "100", "2x", ""}) {
+    const Parsed refused = Parse({"--unattended", "--retries", bad});
+    EXPECT_FALSE(refused.accepted) << bad;
+    EXPECT_EQ(refused.output, "Error: argument --retries needs a number from 0 to 99\n") << bad;
+  }
+  EXPECT_EQ(Parse({"--unattended", "--report"}).output, "Error: missing parameter of argument --report\n");
+}
+
+// Every answer an unattended run will need is there before anything goes to the board.
+TEST(MissingUnattendedAnswer, NamesTheFirstAnswerMissing) {
+  StationOptions station;
+  station.unattended = true;
+  const std::optional<std::string> none;
+  EXPECT_EQ(MissingUnattendedAnswer({}, station, none), "");
+  EXPECT_EQ(MissingUnattendedAnswer({"noflash"}, station, none),
+            "Error: an unattended run that logs in needs --login USER");
+  station.login = "root";
+  EXPECT_EQ(MissingUnattendedAnswer({"autologin"}, station, none),
+            "Error: an unattended run that logs in needs the password in the environment variable "
+            "BRENLOFIX_PASSWORD (set and empty when the board asks none)");
+  EXPECT_EQ(MissingUnattendedAnswer({"autologin"}, station, std::string()), "");
+  EXPECT_EQ(MissingUnattendedAnswer({"autologin", "rpm"}, station, std::string("pw")),
+            "Error: an unattended run with -ri needs --proxy URL");
+  station.proxy = "http://" + std::string(56, 'p');  // 63 characters: the question takes 62
+  EXPECT_EQ(MissingUnattendedAnswer({"autologin", "rpm"}, station, std::string("pw")),
+            "Error: argument --proxy takes at most 62 characters");
+  station.unattended = false;
+  EXPECT_EQ(MissingUnattendedAnswer({"autologin", "rpm"}, station, none), "");
 }
 
 }  // namespace

@@ -11,6 +11,12 @@ std::string LogFileName(const UtcTime& time);
 // The start time a run log's name gives; false for any other name.
 bool ParseLogFileName(const std::string& name, UtcTime* time);
 
-// Prints "Create log: " and the name, then creates the file in the current directory. A file that
-// cannot be created gets one warning line, and the run goes on without a log.
-void CreateRunLog(const std::string& name);
+// The moment one millisecond later, carried into the seconds, minutes, ... and the calendar.
+UtcTime NextMillisecond(const UtcTime& time);
+
+// Creates the run's log in the current directory, named from the start time, and prints "Create
+// log: " and its name. A log of that name from another run (several runs on one PC, started in
+// the same millisecond) is never written over: the run takes the name of the next millisecond
+// that is free and says so on the console and in its log. A file that cannot be created gets one
+// warning line, and the run goes on without a log. The name used; empty without a log.
+std::string CreateRunLog(const UtcTime& started);

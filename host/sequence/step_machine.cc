@@ -1,6 +1,7 @@
 #include "host/sequence/step_machine.h"
 
 #include <iostream>
+#include <map>
 #include <string>
 
 #include "host/link/log_file.h"
@@ -9,9 +10,12 @@
 #include "host/sequence/identity_choice.h"
 #include "host/sequence/identity_record.h"
 #include "host/sequence/operator_dialogue.h"
+#include "host/sequence/run_report.h"
+#include "host/sequence/unattended_console.h"
 
 namespace {
 
+// In the order of their numbers: Step(n) is step n.
 enum class Step {
   kFindTarget,
   kBackupIdentity,
@@ -26,18 +30,28 @@ enum class Step {
   kFailed,
 };
 
+// The operations' own names.
+constexpr const char* kStepNames[] = {
+    "DetectTarget", "BackupIdentity",   "UploadFlasher",   "FlashBootLoaders",     "ProgramEnvironment",
+    "UploadKernel", "MakeKernelClones", "WatchSystemBoot", "UpdateKernelPackages",
+};
+
 // The flasher needs a moment to finish before the board is restarted into the new U-Boot.
 constexpr uint32_t kPauseAfterFlashingMs = 1000;
 
 class StepMachine {
  public:
-  StepMachine(StepOperations& steps, OptionMap& options, const SwitchSet& switches,
-              CommandList& commands)
-      : steps_(steps), options_(options), switches_(switches), commands_(commands) {}
+  StepMachine(StepOperations& steps, OptionMap& options, const SwitchSet& switches, CommandList& commands,
+              const RunSettings& settings)
+      : steps_(steps), options_(options), switches_(switches), commands_(commands), settings_(settings) {}
 
   bool Run() {
     Step step = Step::kFindTarget;
     while (step != Step::kSucceeded && step != Step::kFailed) step = RunStep(step);
+    if (step == Step::kFailed && settings_.report) {
+      settings_.report->SetFailedStep(StepName(static_cast<int>(current_)));
+      if (!LastPortTrouble().empty()) settings_.report->SetError(LastPortTrouble());
+    }
     return step == Step::kSucceeded;
   }
 
@@ -49,25 +63,33 @@ class StepMachine {
       case Step::kBackupIdentity:
         return BackupAndChooseIdentity();
       case Step::kUploadFlasher:
-        if (steps_.UploadFlasher(port_)) return Step::kFlashBootLoaders;
+        if (Try(step, [&] { return steps_.UploadFlasher(port_); })) return Step::kFlashBootLoaders;
         return RetryOrQuit(step, "Uploading failed!");
       case Step::kFlashBootLoaders:
         // The flasher a failed step 3 talked to may still wait for the rest of an image, and only
         // step 2 starts one afresh (its break restarts the board into the boot ROM).
-        if (!steps_.FlashBootLoaders(port_)) return RetryOrQuit(Step::kUploadFlasher, "Flashing failed!");
+        if (!Try(step, [&] { return steps_.FlashBootLoaders(port_); })) {
+          return RetryOrQuit(Step::kUploadFlasher, "Flashing failed!");
+        }
         HostClock().SleepMs(kPauseAfterFlashingMs);
         return Step::kProgramEnvironment;
       case Step::kProgramEnvironment:
-        if (steps_.ProgramEnvironment(port_, commands_)) return Step::kUploadKernel;
+        if (settings_.report) settings_.report->SetProgrammedIdentity(programmed_);
+        if (Try(step, [&] { return steps_.ProgramEnvironment(port_, commands_); }))
+          return Step::kUploadKernel;
         return RetryOrQuit(step, "Setting U-Boot Environment failed!");
       case Step::kUploadKernel:
-        if (steps_.UploadKernel(port_)) return Step::kMakeKernelClones;
+        if (Try(step, [&] { return steps_.UploadKernel(port_); })) return Step::kMakeKernelClones;
         return RetryOrQuit(step, "Uploading kernel failed!");
       case Step::kMakeKernelClones:
-        if (!steps_.MakeKernelClones(port_)) return RetryOrQuit(step, "Flashing kernel failed!");
+        if (!Try(step, [&] { return steps_.MakeKernelClones(port_); })) {
+          return RetryOrQuit(step, "Flashing kernel failed!");
+        }
         return Has("autologin") ? Step::kWatchSystemBoot : Step::kSucceeded;
       case Step::kWatchSystemBoot:
-        if (!steps_.WatchSystemBoot(port_)) return RetryOrQuit(step, "Loading system failed!");
+        if (!Try(step, [&] { return steps_.WatchSystemBoot(port_); })) {
+          return RetryOrQuit(step, "Loading system failed!");
+        }
         return Has("rpm") ? Step::kUpdateKernelPackages : Step::kSucceeded;
       case Step::kUpdateKernelPackages:
         return UpdateKernelPackages();
@@ -79,15 +101,48 @@ class StepMachine {
   }
 
   bool Has(const char* name) const { return switches_.count(name) != 0; }
+  bool Unattended() const { return settings_.unattended != nullptr; }
 
-  // Step 0: the port given with -p, else the first port a board answers on.
+  // One try of a step's operation, with its entry in the record. Port troubles of earlier tries
+  // are forgotten, so that the record names the one that ended the run.
+  template <typename Operation>
+  bool Try(Step step, Operation operation) {
+    current_ = step;
+    const int number = static_cast<int>(step);
+    ForgetPortTrouble();
+    if (Unattended()) {
+      // A station follows the run by these lines.
+      const std::string line = "Step " + std::to_string(number) + ": " + StepName(number) + "\n";
+      std::cout << line << std::flush;
+      WriteLog(line);
+    }
+    if (settings_.report) settings_.report->StepBegins(number, StepName(number));
+    const bool succeeded = operation() != 0;
+    if (settings_.report) settings_.report->StepEnds(number, succeeded);
+    return succeeded;
+  }
+
+  // Step 0: the port given with -p, else the first port a board answers on. Either way the port
+  // is claimed for the whole run.
   Step FindTarget() {
-    const auto given = options_.find("com");
-    if (given != options_.end()) {
-      port_ = given->second;
-      options_.erase(given);
-    } else {
-      port_ = steps_.DetectTarget();
+    std::string refusal;
+    Try(Step::kFindTarget, [&] {
+      const auto given = options_.find("com");
+      if (given != options_.end()) {
+        port_ = given->second;
+        options_.erase(given);
+        if (!port_.empty() && !steps_.ClaimPort(port_)) {
+          refusal = "Error: cannot use " + port_ + ": another BrenloFix run is using it.";
+        }
+      } else {
+        port_ = steps_.DetectTarget();
+      }
+      return !port_.empty() && refusal.empty();
+    });
+    if (!port_.empty() && settings_.report) settings_.report->SetPort(port_);
+    if (!refusal.empty()) {
+      if (settings_.report) settings_.report->SetError(refusal);
+      return EndWithKeyWait(refusal, refusal + "\n", Step::kFailed);
     }
     if (port_.empty()) {
       return EndWithKeyWait(
@@ -102,9 +157,9 @@ class StepMachine {
   // else the backed-up one, else the factory identity.
   Step BackupAndChooseIdentity() {
     OptionMap backup;
-    if (!steps_.BackupIdentity(port_, backup)) {
-      return EndWithKeyWait("Failed backup env.", "Failed backup env.\n", Step::kFailed);
-    }
+    const bool backedUp = Try(Step::kBackupIdentity, [&] { return steps_.BackupIdentity(port_, backup); });
+    if (settings_.report) settings_.report->SetReadIdentity(backup);
+    if (!backedUp) return EndWithKeyWait("Failed backup env.", "Failed backup env.\n", Step::kFailed);
     OptionMap factory;
     OptionMap* source = &options_;
     if (!HoldsIdentity(options_)) {
@@ -125,32 +180,52 @@ class StepMachine {
     }
     PrintIdentity(*source);
     AppendIdentityCommands(*source, commands_);
+    programmed_ = {{"serialno", source->at("serialno")}, {"ethaddr", source->at("ethaddr")}};
     return Step::kUploadFlasher;
   }
 
   Step UpdateKernelPackages() {
-    if (!steps_.UpdateKernelPackages(port_)) {
+    const Step step = Step::kUpdateKernelPackages;
+    if (!Try(step, [&] { return steps_.UpdateKernelPackages(port_); })) {
       // A refused retry here leaves no line in the log.
-      return AskRetry("Updating kernel failed! Press 'r' to retry or any key to quit..")
-                 ? Step::kUpdateKernelPackages
-                 : Step::kFailed;
+      return TryAgain("Updating kernel failed!") ? step : Step::kFailed;
     }
-    return EndWithKeyWait("Update kernel rpm(s) successful!",
-                          "Update kernel rpm(s) successful!\n", Step::kSucceeded);
+    return EndWithKeyWait("Update kernel rpm(s) successful!", "Update kernel rpm(s) successful!\n",
+                          Step::kSucceeded);
   }
 
   // A failed flashing step: "r" runs it again from its beginning (from retryFrom); anything else
   // logs the failure and ends the run.
   Step RetryOrQuit(Step retryFrom, const std::string& failure) {
-    if (AskRetry(failure + " Press 'r' to retry or any key to quit..")) return retryFrom;
+    if (TryAgain(failure)) return retryFrom;
     WriteLog(failure + "\n");
     return Step::kFailed;
   }
 
+  // After a failed try of the current step: true when it is to run again. The operator answers
+  // the question; an unattended run tries again by itself while the step has retries left, and
+  // ends at once after a question it had no answer for.
+  bool TryAgain(const std::string& failure) {
+    if (!Unattended()) return AskRetry(failure + " Press 'r' to retry or any key to quit..");
+    if (settings_.unattended->AnswerMissing()) return false;
+    int& used = retriesUsed_[current_];
+    if (used >= settings_.retries) {
+      std::cout << failure << " No retry left; the unattended run ends." << std::endl;
+      return false;
+    }
+    ++used;
+    const std::string line = failure + " Unattended run: retry " + std::to_string(used) + " of " +
+                             std::to_string(settings_.retries) + ".\n";
+    std::cout << line << std::flush;
+    WriteLog(line);
+    return true;
+  }
+
+  // Nobody presses a key in an unattended run: its end does not wait for one.
   Step EndWithKeyWait(const std::string& message, const std::string& logLine, Step end) {
     std::cout << std::endl << message << std::endl;
     WriteLog(logLine);
-    WaitForAnyKey();
+    if (!Unattended()) WaitForAnyKey();
     return end;
   }
 
@@ -158,12 +233,18 @@ class StepMachine {
   OptionMap& options_;
   const SwitchSet& switches_;
   CommandList& commands_;
+  const RunSettings& settings_;
   std::string port_;
+  Step current_ = Step::kFindTarget;
+  std::map<Step, int> retriesUsed_;
+  OptionMap programmed_;  // the identity step 4 types
 };
 
 }  // namespace
 
-bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switches,
-              CommandList& commands) {
-  return StepMachine(steps, options, switches, commands).Run();
+const char* StepName(int step) { return step >= 0 && step <= 8 ? kStepNames[step] : ""; }
+
+bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switches, CommandList& commands,
+              const RunSettings& settings) {
+  return StepMachine(steps, options, switches, commands, settings).Run();
 }

@@ -5,8 +5,24 @@
 #include "host/sequence/containers.h"
 #include "host/sequence/step_operations.h"
 
+class RunReport;
+class UnattendedConsole;
+
+// How a run goes beyond the command line's switches. The defaults are an operator's run.
+struct RunSettings {
+  // Set for an unattended run: nobody answers questions, a failed step is tried again up to
+  // `retries` times, and a question the run has no answer for ends it.
+  const UnattendedConsole* unattended = nullptr;
+  int retries = 2;
+  // Filled as the run goes, when given.
+  RunReport* report = nullptr;
+};
+
 // Runs from step 0 to an end. options loses its "com" entry when one was given; commands gets the
 // identity lines in step 1. True when the run succeeded; false when it ended in failure (board not
 // found, backup failed, a retry refused, the operator's input ended).
-bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switches,
-              CommandList& commands);
+bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switches, CommandList& commands,
+              const RunSettings& settings = RunSettings());
+
+// The name of step 0 to 8 in the run's record and in an unattended run's step lines.
+const char* StepName(int step);

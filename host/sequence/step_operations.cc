@@ -8,7 +8,9 @@
 #include "host/sequence/identity_backup.h"
 #include "host/sequence/system_boot.h"
 
-std::string BoardStepOperations::DetectTarget() { return ::DetectTarget(); }
+std::string BoardStepOperations::DetectTarget() { return ::DetectTarget(&claim_); }
+
+bool BoardStepOperations::ClaimPort(const std::string& port) { return ::ClaimPort(port, &claim_); }
 
 int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& backup) {
   return ::BackupIdentity(port.c_str(), backup);

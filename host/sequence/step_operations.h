@@ -3,9 +3,11 @@
 // prints its own reasons.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "host/platform/port_claim.h"
 #include "host/sequence/containers.h"
 
 class StepOperations {
@@ -20,6 +22,9 @@ class StepOperations {
   virtual int MakeKernelClones(const std::string& port) = 0;                   // step 6
   virtual int WatchSystemBoot(const std::string& port) = 0;                    // step 7
   virtual int UpdateKernelPackages(const std::string& port) = 0;               // step 8
+  // Holds the port given with -p for the whole run; false when another run holds it. (A port
+  // that DetectTarget found is held already.)
+  virtual bool ClaimPort(const std::string& /*port*/) { return true; }
 };
 
 // The real steps, talking to the board. With a TFTP server's address, step 5 has U-Boot fetch the
@@ -37,7 +42,9 @@ class BoardStepOperations : public StepOperations {
   int MakeKernelClones(const std::string& port) override;
   int WatchSystemBoot(const std::string& port) override;
   int UpdateKernelPackages(const std::string& port) override;
+  bool ClaimPort(const std::string& port) override;
 
  private:
   std::string tftpServer_;
+  std::unique_ptr<PortClaim> claim_;  // the run's port, from step 0 to the end
 };

@@ -9,6 +9,9 @@ password and proxy typed on its standard input as the questions come. Afterwards
   - devsim's state dump shows the UBL and U-Boot in NAND, the saved identity, the kernel in RAM
     and ten NAND copies equal to uImage.
 
+In the pipe mode the run also writes its record (--report): one JSON object with the run's result,
+the port, the identity programmed, the images' sizes and CRC-32s, its log's name and every step.
+
 With --terminal the program's standard input and output are a pseudo-terminal, as an operator's
 console is (wine then draws the console itself, colours and progress bars included); the step
 times are printed. With --tftp the kernel goes over Ethernet: Debian's tftpd-hpa (in.tftpd) serves
@@ -18,6 +21,7 @@ uImage on a loopback port that devsim maps the station 192.168.102.134 to, Brenl
 usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX [--terminal] [--tftp]
 """
 import datetime
+import json
 import os
 import pty
 import re
@@ -29,6 +33,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 EXE, DEVSIM, PREFIX = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
 TERMINAL = "--terminal" in sys.argv[4:]
@@ -75,12 +80,31 @@ def start_devsim(work, tftp_port=None):
     return devsim, state, "rfc2217://127.0.0.1:" + open(port_file).read().strip()
 
 
+def check_record(path, url, log, images):
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    record = json.loads(text)
+    assert (record["program"], record["result"], record["exitStatus"], record["failedStep"]) == (
+        "BrenloFix", "succeeded", 0, None), text
+    assert (record["port"], record["log"]) == (url, log), text
+    assert record["identity"]["programmed"] == {"serialno": SERIAL, "ethaddr": MAC}, text
+    for image in record["images"]:
+        with open(os.path.join(images, image["name"]), "rb") as f:
+            data = f.read()
+        assert (image["bytes"], image["crc32"]) == (len(data), "%08X" % zlib.crc32(data)), image
+    assert [(s["step"], s["result"], s["attempts"]) for s in record["steps"]] == [
+        (n, "succeeded", 1) for n in range(9)], record["steps"]
+    assert "brenlo" not in text and PROXY not in text, "the record holds an answer"
+
+
 def run_operator(url, folder):
     """Runs the exe, answering each question once when it shows; returns (status, output, step
     start times). On a terminal the console text comes with wine's cursor and colour sequences."""
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=PREFIX)
     kernel_way = ["--tftp", SERVER] if TFTP else []
     argv = ["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"] + kernel_way
+    if not TERMINAL:
+        argv += ["--report", "record.json"]
     if TERMINAL:
         master, slave = pty.openpty()
         # Standard error on the terminal too: wine's console belongs to all three.
@@ -205,6 +229,8 @@ def main():
         assert "Create log: %s" % logs[0] in text, "the console names another log file"
         with open(os.path.join(images, logs[0]), "rb") as f:
             check_log(f.read())
+        if not TERMINAL:
+            check_record(os.path.join(images, "record.json"), url, logs[0], images)
 
         devsim.send_signal(signal.SIGTERM)  # devsim saves its state file first
         devsim.wait(timeout=60)

@@ -1,0 +1,23 @@
+// A run's hold on its serial port for the whole run. The steps open and close the port one by one,
+// and between them (or while a retry question waits) the port is closed: without the claim another
+// BrenloFix searching for a board would open it there, restart the board with its break and flash
+// it. Claims are kept by name in the operating system (a named mutex on Windows, a locked file on
+// POSIX), so they end with the process however it ends.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class PortClaim {
+ public:
+  virtual ~PortClaim() = default;
+};
+
+// Claims the port for this process. False only when another process holds a claim on it; a claim
+// the system cannot keep at all (no folder to lock in) is given as an empty one, so that runs are
+// never stopped by it.
+bool ClaimPort(const std::string& name, std::unique_ptr<PortClaim>* claim);
+
+// The name claims are kept under: the same port under two names ("COM3", "com3", "\\.\COM3";
+// a device and a link to it) gives the same key.
+std::string PortClaimKey(const std::string& name);

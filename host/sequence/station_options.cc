@@ -1,0 +1,97 @@
+#include "host/sequence/station_options.h"
+
+#include <iostream>
+
+namespace {
+
+constexpr int kMaxRetries = 99;
+
+bool ParseRetries(const std::string& text, int* retries) {
+  if (text.empty() || text.size() > 2) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *retries = std::stoi(text);
+  return *retries <= kMaxRetries;
+}
+
+bool Refuse(const std::string& message) {
+  std::cout << "Error: " << message << std::endl;
+  return false;
+}
+
+}  // namespace
+
+int ParseStationOption(int argc, const char* const argv[], int i, StationOptions& station) {
+  const std::string argument = argv[i];
+  if (argument == "--unattended") {
+    station.unattended = true;
+    return 1;
+  }
+  if (argument != "--retries" && argument != "--login" && argument != "--proxy" && argument != "--report") {
+    return 0;
+  }
+  if (i + 1 >= argc) {
+    std::cout << "Error: missing parameter of argument " << argument << std::endl;
+    return -1;
+  }
+  const std::string value = argv[i + 1];
+  if (argument == "--retries") {
+    int retries = 0;
+    if (!ParseRetries(value, &retries)) {
+      Refuse("argument --retries needs a number from 0 to " + std::to_string(kMaxRetries));
+      return -1;
+    }
+    if (!station.retriesGiven) station.retries = retries;
+    station.retriesGiven = true;
+  } else if (argument == "--login") {
+    if (!station.login) station.login = value;
+  } else if (argument == "--proxy") {
+    if (!station.proxy) station.proxy = value;
+  } else if (station.reportPath.empty()) {
+    if (value.empty()) {
+      Refuse("argument --report needs a file name");
+      return -1;
+    }
+    station.reportPath = value;
+  }
+  return 2;
+}
+
+bool CheckStationOptions(const SwitchSet& switches, const StationOptions& station) {
+  if (switches.count("interactive") && station.unattended) {
+    return Refuse("arguments -i and --unattended cannot be used together");
+  }
+  if (!station.unattended && (station.retriesGiven || station.login || station.proxy)) {
+    return Refuse("arguments --retries, --login and --proxy need --unattended");
+  }
+  return true;
+}
+
+std::string MissingUnattendedAnswer(const SwitchSet& switches, const StationOptions& station,
+                                    const std::optional<std::string>& password) {
+  if (!station.unattended) return "";
+  // -nf goes to the boot watch and its login without -al too.
+  const bool logsIn = switches.count("autologin") || switches.count("noflash");
+  if (logsIn && (!station.login || station.login->empty())) {
+    return "Error: an unattended run that logs in needs --login USER";
+  }
+  if (logsIn && !password) {
+    return std::string(
+               "Error: an unattended run that logs in needs the password in the environment "
+               "variable ") +
+           kPasswordVariable + " (set and empty when the board asks none)";
+  }
+  if (switches.count("rpm") && !station.proxy) return "Error: an unattended run with -ri needs --proxy URL";
+  if (station.proxy && station.proxy->size() > kMaxProxyLength) {
+    return "Error: argument --proxy takes at most " + std::to_string(kMaxProxyLength) + " characters";
+  }
+  return "";
+}
+
+bool UnattendedAsked(int argc, const char* const argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--unattended") return true;
+  }
+  return false;
+}

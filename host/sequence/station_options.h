@@ -1,0 +1,46 @@
+// Options of runs at a factory station, given after the classic ones: an unattended run with its
+// answers and retries, and the run's record.
+//   --unattended      no question waits for a person; a failed step is tried again by itself
+//   --retries N       how often each failed step is tried again (0 to 99, default 2)
+//   --login USER      the login of step 7 (the password comes from BRENLOFIX_PASSWORD)
+//   --proxy URL       the proxy of step 8
+//   --report FILE     the run's record, one JSON object, written when the run ends
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/sequence/containers.h"
+
+constexpr char kPasswordVariable[] = "BRENLOFIX_PASSWORD";
+constexpr int kDefaultRetries = 2;
+
+struct StationOptions {
+  bool unattended = false;
+  int retries = kDefaultRetries;
+  bool retriesGiven = false;
+  std::optional<std::string> login;
+  std::optional<std::string> proxy;
+  std::string reportPath;  // empty: no record
+};
+
+// One station option at argv[i]: the number of arguments it took (1 or 2), 0 when argv[i] is none
+// of them, -1 after an error whose line is printed. A repeated option keeps its first value.
+int ParseStationOption(int argc, const char* const argv[], int i, StationOptions& station);
+
+// Options that do not go together; prints the error line and returns false.
+bool CheckStationOptions(const SwitchSet& switches, const StationOptions& station);
+
+// Before anything is sent to the board: an unattended run must have every answer its steps will
+// ask for (the login and password for the boot watch, the proxy for the package update). The
+// password is the environment's BRENLOFIX_PASSWORD; set and empty, it means a login without one.
+// The error line for the first answer missing; empty when the run has them all.
+std::string MissingUnattendedAnswer(const SwitchSet& switches, const StationOptions& station,
+                                    const std::optional<std::string>& password);
+
+// The proxy question takes one line of 63 characters, its line end included.
+constexpr size_t kMaxProxyLength = 62;
+
+// True when --unattended stands anywhere on the command line, also where the parse stops early:
+// an unattended run never waits for a key, not even after a command-line error.
+bool UnattendedAsked(int argc, const char* const argv[]);
