@@ -54,7 +54,7 @@ bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHea
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
   const int32_t paced = port->pacedWrite;
   port->pacedWrite = 1;
-  port->Write(kIminfoCommand, sizeof kIminfoCommand - 1, nullptr, 0);
+  Type(port, kIminfoCommand);
   port->pacedWrite = paced;
   std::vector<std::string> lines;
   if (!WaitForTextKeepingLines({"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"},

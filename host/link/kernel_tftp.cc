@@ -16,10 +16,6 @@ constexpr uint32_t kSlowestBytesPerMs = 100;
 constexpr uint32_t kPromptTimeoutMs = 5000;
 constexpr char kCtrlC = 0x03;
 
-void Type(RS232* port, const std::string& text) {
-  port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
-}
-
 // The number after "Bytes transferred = " on the last line that holds it; false when none does.
 bool TransferredBytes(const std::vector<std::string>& lines, unsigned long* count) {
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {

@@ -122,8 +122,8 @@ bool WaitForText(std::initializer_list<const char*> failTexts, const char* okTex
   return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, nullptr);
 }
 
-bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText,
-                             RS232* port, uint32_t timeoutMs, std::vector<std::string>* lines) {
+bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                             uint32_t timeoutMs, std::vector<std::string>* lines) {
   return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, lines);
 }
 
@@ -166,6 +166,10 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
     }
     if (windowOver) return 0;
   }
+}
+
+void Type(RS232* port, const std::string& text) {
+  port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
 }
 
 void ProgressBar::Show(unsigned percent) {

@@ -21,12 +21,16 @@ bool WaitForText(std::initializer_list<const char*> failTexts, const char* okTex
                  uint32_t timeoutMs);
 // As WaitForText, and every line it read, the last one included, is appended to lines whole (with
 // its line end), however long: a line of 255 characters or more is kept though not logged.
-bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText,
-                             RS232* port, uint32_t timeoutMs, std::vector<std::string>* lines);
+bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                             uint32_t timeoutMs, std::vector<std::string>* lines);
 
 // Reads lines for up to 5000 ms until one holds key; value gets the rest of that line without its
 // last character. 1 on success, 0 when the key never came (value is left as it was).
 int WaitForValue(std::string& value, RS232* port, const char* key);
+
+// Writes text to the target's console as the port is set: one character at a time with its pause
+// when pacedWrite is on, as commands are typed at U-Boot and Linux.
+void Type(RS232* port, const std::string& text);
 
 // Draws the 50-cell progress bar: "\t 050% [ ... ] " and "\r", or "\r\n" from 100 on.
 void ShowProgress(unsigned percent);

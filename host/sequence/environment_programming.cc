@@ -24,10 +24,6 @@ constexpr size_t kNamesShown = 6;
 constexpr uint32_t kCloneTimeoutMs = 10000;
 constexpr int kKernelClones = 10;
 
-void Type(RS232* port, const std::string& text) {
-  port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
-}
-
 // From the break to the U-Boot prompt; the countdown is stopped by typing line ends.
 bool CatchBootAtPrompt(RS232* port) {
   if (!WaitForText(" BOOTME", "UBL Version:", port, kBootStageTimeoutMs)) return false;

@@ -15,10 +15,6 @@ constexpr uint32_t kAfterBreakMs = 500;
 constexpr uint32_t kBootStageTimeoutMs = 10000;
 constexpr uint32_t kPromptTimeoutMs = 5000;
 
-void Type(RS232* port, const std::string& text) {
-  port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
-}
-
 // The UBL's report and U-Boot's countdown, up to the prompt; the failure texts carry their exact
 // spacing (the prompt wait looks for "BOOTME" without the leading space).
 bool FollowBootToPrompt(RS232* port) {

@@ -84,10 +84,6 @@ bool WaitForAll(const ConsoleWait (&waits)[N], RS232* port) {
   return true;
 }
 
-void Type(RS232* port, const std::string& text) {
-  port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
-}
-
 void Prompt(const char* question) {
   SetConsoleColour(kColourHighlight);
   std::cout << question << std::flush;
