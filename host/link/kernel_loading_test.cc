@@ -41,14 +41,7 @@ class KernelLoadingTest : public ConsoleLogCaptureTest {
     for (const auto& [name, value] : savedEnvironment_) env.Set(name, value);
     target.state().nand.Erase(sim::kUbootEnvOffset, sim::kNandEraseBlock);
     target.state().nand.Program(sim::kUbootEnvOffset, env.ToBlock());
-    RS232 port;
-    ASSERT_EQ(port.Open(target.portName(), kPortSettings), 1);
-    port.pacedWrite = 1;
-    port.SendBreak();
-    ASSERT_TRUE(WaitForText(nullptr, "Hit any key to stop autoboot:", &port, 10000));
-    port.Write("\r\n", 2, nullptr, 0);
-    ASSERT_TRUE(WaitForText(nullptr, "B-Boot >", &port, 10000));
-    port.Close();
+    ASSERT_TRUE(kernel_upload_test::StopAtPrompt(target.portName()));
     console_.str("");
   }
 

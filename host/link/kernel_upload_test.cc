@@ -27,6 +27,7 @@ namespace fs = std::filesystem;
 using kernel_upload_test::InstallBootLoaders;
 using kernel_upload_test::LineRecord;
 using kernel_upload_test::RecordedPort;
+using kernel_upload_test::StopAtPrompt;
 
 constexpr size_t kBlock = 1029;
 constexpr char kLoady[] = "loady\r\n";
@@ -79,14 +80,7 @@ class KernelUploadTest : public ::testing::Test {
   // A board with its boot loaders, stopped at the U-Boot prompt as the environment step leaves it.
   void BringToPrompt(SimulatedTarget& target) {
     InstallBootLoaders(target.state());
-    RS232 port;
-    ASSERT_EQ(port.Open(target.portName(), kPortSettings), 1);
-    port.pacedWrite = 1;
-    port.SendBreak();
-    ASSERT_TRUE(WaitForText(nullptr, "Hit any key to stop autoboot:", &port, 10000));
-    port.Write("\r\n", 2, nullptr, 0);
-    ASSERT_TRUE(WaitForText(nullptr, "B-Boot >", &port, 10000));
-    port.Close();
+    ASSERT_TRUE(StopAtPrompt(target.portName()));
     console_.str("");
   }
 

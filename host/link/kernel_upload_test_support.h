@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
 #include "host/platform/clock.h"
 #include "host/platform/serial_line.h"
 #include "sim/board.h"
@@ -16,6 +18,18 @@
 #include "sim/uboot_env.h"
 
 namespace kernel_upload_test {
+
+// Restarts the board on that port and stops U-Boot's countdown: the board waits at its prompt, as
+// the environment step leaves it. False when the prompt did not come.
+inline bool StopAtPrompt(const char* portName) {
+  RS232 port;
+  if (port.Open(portName, kPortSettings) != 1) return false;
+  port.pacedWrite = 1;
+  port.SendBreak();
+  if (!WaitForText(nullptr, "Hit any key to stop autoboot:", &port, 10000)) return false;
+  Type(&port, "\r\n");
+  return WaitForText(nullptr, "B-Boot >", &port, 10000);
+}
 
 inline void PutBootImage(sim::Nand& nand, uint32_t blockOffset, uint32_t magic, uint32_t entry, uint32_t load,
                          const std::vector<uint8_t>& image) {
