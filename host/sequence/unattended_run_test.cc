@@ -4,15 +4,14 @@
 // once, and runs started in the same millisecond write separate logs. (A step that fails once and
 // is tried again by itself: station_run_test.py, with three devsim boards.)
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
+#include "host/link/boot_image_test_files.h"
 #include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
@@ -26,7 +25,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 constexpr UtcTime kStarted{2026, 3, 9, 14, 5, 7, 45};
@@ -45,23 +43,12 @@ class CountingAnswers : public UnattendedConsole {
 class UnattendedRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/unattended-run-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    for (const sim::ImageFile& file : sim::MakeImageFiles()) {
-      std::ofstream out(dir_ / file.name, std::ios::binary);
-      out.write(reinterpret_cast<const char*>(file.bytes.data()),
-                static_cast<std::streamsize>(file.bytes.size()));
-    }
-    savedCwd_ = fs::current_path();
-    fs::current_path(dir_);
+    for (const sim::ImageFile& file : sim::MakeImageFiles()) images_.Write(file.name, file.bytes);
     saved_ = std::cout.rdbuf(console_.rdbuf());
   }
   void TearDown() override {
     CloseLogFile();
     std::cout.rdbuf(saved_);
-    fs::current_path(savedCwd_);
-    fs::remove_all(dir_);
   }
 
   // An unattended run on SIM1 with these answers, its log created as the program creates it; the
@@ -101,8 +88,7 @@ class UnattendedRunTest : public ::testing::Test {
     return steps;
   }
 
-  fs::path dir_;
-  fs::path savedCwd_;
+  ImageFolder images_;  // the images in a folder of their own, the current one
   std::ostringstream console_;
   std::streambuf* saved_ = nullptr;
   std::string logName_;
