@@ -142,6 +142,8 @@ bool Ledger::AddPool(const char* kind, const std::optional<std::string>& prefix,
     }
     return true;
   });
+  // The planner's statistics, so that it knows the pools are large.
+  if (added) db_.Run("ANALYZE identities", {}, nullptr);
   if (added) {
     out_ << "Pool " << pool << ": " << count << (std::string(kind) == "mac" ? " MAC addresses, " : " serial numbers, ")
          << first << " to " << last << "." << std::endl;

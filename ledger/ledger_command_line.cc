@@ -30,6 +30,7 @@ const std::map<std::string, CommandForm>& Commands() {
       {"find", {1, {}, "find SERIAL|MAC"}},
       {"runs", {0, {"--since", "--csv"}, "runs --since DATE [--csv]"}},
       {"audit", {0, {}, "audit"}},
+      {"serve", {0, {}, "serve"}},
   };
   return commands;
 }
@@ -146,6 +147,9 @@ void PrintLedgerUsage(std::ostream& out) {
          "  find SERIAL|MAC                the runs of that board, with their images\n"
          "  runs --since DATE [--csv]      the runs since DATE (2014-06-23, or 2014-06-23T09:05 UTC)\n"
          "  audit                          status 1 when a value was written to two boards\n"
+         "  serve                          for a station: one command a line on standard input, as a JSON\n"
+         "                                 array of its words ([\"reserve\", \"--port\", \"COM3\"]), run on one\n"
+         "                                 open connection; its output (errors too), then \"=STATUS\"\n"
          "\n"
          "Exit status: 0 done, 1 failed (or audit found a problem, find found nothing), 2 a wrong command line.\n";
 }

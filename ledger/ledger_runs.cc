@@ -33,22 +33,22 @@ const char* StateOf(IdentityFate fate) {
 const char* WordsFor(IdentityFate fate) {
   switch (fate) {
     case IdentityFate::kBound:
-      return "bound (written to the board)";
+      return "bound";
     case IdentityFate::kReturned:
-      return "back in the pool (not written)";
+      return "back in the pool";
     case IdentityFate::kToCheck:
       break;
   }
-  return "to check (the record does not tell whether it was written)";
+  return "to check";
 }
 
-// The file's text; empty after a printed error line.
-std::optional<std::string> ReadRecordFile(const std::string& path) {
+// The file's text; empty after an error line, when asked for.
+std::optional<std::string> ReadRecordFile(const std::string& path, bool sayWhy = true) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad()) {
-    std::cerr << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")." << std::endl;
+    if (sayWhy) std::cerr << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")." << std::endl;
     return std::nullopt;
   }
   return text.str();
@@ -73,9 +73,10 @@ std::optional<Reservation> Ledger::Reserve(const RunOpening& opening) {
     reservation.run = *run;
     for (const PoolKind& pool : {kMacs, kSerials}) {
       // The lowest free value of the oldest pool, locked for this transaction; rows another
-      // station is taking at this moment are passed over instead of waited for.
+      // station is taking at this moment are passed over instead of waited for. The row is then
+      // changed by its key (a condition on the state would let the planner walk the free values).
       SqlRows taken;
-      if (!Sql(std::string("UPDATE identities SET state = 'reserved', run = ? WHERE kind = ? AND state = 'free'"
+      if (!Sql(std::string("UPDATE identities SET state = 'reserved', run = ? WHERE kind = ?"
                            " AND value = (SELECT value FROM identities WHERE kind = ? AND state = 'free'"
                            " ORDER BY pool, ordinal LIMIT 1") +
                    db_.SkipLockedRows() + ") RETURNING value",
@@ -141,8 +142,11 @@ bool Ledger::Settle(int64_t run, const std::string& path) {
 bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, const std::optional<std::string>& path) {
   const RunRecord record = ParseRunRecord(text.value_or(""));
   std::string words;
+  bool reservedAny = false;
+  bool toCheck = false;
   const bool settled = Write([&] {
     words.clear();
+    toCheck = false;
     SqlRows rows;
     if (!Sql("SELECT mac, serial FROM runs WHERE id = ?", {std::to_string(run)}, &rows)) return false;
     if (rows.empty()) {
@@ -155,6 +159,7 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
       const SqlValue& reserved = rows[0][pool.kind == kMacs.kind ? 0 : 1];
       const auto assigned = record.Assigned(pool.recordKey);
       if (reserved) {
+        reservedAny = true;
         const IdentityFate fate = FateOfReserved(record, pool.recordKey, *reserved);
         SqlRows changed;
         if (!Sql("UPDATE identities SET state = ?, run = ? WHERE kind = ? AND value = ? AND run = ?"
@@ -166,6 +171,7 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
         }
         if (!changed.empty()) words += (words.empty() ? " " : ", ") + *reserved + " " + WordsFor(fate);
         open = open || (fate == IdentityFate::kToCheck && !changed.empty());
+        toCheck = toCheck || fate == IdentityFate::kToCheck;
       }
       // A pool value typed by hand onto a board is that board's now, never to be handed out.
       if (assigned && assigned != reserved) {
@@ -181,7 +187,11 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
     return Sql("UPDATE runs SET settled = ? WHERE id = ?",
                {open ? SqlValue() : UtcNow(), std::to_string(run)});
   });
-  if (settled) out_ << "Run " << run << ":" << (words.empty() ? " nothing left to settle" : words) << "." << std::endl;
+  if (settled) {
+    out_ << "Run " << run << ":"
+         << (!words.empty() ? words : reservedAny ? " nothing left to settle" : " nothing from the pools")
+         << (toCheck ? " (the run's record does not tell whether it was written)." : ".") << std::endl;
+  }
   return settled;
 }
 
@@ -196,7 +206,7 @@ bool Ledger::Recover(const std::string& station) {
   for (const SqlRow& row : open) {
     // The file is newer than what the killed station stored last, if the run went on without it.
     std::optional<std::string> text;
-    if (row[1]) text = ReadRecordFile(*row[1]);
+    if (row[1]) text = ReadRecordFile(*row[1], false);
     if (!text || !ParseRunRecord(*text).readable) text = row[2];
     all = SettleRun(std::stoll(*row[0]), text, row[1]) && all;
   }
