@@ -50,8 +50,8 @@ class Ledger {
   bool StoreRecord(int64_t run, const std::string& path);
   // The run has ended: stores its record (when readable) and decides each reserved value from it:
   // written with that value, bound for good; not written, back to the pool; a record that cannot
-  // tell, to check. A pool value that the run wrote although it was not reserved for it (typed by
-  // hand) is bound too.
+  // tell, to check. A free pool value that the record shows on the board (typed by hand, or there
+  // before its pool was added) is bound to the run too.
   bool Settle(int64_t run, const std::string& path);
   // A station's start: settles each of that station's runs left open (a station that was killed)
   // from the record file it named, else from the record last stored.

@@ -3,11 +3,12 @@
   - pools: a range that overlaps one already there, or holds multicast addresses, adds nothing;
   - runs: reserve, the record stored as it is written, settle: a written pair is bound for good, a
     pair the run never wrote goes back and is handed out again, a board that keeps its own identity
-    gives the pair back; a station killed in the middle leaves pairs that the next start puts "to
+    gives the pair back (and a free pool value it holds is bound); a station killed in the middle leaves pairs that the next start puts "to
     check" from the records (and binds when the record says written), never reuses, until resolved;
     an empty pool refuses the run in words and keeps nothing reserved;
   - reports: status, find (with the images), runs --since as a table and as CSV, audit (status 1
     for a serial number typed by hand onto a second board);
+  - serve: a station's commands one a line, each answered by its output and "=STATUS";
   - a PostgreSQL URL's password never shows in an error.
 
     ledger_cli_test.py BRENLOFIX_LEDGER
@@ -77,13 +78,13 @@ class LedgerCommands(unittest.TestCase):
     def test_pools_runs_and_reports(self):
         self.ledger("status", status=1)  # no ledger yet
         self.ledger("init")
-        self.ledger("add-macs", "02:1b:4d:00:00:00", "02:1B:4D:00:00:04")
+        self.ledger("add-macs", "02:1b:4d:00:00:00", "02:1B:4D:00:00:05")
         self.ledger("add-serials", "QV4N1501", "000001", "000004")
-        self.assertIn("02:1B:4D:00:00:04 is in a pool already",
-                      self.ledger("add-macs", "02:1B:4D:00:00:04", "02:1B:4D:00:00:09", status=1))
+        self.assertIn("02:1B:4D:00:00:05 is in a pool already",
+                      self.ledger("add-macs", "02:1B:4D:00:00:05", "02:1B:4D:00:00:09", status=1))
         self.assertIn("multicast", self.ledger("add-macs", "03:00:00:00:00:00", "03:00:00:00:00:01", status=1))
         self.ledger("add-serials", "QV4N", "1501000004", "1501000005", status=1)  # the same text, another prefix
-        self.assertEqual(self.status_line("MAC addresses"), "MAC addresses: 5 free, 0 reserved, 0 written, 0 to check")
+        self.assertEqual(self.status_line("MAC addresses"), "MAC addresses: 6 free, 0 reserved, 0 written, 0 to check")
 
         # Run 1 writes its pair; its record is stored as it comes.
         run, first = self.reserve()
@@ -96,8 +97,9 @@ class LedgerCommands(unittest.TestCase):
         run, second = self.reserve()
         self.ledger("settle", run, self.write("r2.json", record("failed", False)))
         self.assertEqual(self.reserve(), ("3", second))
-        # Run 3's board keeps its own identity: the pair goes back once more.
-        own = pair("0A:00:00:00:00:07", "OLD0007")
+        # Run 3's board keeps its own identity: the pair goes back once more, and the board's MAC
+        # address, free in the pool until now, is that board's.
+        own = pair("02:1B:4D:00:00:05", "OLD0007")
         self.ledger("settle", "3", self.write("r3.json", record("succeeded", True, own, own)))
 
         # Station line-2 is killed with three runs under way: run 4's record says "running", not
@@ -116,7 +118,7 @@ class LedgerCommands(unittest.TestCase):
         self.assertEqual(self.status_line("serial numbers"), "serial numbers: 0 free, 0 reserved, 2 written, 2 to check")
         # No serial number is free: the run is refused, and the MAC address it took first stays free.
         self.assertIn("Error: the serial number pool is empty.", self.ledger("reserve", status=1))
-        self.assertEqual(self.status_line("MAC addresses"), "MAC addresses: 1 free, 0 reserved, 2 written, 2 to check")
+        self.assertEqual(self.status_line("MAC addresses"), "MAC addresses: 1 free, 0 reserved, 3 written, 2 to check")
         # Someone looked at run 6's board: no serial number on it.
         self.ledger("resolve", reserved["6"][1], "free")
         self.assertEqual(self.reserve()[1][1], reserved["6"][1])
@@ -137,6 +139,34 @@ class LedgerCommands(unittest.TestCase):
         self.ledger("settle", hand, self.write("r9.json", record("succeeded", True, None,
                                                                  pair("0A:00:00:00:00:09", "QV4N1501000001"))))
         self.assertIn("QV4N1501000001 was written to 2 boards, by runs 1, %s." % hand, self.ledger("audit", status=1))
+
+    def test_a_station_served_on_one_connection(self):
+        self.ledger("init")
+        self.ledger("add-macs", "02:1B:4D:00:00:00", "02:1B:4D:00:00:00")
+        self.ledger("add-serials", "S", "1", "2")
+        serve = subprocess.Popen([LEDGER, "--ledger", self.url, "serve"], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, text=True)
+
+        def command(*words, line=None):
+            serve.stdin.write((line or json.dumps(words)) + "\n")
+            serve.stdin.flush()
+            said = []
+            while not said or not said[-1].startswith("="):
+                said.append(serve.stdout.readline().rstrip("\n"))
+            return said[:-1], said[-1]
+
+        path = os.path.join(self.tmp.name, "record with blanks.json")
+        self.assertEqual(command("reserve", "--port", "COM3", "--record", path), (["1 02:1B:4D:00:00:00,S1"], "=0"))
+        self.write("record with blanks.json", record("succeeded", True, None, pair("02:1B:4D:00:00:00", "S1")))
+        said, status = command("settle", "1", path)
+        self.assertEqual(status, "=0")
+        self.assertIn("bound", said[0])
+        self.assertEqual(command("reserve"), (["Error: the MAC address pool is empty."], "=1"))
+        self.assertEqual(command("reserve", "--ledger", "sqlite:other")[1], "=2")
+        self.assertEqual(command(line="reserve --port COM3")[1], "=2")
+        serve.stdin.close()
+        self.assertEqual(serve.wait(timeout=10), 0)
+        self.assertIn("MAC addresses: 0 free, 0 reserved, 1 written", self.ledger("status"))
 
     def test_a_password_in_the_url_never_shows(self):
         self.url = "postgresql://station:s3cret@/ledger?host=%s&password=s3cret" % self.tmp.name

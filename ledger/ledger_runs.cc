@@ -143,10 +143,10 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
   const RunRecord record = ParseRunRecord(text.value_or(""));
   std::string words;
   bool reservedAny = false;
-  bool toCheck = false;
+  bool open = false;
   const bool settled = Write([&] {
     words.clear();
-    toCheck = false;
+    open = false;
     SqlRows rows;
     if (!Sql("SELECT mac, serial FROM runs WHERE id = ?", {std::to_string(run)}, &rows)) return false;
     if (rows.empty()) {
@@ -154,10 +154,9 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
       return false;
     }
     if (record.readable && !StoreRecordColumns(run, *text, record, path)) return false;
-    bool open = false;
     for (const PoolKind& pool : {kMacs, kSerials}) {
       const SqlValue& reserved = rows[0][pool.kind == kMacs.kind ? 0 : 1];
-      const auto assigned = record.Assigned(pool.recordKey);
+      const auto onBoard = record.OnBoard(pool.recordKey);
       if (reserved) {
         reservedAny = true;
         const IdentityFate fate = FateOfReserved(record, pool.recordKey, *reserved);
@@ -171,17 +170,17 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
         }
         if (!changed.empty()) words += (words.empty() ? " " : ", ") + *reserved + " " + WordsFor(fate);
         open = open || (fate == IdentityFate::kToCheck && !changed.empty());
-        toCheck = toCheck || fate == IdentityFate::kToCheck;
       }
-      // A pool value typed by hand onto a board is that board's now, never to be handed out.
-      if (assigned && assigned != reserved) {
+      // A free pool value that a board holds (typed by hand, or there before the pool was added) is
+      // that board's: it is never to be handed out.
+      if (onBoard && onBoard != reserved) {
         SqlRows bound;
         if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = 'free'"
                  " RETURNING value",
-                 {std::to_string(run), pool.kind, *assigned}, &bound)) {
+                 {std::to_string(run), pool.kind, *onBoard}, &bound)) {
           return false;
         }
-        if (!bound.empty()) words += (words.empty() ? " " : ", ") + *assigned + " (from the pool, given by hand) bound";
+        if (!bound.empty()) words += (words.empty() ? " " : ", ") + *onBoard + " (on the board, was free) bound";
       }
     }
     return Sql("UPDATE runs SET settled = ? WHERE id = ?",
@@ -190,7 +189,7 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
   if (settled) {
     out_ << "Run " << run << ":"
          << (!words.empty() ? words : reservedAny ? " nothing left to settle" : " nothing from the pools")
-         << (toCheck ? " (the run's record does not tell whether it was written)." : ".") << std::endl;
+         << (open ? " (the run's record does not tell whether it was written)." : ".") << std::endl;
   }
   return settled;
 }

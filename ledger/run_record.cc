@@ -36,11 +36,19 @@ bool RunRecord::Final() const {
 }
 
 std::optional<std::string> RunRecord::Assigned(const std::string& key) const {
-  const bool wrote = written ? *written : environmentSaved;
   const auto& programmed = Programmed(*this, key);
-  const auto& read = key == "ethaddr" ? readMac : readSerial;
-  if (!wrote || !programmed || programmed == read) return std::nullopt;
+  if (!Wrote() || !programmed || programmed == Read(key)) return std::nullopt;
   return programmed;
+}
+
+std::optional<std::string> RunRecord::OnBoard(const std::string& key) const {
+  return Wrote() && Programmed(*this, key) ? Programmed(*this, key) : Read(key);
+}
+
+bool RunRecord::Wrote() const { return written ? *written : environmentSaved; }
+
+const std::optional<std::string>& RunRecord::Read(const std::string& key) const {
+  return key == "ethaddr" ? readMac : readSerial;
 }
 
 RunRecord ParseRunRecord(const std::string& text) {

@@ -25,6 +25,13 @@ struct RunRecord {
   // written, and not what the board held before. Also for a record that does not say whether it
   // wrote but whose environment step succeeded. Empty otherwise.
   std::optional<std::string> Assigned(const std::string& key) const;
+  // The value the board holds after the run, as far as the record knows: the programmed one once
+  // written, else the one read from it. Empty when neither.
+  std::optional<std::string> OnBoard(const std::string& key) const;
+
+ private:
+  bool Wrote() const;
+  const std::optional<std::string>& Read(const std::string& key) const;
 };
 
 // Never fails: text that is no JSON object gives a record that is not readable.
