@@ -14,8 +14,10 @@ std::string WithoutPassword(const std::string& url) {
   const size_t authorityEnd = std::min(shown.find_first_of("/?", authority), shown.size());
   const size_t at = shown.rfind('@', authorityEnd);
   const size_t colon = shown.find(':', authority);
-  if (at != std::string::npos && at >= authority && colon < at) shown.replace(colon + 1, at - colon - 1, "***");
-  for (size_t parameter = shown.find('?'); parameter != std::string::npos; parameter = shown.find('&', parameter + 1)) {
+  if (at != std::string::npos && at >= authority && colon < at)
+    shown.replace(colon + 1, at - colon - 1, "***");
+  for (size_t parameter = shown.find('?'); parameter != std::string::npos;
+       parameter = shown.find('&', parameter + 1)) {
     if (shown.compare(parameter + 1, 9, "password=") != 0) continue;
     const size_t value = parameter + 10;
     shown.replace(value, std::min(shown.find('&', value), shown.size()) - value, "***");
@@ -32,7 +34,8 @@ std::optional<LedgerUrl> ParseLedgerUrl(const std::string& text) {
   if (StartsWith(text, "postgresql://") || StartsWith(text, "postgres://")) {
     return LedgerUrl{LedgerUrl::Kind::kPostgresql, text, WithoutPassword(text)};
   }
-  std::cerr << "Error: cannot use the ledger '" << (StartsWith(text, "postgres") ? WithoutPassword(text) : text)
+  std::cerr << "Error: cannot use the ledger '"
+            << (StartsWith(text, "postgres") ? WithoutPassword(text) : text)
             << "': give sqlite:PATH or postgresql://..." << std::endl;
   return std::nullopt;
 }

@@ -17,7 +17,8 @@ class Database {
   virtual ~Database() = default;
 
   // Runs one statement; its rows, if any, into *rows. False after Error() says why.
-  virtual bool Run(const std::string& sql, const std::vector<SqlValue>& params = {}, SqlRows* rows = nullptr) = 0;
+  virtual bool Run(const std::string& sql, const std::vector<SqlValue>& params = {},
+                   SqlRows* rows = nullptr) = 0;
   // A transaction that holds the right to write from its first statement on, so that two
   // allocations never read the same free row and then both write it.
   virtual bool BeginWrite() = 0;

@@ -33,7 +33,8 @@ class PostgresqlDatabase final : public Database {
  public:
   explicit PostgresqlDatabase(PGconn* connection) : connection_(connection) {
     // "relation ... already exists, skipping" and the like are no news for the operator.
-    PQsetNoticeProcessor(connection_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        connection_, [](void*, const char*) {}, nullptr);
   }
   ~PostgresqlDatabase() override { PQfinish(connection_); }
   PostgresqlDatabase(const PostgresqlDatabase&) = delete;
@@ -42,8 +43,9 @@ class PostgresqlDatabase final : public Database {
   bool Run(const std::string& sql, const std::vector<SqlValue>& params, SqlRows* rows) override {
     std::vector<const char*> values;
     for (const SqlValue& param : params) values.push_back(param ? param->c_str() : nullptr);
-    PGresult* result = PQexecParams(connection_, NumberedParameters(sql).c_str(), static_cast<int>(values.size()),
-                                    nullptr, values.data(), nullptr, nullptr, 0);
+    PGresult* result =
+        PQexecParams(connection_, NumberedParameters(sql).c_str(), static_cast<int>(values.size()), nullptr,
+                     values.data(), nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
     if (!ok) {
@@ -56,7 +58,7 @@ class PostgresqlDatabase final : public Database {
         SqlRow values;
         for (int column = 0; column < PQnfields(result); ++column) {
           values.push_back(PQgetisnull(result, row, column) ? std::nullopt
-                                                             : SqlValue(PQgetvalue(result, row, column)));
+                                                            : SqlValue(PQgetvalue(result, row, column)));
         }
         rows->push_back(std::move(values));
       }

@@ -18,20 +18,24 @@ constexpr auto kBusyLimit = std::chrono::seconds(10);
 
 class SqliteDatabase final : public Database {
  public:
-  explicit SqliteDatabase(sqlite3* db) : db_(db) { sqlite3_busy_handler(db_, &SqliteDatabase::WaitWhileBusy, this); }
+  explicit SqliteDatabase(sqlite3* db) : db_(db) {
+    sqlite3_busy_handler(db_, &SqliteDatabase::WaitWhileBusy, this);
+  }
   ~SqliteDatabase() override { sqlite3_close(db_); }
   SqliteDatabase(const SqliteDatabase&) = delete;
   SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
   bool Run(const std::string& sql, const std::vector<SqlValue>& params, SqlRows* rows) override {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) !=
+        SQLITE_OK) {
       return Fail();
     }
     for (size_t i = 0; i < params.size(); ++i) {
       const int index = static_cast<int>(i) + 1;
       if (params[i]) {
-        sqlite3_bind_text(statement, index, params[i]->data(), static_cast<int>(params[i]->size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(statement, index, params[i]->data(), static_cast<int>(params[i]->size()),
+                          SQLITE_TRANSIENT);
       } else {
         sqlite3_bind_null(statement, index);
       }
@@ -42,8 +46,9 @@ class SqliteDatabase final : public Database {
       SqlRow row;
       for (int column = 0; column < sqlite3_column_count(statement); ++column) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        row.push_back(text ? SqlValue(std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column))))
-                           : std::nullopt);
+        row.push_back(
+            text ? SqlValue(std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement, column))))
+                 : std::nullopt);
       }
       rows->push_back(std::move(row));
     }
@@ -87,7 +92,8 @@ class SqliteDatabase final : public Database {
 
 std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create) {
   if (!create && access(url.target.c_str(), F_OK) != 0) {
-    std::cerr << "Error: there is no ledger at " << url.shown << ": make one with 'brenlofix-ledger init'." << std::endl;
+    std::cerr << "Error: there is no ledger at " << url.shown << ": make one with 'brenlofix-ledger init'."
+              << std::endl;
     return nullptr;
   }
   sqlite3* db = nullptr;
@@ -100,8 +106,10 @@ std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create) 
   }
   auto database = std::make_unique<SqliteDatabase>(db);
   SqlRows mode;
-  if (!database->Run("PRAGMA journal_mode=WAL", {}, &mode) || !database->Run("PRAGMA synchronous=FULL", {}, nullptr)) {
-    std::cerr << "Error: cannot open the ledger " << url.shown << ": " << database->Error() << "." << std::endl;
+  if (!database->Run("PRAGMA journal_mode=WAL", {}, &mode) ||
+      !database->Run("PRAGMA synchronous=FULL", {}, nullptr)) {
+    std::cerr << "Error: cannot open the ledger " << url.shown << ": " << database->Error() << "."
+              << std::endl;
     return nullptr;
   }
   return database;

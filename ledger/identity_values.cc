@@ -69,8 +69,8 @@ std::string NormalizedIdentityValue(const std::string& text) {
 bool IsSerialNumber(const std::string& text) {
   if (text.empty() || text.size() > 32) return false;
   for (char c : text) {
-    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                         c == '_' || c == ':' || c == '/' || c == '-';
+    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                         c == '.' || c == '_' || c == ':' || c == '/' || c == '-';
     if (!allowed) return false;
   }
   return true;
@@ -97,7 +97,8 @@ std::optional<MacRange> ParseMacRange(const std::string& firstText, const std::s
 
 std::string SerialRange::Text(uint64_t number) const {
   std::string digits = std::to_string(number);
-  if (digits.size() < static_cast<size_t>(width)) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+  if (digits.size() < static_cast<size_t>(width))
+    digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
   return prefix + digits;
 }
 
@@ -106,7 +107,8 @@ std::optional<SerialRange> ParseSerialRange(const std::string& prefix, const std
   const auto first = ParseDecimal(firstText);
   const auto last = ParseDecimal(lastText);
   if (!first || !last || firstText.size() != lastText.size()) {
-    Refuse("FIRST and LAST are numbers of up to 18 digits, written with as many digits each (000001 009999).");
+    Refuse(
+        "FIRST and LAST are numbers of up to 18 digits, written with as many digits each (000001 009999).");
     return std::nullopt;
   }
   if (!RangeSizeFits(*first, *last)) return std::nullopt;

@@ -45,6 +45,11 @@ bool Ledger::Sql(const std::string& sql, const std::vector<SqlValue>& params, Sq
   return false;
 }
 
+bool Ledger::DatabaseFailed() const {
+  std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
+  return false;
+}
+
 bool Ledger::Write(const std::function<bool()>& body) {
   for (int attempt = 0;; ++attempt) {
     failure_.clear();
@@ -57,10 +62,7 @@ bool Ledger::Write(const std::function<bool()>& body) {
     const bool again = !failure_.empty() && db_.LastFailureIsTransient() && attempt < kTransientRetries;
     db_.Rollback();
     if (failure_.empty()) return false;
-    if (!again) {
-      std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-      return false;
-    }
+    if (!again) return DatabaseFailed();
   }
 }
 
@@ -96,11 +98,12 @@ bool Ledger::Init() {
 
 bool Ledger::IsSetUp() {
   SqlRows rows;
-  if (db_.Run("SELECT value FROM ledger WHERE name = 'schema'", {}, &rows) && rows.size() == 1 && rows[0][0] &&
-      *rows[0][0] == std::to_string(kSchemaVersion)) {
+  if (db_.Run("SELECT value FROM ledger WHERE name = 'schema'", {}, &rows) && rows.size() == 1 &&
+      rows[0][0] && *rows[0][0] == std::to_string(kSchemaVersion)) {
     return true;
   }
-  std::cerr << "Error: the ledger " << name_ << " is not set up: run 'brenlofix-ledger init' first." << std::endl;
+  std::cerr << "Error: the ledger " << name_ << " is not set up: run 'brenlofix-ledger init' first."
+            << std::endl;
   return false;
 }
 
@@ -110,7 +113,8 @@ bool Ledger::AddPool(const char* kind, const std::optional<std::string>& prefix,
   std::string pool;
   const bool added = Write([&] {
     SqlRows rows;
-    if (!Sql("INSERT INTO pools (kind, prefix, range_first, range_last, added) VALUES (?, ?, ?, ?, ?) RETURNING id",
+    if (!Sql("INSERT INTO pools (kind, prefix, range_first, range_last, added) VALUES (?, ?, ?, ?, ?) "
+             "RETURNING id",
              {kind, prefix, first, last, UtcNow()}, &rows)) {
       return false;
     }
@@ -125,7 +129,8 @@ bool Ledger::AddPool(const char* kind, const std::optional<std::string>& prefix,
         rowValues.insert(rowValues.end(), {kind, text(ordinal), pool, std::to_string(ordinal)});
       }
       SqlRows taken;
-      if (!Sql("SELECT value FROM identities WHERE kind = ? AND value IN (" + Placeholders(batch, "?") + ") LIMIT 1",
+      if (!Sql("SELECT value FROM identities WHERE kind = ? AND value IN (" + Placeholders(batch, "?") +
+                   ") LIMIT 1",
                values, &taken)) {
         return false;
       }
@@ -145,8 +150,9 @@ bool Ledger::AddPool(const char* kind, const std::optional<std::string>& prefix,
   // The planner's statistics, so that it knows the pools are large.
   if (added) db_.Run("ANALYZE identities", {}, nullptr);
   if (added) {
-    out_ << "Pool " << pool << ": " << count << (std::string(kind) == "mac" ? " MAC addresses, " : " serial numbers, ")
-         << first << " to " << last << "." << std::endl;
+    out_ << "Pool " << pool << ": " << count
+         << (std::string(kind) == "mac" ? " MAC addresses, " : " serial numbers, ") << first << " to " << last
+         << "." << std::endl;
   }
   return added;
 }

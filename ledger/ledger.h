@@ -71,6 +71,8 @@ class Ledger {
 
  private:
   bool Sql(const std::string& sql, const std::vector<SqlValue>& params = {}, SqlRows* rows = nullptr);
+  // Prints the failure Sql kept; false.
+  bool DatabaseFailed() const;
   // Runs body in a write transaction, again when the database undid it for a conflict. Without a
   // database failure, a body that returns false has printed why.
   bool Write(const std::function<bool()>& body);

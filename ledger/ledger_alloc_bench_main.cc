@@ -47,11 +47,14 @@ struct Setup {
 };
 
 enum class How { kCommand, kSession, kLibrary };
-const char* HowName(How how) { return how == How::kCommand ? "command" : how == How::kSession ? "session" : "library"; }
+const char* HowName(How how) {
+  return how == How::kCommand ? "command" : how == How::kSession ? "session" : "library";
+}
 
 // Starts brenlofix-ledger with the arguments, its standard output into a pipe (*out), its standard
 // input from one (*in) when asked. Its process, 0 when it did not start.
-pid_t StartLedger(const Setup& setup, const std::string& url, std::vector<std::string> arguments, int* out, int* in) {
+pid_t StartLedger(const Setup& setup, const std::string& url, std::vector<std::string> arguments, int* out,
+                  int* in) {
   arguments.insert(arguments.begin(), {setup.program, "--ledger", url});
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -84,7 +87,8 @@ std::string RunLedger(const Setup& setup, const std::string& url, const std::vec
   const pid_t child = StartLedger(setup, url, arguments, &out, nullptr);
   std::string text;
   char buffer[256];
-  for (ssize_t n; child && (n = read(out, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; child && (n = read(out, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
   close(out);
   int status = 0;
   if (child) waitpid(child, &status, 0);
@@ -95,7 +99,10 @@ std::string RunLedger(const Setup& setup, const std::string& url, const std::vec
 class StationLedger {
  public:
   StationLedger(const Setup& setup, const std::string& url, How how, int number)
-      : setup_(setup), url_(url), how_(how), random_(static_cast<unsigned>(number)),
+      : setup_(setup),
+        url_(url),
+        how_(how),
+        random_(static_cast<unsigned>(number)),
         station_("station" + std::to_string(number)),
         record_(setup.folder + "/record-" + std::to_string(number) + ".json") {
     if (how_ == How::kSession) {
@@ -132,8 +139,8 @@ class StationLedger {
   bool Settle() {
     const bool written = random_() % 2;
     std::ofstream(record_) << "{\"result\": \"" << (written ? "succeeded" : "failed")
-                           << "\", \"identity\": {\"read\": null, \"programmed\": {\"ethaddr\": \"" << reserved_.mac
-                           << "\", \"serialno\": \"" << reserved_.serial
+                           << "\", \"identity\": {\"read\": null, \"programmed\": {\"ethaddr\": \""
+                           << reserved_.mac << "\", \"serialno\": \"" << reserved_.serial
                            << "\"}, \"written\": " << (written ? "true" : "false") << "}}";
     if (how_ == How::kLibrary) return ledger_->Settle(reserved_.run, record_);
     return !Command({"settle", std::to_string(reserved_.run), record_}).empty();
@@ -272,7 +279,8 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   std::printf("Reservations of %d stations, %d each; milliseconds\n", setup.stations, setup.allocations);
-  std::printf("%-6s %-8s %-11s %6s %8s %8s %8s %8s\n", "load", "how", "ledger", "count", "p50", "p90", "p99", "max");
+  std::printf("%-6s %-8s %-11s %6s %8s %8s %8s %8s\n", "load", "how", "ledger", "count", "p50", "p90", "p99",
+              "max");
   double worst = 0;
   bool ok = true;
   int databases = 0;

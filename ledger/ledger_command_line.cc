@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <set>
@@ -10,8 +11,8 @@
 namespace {
 
 struct CommandForm {
-  size_t arguments;                  // how many positional arguments
-  std::set<std::string> options;     // which options it takes
+  size_t arguments;               // how many positional arguments
+  std::set<std::string> options;  // which options it takes
   const char* usage;
 };
 
@@ -20,8 +21,10 @@ const std::map<std::string, CommandForm>& Commands() {
       {"init", {0, {}, "init"}},
       {"add-macs", {2, {}, "add-macs FIRST LAST"}},
       {"add-serials", {3, {}, "add-serials PREFIX FIRST LAST"}},
-      {"reserve", {0, {"--station", "--port", "--record"}, "reserve [--station NAME] [--port PORT] [--record FILE]"}},
-      {"open-run", {0, {"--station", "--port", "--record"}, "open-run [--station NAME] [--port PORT] [--record FILE]"}},
+      {"reserve",
+       {0, {"--station", "--port", "--record"}, "reserve [--station NAME] [--port PORT] [--record FILE]"}},
+      {"open-run",
+       {0, {"--station", "--port", "--record"}, "open-run [--station NAME] [--port PORT] [--record FILE]"}},
       {"record", {2, {}, "record RUN FILE"}},
       {"settle", {2, {}, "settle RUN FILE"}},
       {"recover", {0, {"--station"}, "recover [--station NAME]"}},
@@ -84,7 +87,8 @@ std::optional<LedgerCommandLine> ParseLedgerCommandLine(const std::vector<std::s
   std::set<std::string> given;
   if (!Split(argv, line, given)) return std::nullopt;
   if (line.help) return line;
-  if (line.ledger.empty()) line.ledger = environmentLedger && *environmentLedger ? environmentLedger : "sqlite:ledger.sqlite";
+  if (line.ledger.empty())
+    line.ledger = environmentLedger && *environmentLedger ? environmentLedger : "sqlite:ledger.sqlite";
   if (line.station.empty()) line.station = HostName();
   const auto form = Commands().find(line.command);
   if (form == Commands().end()) {
@@ -113,6 +117,11 @@ std::optional<LedgerCommandLine> ParseLedgerCommandLine(const std::vector<std::s
     }
     line.run = std::stoll(run);
   }
+  // Record files are named for good: recover may run from another folder.
+  if (line.record) line.record = std::filesystem::absolute(*line.record).string();
+  if (line.command == "record" || line.command == "settle") {
+    line.arguments[1] = std::filesystem::absolute(line.arguments[1]).string();
+  }
   if (line.command == "resolve" && line.arguments[1] != "written" && line.arguments[1] != "free") {
     Refuse("resolve VALUE written (it is on its board) or resolve VALUE free (it is on no board)");
     return std::nullopt;
@@ -140,7 +149,8 @@ void PrintLedgerUsage(std::ostream& out) {
          "      --record FILE   where the run's record is written (recover reads it)\n"
          "  record RUN FILE                store the run's record as it stands (the run goes on)\n"
          "  settle RUN FILE                the run has ended: written values are bound for good, the others\n"
-         "                                 go back to the pool; a record that cannot tell leaves them to check\n"
+         "                                 go back to the pool; a record that cannot tell leaves them to "
+         "check\n"
          "  recover [--station NAME]       settle the runs a killed station left open, from their records\n"
          "  resolve VALUE written|free     a value to check, after a look at its board\n"
          "  status                         free, reserved, written and to-check counts per pool\n"
@@ -148,8 +158,10 @@ void PrintLedgerUsage(std::ostream& out) {
          "  runs --since DATE [--csv]      the runs since DATE (2014-06-23, or 2014-06-23T09:05 UTC)\n"
          "  audit                          status 1 when a value was written to two boards\n"
          "  serve                          for a station: one command a line on standard input, as a JSON\n"
-         "                                 array of its words ([\"reserve\", \"--port\", \"COM3\"]), run on one\n"
+         "                                 array of its words ([\"reserve\", \"--port\", \"COM3\"]), run on "
+         "one\n"
          "                                 open connection; its output (errors too), then \"=STATUS\"\n"
          "\n"
-         "Exit status: 0 done, 1 failed (or audit found a problem, find found nothing), 2 a wrong command line.\n";
+         "Exit status: 0 done, 1 failed (or audit found a problem, find found nothing), 2 a wrong command "
+         "line.\n";
 }

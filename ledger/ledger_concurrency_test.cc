@@ -36,7 +36,8 @@ void WriteRecord(const std::string& path, const Json& record) {
 }
 
 Json Record(const std::string& result, bool written, const Json& read, const Json& programmed) {
-  return {{"result", result}, {"identity", {{"read", read}, {"programmed", programmed}, {"written", written}}}};
+  return {{"result", result},
+          {"identity", {{"read", read}, {"programmed", programmed}, {"written", written}}}};
 }
 
 // One station, as a process of its own: each run reserves, its record is written at the start, at
@@ -56,16 +57,19 @@ Json Record(const std::string& result, bool written, const Json& read, const Jso
     const int board = static_cast<int>(random() % 3);
     const Json own{{"ethaddr", "0A:00:00:00:00:01"}, {"serialno", "OWN-" + name + "-" + std::to_string(i)}};
     const Json read = board == 2 ? own : Json();
-    const Json programmed = board == 2 ? own : Json{{"ethaddr", reserved->mac}, {"serialno", reserved->serial}};
+    const Json programmed =
+        board == 2 ? own : Json{{"ethaddr", reserved->mac}, {"serialno", reserved->serial}};
     WriteRecord(path, Record("running", false, read, nullptr));
     if (board != 1) WriteRecord(path, Record("running", true, read, programmed));
-    WriteRecord(path, board == 1 ? Record("failed", false, read, nullptr) : Record("succeeded", true, read, programmed));
+    WriteRecord(path, board == 1 ? Record("failed", false, read, nullptr)
+                                 : Record("succeeded", true, read, programmed));
     if (!ledger.Settle(reserved->run, path)) _exit(4);
   }
   _exit(0);
 }
 
-pid_t StartStation(const LedgerUrl& url, const std::string& name, int runs, unsigned seed, const std::string& folder) {
+pid_t StartStation(const LedgerUrl& url, const std::string& name, int runs, unsigned seed,
+                   const std::string& folder) {
   const pid_t child = fork();
   if (child == 0) Station(url, name, runs, seed, folder);
   return child;
@@ -133,14 +137,16 @@ TEST_P(LedgerConcurrency, EightStationsAndOneKilledNeverShareAnIdentity) {
   fs::create_directories(records);
   std::vector<pid_t> stations;
   for (int i = 0; i < kStations; ++i) {
-    stations.push_back(StartStation(url_, "station" + std::to_string(i), kRunsPerStation, 1000u + i, records));
+    stations.push_back(
+        StartStation(url_, "station" + std::to_string(i), kRunsPerStation, 1000u + i, records));
   }
   // The ninth is killed at some moment of its 30th to 40th run, whatever it is doing then.
   const pid_t killed = StartStation(url_, "killed", kRunsPerStation, 77, records);
   std::mt19937 random(static_cast<unsigned>(getpid()));
   const int killAt = 30 + static_cast<int>(random() % 10);
   int status = 0;
-  while (!fs::exists(records + "/killed-" + std::to_string(killAt) + ".json") && waitpid(killed, &status, WNOHANG) == 0) {
+  while (!fs::exists(records + "/killed-" + std::to_string(killAt) + ".json") &&
+         waitpid(killed, &status, WNOHANG) == 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
@@ -157,7 +163,8 @@ TEST_P(LedgerConcurrency, EightStationsAndOneKilledNeverShareAnIdentity) {
   ASSERT_TRUE(ledger_->Recover("killed")) << out_.str();
 
   // Every run against its board. Released values may have gone to later runs.
-  std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> identities;  // -> state, run
+  std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>>
+      identities;  // -> state, run
   for (const SqlRow& row : Query("SELECT kind, value, state, COALESCE(run, 0) FROM identities")) {
     identities[{*row[0], *row[1]}] = {*row[2], *row[3]};
   }

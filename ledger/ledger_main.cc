@@ -9,7 +9,8 @@
 
 int main(int argc, char* argv[]) {
   // Which command, on which ledger.
-  const auto line = ParseLedgerCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::getenv("BRENLOFIX_LEDGER"));
+  const auto line = ParseLedgerCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                           std::getenv("BRENLOFIX_LEDGER"));
   if (!line) return 2;
   if (line->help) {
     PrintLedgerUsage(std::cout);

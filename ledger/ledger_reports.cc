@@ -8,8 +8,8 @@
 
 namespace {
 
-const TextRow kRunColumns{"Run",           "Station",     "Port", "Started", "Result", "Exit", "Failed step",
-                          "Serial number", "MAC address", "Pool", "Log"};
+const TextRow kRunColumns{"Run",         "Station",       "Port",        "Started", "Result", "Exit",
+                          "Failed step", "Serial number", "MAC address", "Pool",    "Log"};
 
 // The runs' rows with what became of their reserved values (a value no longer bound to the run
 // went back to the pool).
@@ -33,8 +33,10 @@ std::string PoolWords(const SqlValue& reserved, const SqlValue& state) {
 TextRow RunRow(const SqlRow& row) {
   const std::string mac = PoolWords(row[9], row[10]);
   const std::string serial = PoolWords(row[11], row[12]);
-  std::string pool = mac == serial ? mac : "MAC " + (mac.empty() ? "-" : mac) + ", serial " + (serial.empty() ? "-" : serial);
-  return {Cell(row[0]), Cell(row[1]), Cell(row[2]), Cell(row[3]),  row[4] ? *row[4] : "no record",
+  std::string pool = mac == serial
+                         ? mac
+                         : "MAC " + (mac.empty() ? "-" : mac) + ", serial " + (serial.empty() ? "-" : serial);
+  return {Cell(row[0]), Cell(row[1]), Cell(row[2]), Cell(row[3]), row[4] ? *row[4] : "no record",
           Cell(row[5]), Cell(row[6]), Cell(row[7]), Cell(row[8]), pool.empty() ? "-" : pool,
           Cell(row[13])};
 }
@@ -50,8 +52,7 @@ bool Ledger::Status() {
       !Sql("SELECT i.value, i.run, r.station, r.port FROM identities i LEFT JOIN runs r ON r.id = i.run"
            " WHERE i.state = 'check' ORDER BY i.kind, i.run",
            {}, &toCheck)) {
-    std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-    return false;
+    return DatabaseFailed();
   }
   const std::vector<std::string> states{"free", "reserved", "written", "check"};
   std::map<std::string, std::map<std::string, long long>> perPool;  // pool -> state -> count
@@ -85,18 +86,19 @@ bool Ledger::Status() {
 bool Ledger::Find(const std::string& text) {
   const std::string value = NormalizedIdentityValue(text);
   SqlRows identities, runs;
-  if (!Sql("SELECT i.kind, i.pool, i.state, i.run FROM identities i WHERE i.value = ?", {value}, &identities) ||
-      !Sql(std::string(kRunsQuery) +
-               " WHERE ? IN (r.mac, r.serial, r.read_mac, r.read_serial, r.programmed_mac, r.programmed_serial)"
-               " ORDER BY COALESCE(r.started, r.opened), r.id",
+  if (!Sql("SELECT i.kind, i.pool, i.state, i.run FROM identities i WHERE i.value = ?", {value},
+           &identities) ||
+      !Sql(std::string(kRunsQuery) + " WHERE ? IN (r.mac, r.serial, r.read_mac, r.read_serial, "
+                                     "r.programmed_mac, r.programmed_serial)"
+                                     " ORDER BY COALESCE(r.started, r.opened), r.id",
            {value}, &runs)) {
-    std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-    return false;
+    return DatabaseFailed();
   }
   for (const SqlRow& row : identities) {
     const std::string& state = *row[2];
-    out_ << value << ": " << (*row[0] == "mac" ? "MAC address" : "serial number") << " of pool " << *row[1] << ", "
-         << (state == "check" ? "to check" : state) << (row[3] ? " (run " + *row[3] + ")" : "") << std::endl;
+    out_ << value << ": " << (*row[0] == "mac" ? "MAC address" : "serial number") << " of pool " << *row[1]
+         << ", " << (state == "check" ? "to check" : state) << (row[3] ? " (run " + *row[3] + ")" : "")
+         << std::endl;
   }
   if (identities.empty() && runs.empty()) {
     out_ << "No run and no pool holds " << value << "." << std::endl;
@@ -108,7 +110,8 @@ bool Ledger::Find(const std::string& text) {
   // Which images each run flashed, from its record.
   for (const SqlRow& row : runs) {
     SqlRows record;
-    if (!Sql("SELECT record FROM runs WHERE id = ?", {row[0]}, &record) || record.empty() || !record[0][0]) continue;
+    if (!Sql("SELECT record FROM runs WHERE id = ?", {row[0]}, &record) || record.empty() || !record[0][0])
+      continue;
     const RunRecord parsed = ParseRunRecord(*record[0][0]);
     if (parsed.images.empty()) continue;
     out_ << "Run " << *row[0] << " images:";
@@ -122,15 +125,16 @@ bool Ledger::Runs(const std::string& since, bool csv) {
   // A date, or a date and a UTC time, as the records write them.
   static const std::regex kDate(R"(\d{4}-\d\d-\d\d(T\d\d:\d\d(:\d\d(\.\d{1,3})?)?Z?)?)");
   if (!std::regex_match(since, kDate)) {
-    std::cerr << "Error: '" << since << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)." << std::endl;
+    std::cerr << "Error: '" << since << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)."
+              << std::endl;
     return false;
   }
   const std::string from = since.back() == 'Z' ? since.substr(0, since.size() - 1) : since;
   SqlRows runs;
-  if (!Sql(std::string(kRunsQuery) + " WHERE COALESCE(r.started, r.opened) >= ? ORDER BY COALESCE(r.started, r.opened), r.id",
+  if (!Sql(std::string(kRunsQuery) +
+               " WHERE COALESCE(r.started, r.opened) >= ? ORDER BY COALESCE(r.started, r.opened), r.id",
            {from}, &runs)) {
-    std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-    return false;
+    return DatabaseFailed();
   }
   std::vector<TextRow> rows;
   std::map<std::string, int> results;
@@ -157,19 +161,19 @@ bool Ledger::Audit() {
   int problems = 0;
   SqlRows count;
   if (!Sql("SELECT COUNT(*) FROM runs", {}, &count)) {
-    std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-    return false;
+    return DatabaseFailed();
   }
   for (const char* kind : {"mac", "serial"}) {
     const std::string column = std::string("assigned_") + kind;
     SqlRows assigned, loose;
-    if (!Sql("SELECT " + column + ", id FROM runs WHERE " + column + " IS NOT NULL ORDER BY " + column + ", id", {},
-             &assigned) ||
-        !Sql("SELECT i.value, i.state, i.run, r.id FROM runs r JOIN identities i ON i.kind = ? AND i.value = r." +
+    if (!Sql("SELECT " + column + ", id FROM runs WHERE " + column + " IS NOT NULL ORDER BY " + column +
+                 ", id",
+             {}, &assigned) ||
+        !Sql("SELECT i.value, i.state, i.run, r.id FROM runs r JOIN identities i ON i.kind = ? AND i.value = "
+             "r." +
                  column + " WHERE i.state = 'free' OR (i.state = 'reserved' AND i.run <> r.id) ORDER BY r.id",
              {kind}, &loose)) {
-      std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-      return false;
+      return DatabaseFailed();
     }
     // A value given to two boards: each run that wrote it onto a board that did not hold it.
     for (size_t first = 0; first < assigned.size();) {
@@ -185,8 +189,9 @@ bool Ledger::Audit() {
     }
     for (const SqlRow& row : loose) {
       ++problems;
-      out_ << *row[0] << " is " << (*row[1] == "free" ? "free in the pool" : "reserved for run " + Cell(row[2]))
-           << ", but run " << *row[3] << " wrote it to a board." << std::endl;
+      out_ << *row[0] << " is "
+           << (*row[1] == "free" ? "free in the pool" : "reserved for run " + Cell(row[2])) << ", but run "
+           << *row[3] << " wrote it to a board." << std::endl;
     }
   }
   out_ << "Audit of " << *count[0][0] << " runs: "

@@ -11,35 +11,28 @@
 namespace {
 
 struct PoolKind {
-  const char* kind;        // in the identities table
-  const char* recordKey;   // in the run's record
-  const char* poolWords;   // "the MAC address pool is empty"
+  const char* kind;       // in the identities table
+  const char* recordKey;  // in the run's record
+  const char* poolWords;  // "the MAC address pool is empty"
 };
 constexpr PoolKind kMacs{"mac", "ethaddr", "MAC address"};
 constexpr PoolKind kSerials{"serial", "serialno", "serial number"};
 
-const char* StateOf(IdentityFate fate) {
+// The state a fate leaves the value in, and the words for it.
+struct FateWords {
+  const char* state;
+  const char* words;
+};
+FateWords Of(IdentityFate fate) {
   switch (fate) {
     case IdentityFate::kBound:
-      return "written";
+      return {"written", "bound"};
     case IdentityFate::kReturned:
-      return "free";
+      return {"free", "back in the pool"};
     case IdentityFate::kToCheck:
       break;
   }
-  return "check";
-}
-
-const char* WordsFor(IdentityFate fate) {
-  switch (fate) {
-    case IdentityFate::kBound:
-      return "bound";
-    case IdentityFate::kReturned:
-      return "back in the pool";
-    case IdentityFate::kToCheck:
-      break;
-  }
-  return "to check";
+  return {"check", "to check"};
 }
 
 // The file's text; empty after an error line, when asked for.
@@ -48,7 +41,9 @@ std::optional<std::string> ReadRecordFile(const std::string& path, bool sayWhy =
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad()) {
-    if (sayWhy) std::cerr << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")." << std::endl;
+    if (sayWhy)
+      std::cerr << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")."
+                << std::endl;
     return std::nullopt;
   }
   return text.str();
@@ -109,14 +104,16 @@ bool Ledger::StoreRecordColumns(int64_t run, const std::string& text, const RunR
   SqlRows updated;
   const std::optional<std::string> exitStatus =
       record.exitStatus ? std::optional<std::string>(std::to_string(*record.exitStatus)) : std::nullopt;
-  if (!Sql("UPDATE runs SET record = ?, record_path = COALESCE(?, record_path), port = COALESCE(?, port),"
-           " started = ?, finished = ?, result = ?, exit_status = ?, failed_step = ?, log = ?, read_mac = ?,"
-           " read_serial = ?, programmed_mac = ?, programmed_serial = ?, assigned_mac = ?, assigned_serial = ?"
-           " WHERE id = ? RETURNING id",
-           {text, path, record.port, record.started, record.finished, record.result, exitStatus, record.failedStep,
-            record.log, record.readMac, record.readSerial, record.programmedMac, record.programmedSerial,
-            record.Assigned(kMacs.recordKey), record.Assigned(kSerials.recordKey), std::to_string(run)},
-           &updated)) {
+  if (!Sql(
+          "UPDATE runs SET record = ?, record_path = COALESCE(?, record_path), port = COALESCE(?, port),"
+          " started = ?, finished = ?, result = ?, exit_status = ?, failed_step = ?, log = ?, read_mac = ?,"
+          " read_serial = ?, programmed_mac = ?, programmed_serial = ?, assigned_mac = ?, assigned_serial = ?"
+          " WHERE id = ? RETURNING id",
+          {text, path, record.port, record.started, record.finished, record.result, exitStatus,
+           record.failedStep, record.log, record.readMac, record.readSerial, record.programmedMac,
+           record.programmedSerial, record.Assigned(kMacs.recordKey), record.Assigned(kSerials.recordKey),
+           std::to_string(run)},
+          &updated)) {
     return false;
   }
   if (updated.empty()) std::cerr << "Error: the ledger holds no run " << run << "." << std::endl;
@@ -139,7 +136,8 @@ bool Ledger::Settle(int64_t run, const std::string& path) {
   return SettleRun(run, ReadRecordFile(path), path);
 }
 
-bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, const std::optional<std::string>& path) {
+bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
+                       const std::optional<std::string>& path) {
   const RunRecord record = ParseRunRecord(text.value_or(""));
   std::string words;
   bool reservedAny = false;
@@ -163,24 +161,26 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
         SqlRows changed;
         if (!Sql("UPDATE identities SET state = ?, run = ? WHERE kind = ? AND value = ? AND run = ?"
                  " AND state IN ('reserved', 'check') RETURNING value",
-                 {StateOf(fate), fate == IdentityFate::kReturned ? SqlValue() : std::to_string(run), pool.kind,
-                  *reserved, std::to_string(run)},
+                 {Of(fate).state, fate == IdentityFate::kReturned ? SqlValue() : std::to_string(run),
+                  pool.kind, *reserved, std::to_string(run)},
                  &changed)) {
           return false;
         }
-        if (!changed.empty()) words += (words.empty() ? " " : ", ") + *reserved + " " + WordsFor(fate);
+        if (!changed.empty()) words += (words.empty() ? " " : ", ") + *reserved + " " + Of(fate).words;
         open = open || (fate == IdentityFate::kToCheck && !changed.empty());
       }
       // A free pool value that a board holds (typed by hand, or there before the pool was added) is
       // that board's: it is never to be handed out.
       if (onBoard && onBoard != reserved) {
         SqlRows bound;
-        if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = 'free'"
+        if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = "
+                 "'free'"
                  " RETURNING value",
                  {std::to_string(run), pool.kind, *onBoard}, &bound)) {
           return false;
         }
-        if (!bound.empty()) words += (words.empty() ? " " : ", ") + *onBoard + " (on the board, was free) bound";
+        if (!bound.empty())
+          words += (words.empty() ? " " : ", ") + *onBoard + " (on the board, was free) bound";
       }
     }
     return Sql("UPDATE runs SET settled = ? WHERE id = ?",
@@ -188,7 +188,9 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
   });
   if (settled) {
     out_ << "Run " << run << ":"
-         << (!words.empty() ? words : reservedAny ? " nothing left to settle" : " nothing from the pools")
+         << (!words.empty() ? words
+             : reservedAny  ? " nothing left to settle"
+                            : " nothing from the pools")
          << (open ? " (the run's record does not tell whether it was written)." : ".") << std::endl;
   }
   return settled;
@@ -196,10 +198,9 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text, cons
 
 bool Ledger::Recover(const std::string& station) {
   SqlRows open;
-  if (!Sql("SELECT id, record_path, record FROM runs WHERE station = ? AND settled IS NULL ORDER BY id", {station},
-           &open)) {
-    std::cerr << "Error: the ledger " << name_ << " failed: " << failure_ << std::endl;
-    return false;
+  if (!Sql("SELECT id, record_path, record FROM runs WHERE station = ? AND settled IS NULL ORDER BY id",
+           {station}, &open)) {
+    return DatabaseFailed();
   }
   bool all = true;
   for (const SqlRow& row : open) {
@@ -219,8 +220,8 @@ bool Ledger::Resolve(const std::string& value, bool written) {
   const bool resolved = Write([&] {
     SqlRows rows;
     // A value back in the pool belongs to no run; the run it was reserved for still settles.
-    if (!Sql("SELECT run FROM identities WHERE kind = ? AND value = ? AND state = 'check'", {kind, normalized},
-             &rows) ||
+    if (!Sql("SELECT run FROM identities WHERE kind = ? AND value = ? AND state = 'check'",
+             {kind, normalized}, &rows) ||
         (!rows.empty() && !Sql(std::string("UPDATE identities SET ") +
                                    (written ? "state = 'written'" : "state = 'free', run = NULL") +
                                    " WHERE kind = ? AND value = ? AND state = 'check'",
@@ -232,12 +233,14 @@ bool Ledger::Resolve(const std::string& value, bool written) {
       return false;
     }
     // The run is settled once none of its values is left to check.
-    return Sql("UPDATE runs SET settled = ? WHERE id = ? AND NOT EXISTS"
-               " (SELECT 1 FROM identities WHERE run = ? AND state = 'check')",
-               {UtcNow(), rows[0][0], rows[0][0]});
+    return Sql(
+        "UPDATE runs SET settled = ? WHERE id = ? AND NOT EXISTS"
+        " (SELECT 1 FROM identities WHERE run = ? AND state = 'check')",
+        {UtcNow(), rows[0][0], rows[0][0]});
   });
   if (resolved) {
-    out_ << normalized << (written ? ": written to its board, bound for good." : ": back in the pool.") << std::endl;
+    out_ << normalized << (written ? ": written to its board, bound for good." : ": back in the pool.")
+         << std::endl;
   }
   return resolved;
 }

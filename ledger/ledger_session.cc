@@ -42,7 +42,8 @@ int ServeLedger(Ledger& ledger, std::istream& in, std::ostream& out) {
     }
     int status = 2;
     if (!wellFormed) {
-      out << "Error: a command is a JSON array of its words: [\"reserve\", \"--port\", \"COM3\"]" << std::endl;
+      out << "Error: a command is a JSON array of its words: [\"reserve\", \"--port\", \"COM3\"]"
+          << std::endl;
     } else if (std::find(argv.begin(), argv.end(), "--ledger") != argv.end()) {
       out << "Error: the served ledger is the one brenlofix-ledger serve was started with" << std::endl;
     } else if (const auto line = ParseLedgerCommandLine(argv, nullptr)) {

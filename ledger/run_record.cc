@@ -98,8 +98,9 @@ IdentityFate FateOfReserved(const RunRecord& record, const std::string& key, con
   const auto& programmed = Programmed(record, key);
   if (*record.written) {
     if (!programmed) return IdentityFate::kToCheck;
-    return NormalizedIdentityValue(*programmed) == NormalizedIdentityValue(reserved) ? IdentityFate::kBound
-                                                                                    : IdentityFate::kReturned;
+    return NormalizedIdentityValue(*programmed) == NormalizedIdentityValue(reserved)
+               ? IdentityFate::kBound
+               : IdentityFate::kReturned;
   }
   // Not written yet: final only when the run has ended. A record left "running" by a run that was
   // killed may be older than a saveenv that did run.

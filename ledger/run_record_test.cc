@@ -13,8 +13,8 @@ const char* const kSerial = "QV4N1501000007";
 
 std::string Record(const std::string& result, const std::string& written, const std::string& read,
                    const std::string& programmed) {
-  return R"({"result": ")" + result + R"(", "identity": {"read": )" + read + R"(, "programmed": )" + programmed +
-         (written.empty() ? "" : R"(, "written": )" + written) + "}}";
+  return R"({"result": ")" + result + R"(", "identity": {"read": )" + read + R"(, "programmed": )" +
+         programmed + (written.empty() ? "" : R"(, "written": )" + written) + "}}";
 }
 
 const std::string kReserved = R"({"serialno": "QV4N1501000007", "ethaddr": "02:1b:4d:00:00:07"})";
@@ -60,7 +60,8 @@ TEST(RunRecord, AssignedIsWhatTheRunPutOnTheBoard) {
 
 TEST(IdentityValues, RangesThatAPoolTakes) {
   EXPECT_EQ(ParseMacAddress("02:1b:4D:00:0f:FF"), 0x021B4D000FFFu);
-  for (const char* wrong : {"02:1B:4D:00:0F", "02-1B-4D-00-0F-FF", ":::::021B4D000FFF", "02:1B:4D:00:0F:FG"}) {
+  for (const char* wrong :
+       {"02:1B:4D:00:0F", "02-1B-4D-00-0F-FF", ":::::021B4D000FFF", "02:1B:4D:00:0F:FG"}) {
     EXPECT_FALSE(ParseMacAddress(wrong)) << wrong;
   }
   EXPECT_EQ(MacAddressText(0x021B4D000FFF), "02:1B:4D:00:0F:FF");
@@ -68,11 +69,11 @@ TEST(IdentityValues, RangesThatAPoolTakes) {
   ASSERT_TRUE(range);
   EXPECT_EQ(range->Text(999), "QV4N1501000999");
   EXPECT_EQ(range->Text(1000), "QV4N1501001000");
-  EXPECT_FALSE(ParseSerialRange("QV4N1501", "0001", "001"));       // widths differ
-  EXPECT_FALSE(ParseSerialRange("QV4N;1501", "0001", "0009"));     // U-Boot would run a second command
-  EXPECT_FALSE(ParseSerialRange("QV4N1501", "0009", "0001"));      // backwards
+  EXPECT_FALSE(ParseSerialRange("QV4N1501", "0001", "001"));    // widths differ
+  EXPECT_FALSE(ParseSerialRange("QV4N;1501", "0001", "0009"));  // U-Boot would run a second command
+  EXPECT_FALSE(ParseSerialRange("QV4N1501", "0009", "0001"));   // backwards
   EXPECT_FALSE(ParseSerialRange(std::string(28, 'A'), "00001", "00002"));  // 33 characters
-  EXPECT_FALSE(ParseMacRange("02:00:00:00:00:00", "02:00:00:0F:42:40"));  // more than a million
+  EXPECT_FALSE(ParseMacRange("02:00:00:00:00:00", "02:00:00:0F:42:40"));   // more than a million
   EXPECT_TRUE(ParseMacRange("02:00:00:00:00:00", "02:00:00:0F:42:3F"));
 }
 

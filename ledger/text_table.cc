@@ -6,7 +6,8 @@
 void PrintTable(std::ostream& out, const TextRow& header, const std::vector<TextRow>& rows) {
   std::vector<size_t> widths(header.size());
   auto widen = [&](const TextRow& row) {
-    for (size_t i = 0; i < row.size() && i < widths.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (size_t i = 0; i < row.size() && i < widths.size(); ++i)
+      widths[i] = std::max(widths[i], row[i].size());
   };
   widen(header);
   for (const TextRow& row : rows) widen(row);

@@ -1,11 +1,10 @@
 #include "ledger/testing/postgres_server.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -76,8 +75,8 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string*
     }
   }
   const std::string log = server->folder_ + "/programs.log";
-  if (RunServerProgram({server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger", "--auth=trust",
-                        "--no-locale", "-E", "UTF8", "--no-sync"},
+  if (RunServerProgram({server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger",
+                        "--auth=trust", "--no-locale", "-E", "UTF8", "--no-sync"},
                        log) != 0) {
     *error = "initdb failed: " + LogText(log);
     return nullptr;
