@@ -54,7 +54,8 @@ class Ledger {
   // before its pool was added) is bound to the run too.
   bool Settle(int64_t run, const std::string& path);
   // A station's start: settles each of that station's runs left open (a station that was killed)
-  // from the record file it named, else from the record last stored.
+  // from the record file it named, else from the record last stored: a value written with the run's
+  // reservation is bound; every other reserved value is to check, never back to the pool unseen.
   bool Recover(const std::string& station);
   // Someone looked at the board of an identity value "to check": it is on a board ("written") or
   // not ("free").
@@ -76,7 +77,10 @@ class Ledger {
   // Runs body in a write transaction, again when the database undid it for a conflict. Without a
   // database failure, a body that returns false has printed why.
   bool Write(const std::function<bool()>& body);
-  bool SettleRun(int64_t run, const std::optional<std::string>& text, const std::optional<std::string>& path);
+  // recovering: the run's station stopped before it settled the run; only a value the record shows
+  // written is decided then, every other one is to check.
+  bool SettleRun(int64_t run, const std::optional<std::string>& text, const std::optional<std::string>& path,
+                 bool recovering);
   bool StoreRecordColumns(int64_t run, const std::string& text, const RunRecord& record,
                           const std::optional<std::string>& path);
   std::optional<int64_t> InsertRun(const RunOpening& opening);

@@ -3,8 +3,9 @@
   - pools: a range that overlaps one already there, or holds multicast addresses, adds nothing;
   - runs: reserve, the record stored as it is written, settle: a written pair is bound for good, a
     pair the run never wrote goes back and is handed out again, a board that keeps its own identity
-    gives the pair back (and a free pool value it holds is bound); a station killed in the middle leaves pairs that the next start puts "to
-    check" from the records (and binds when the record says written), never reuses, until resolved;
+    gives the pair back (and a free pool value it holds is bound); a station killed in the middle
+    leaves runs whose pairs its next start binds when the record says written and otherwise puts
+    "to check", never to be reused until someone resolves them (another station's runs untouched);
     an empty pool refuses the run in words and keeps nothing reserved;
   - reports: status, find (with the images), runs --since as a table and as CSV, audit (status 1
     for a serial number typed by hand onto a second board);
@@ -103,7 +104,7 @@ class LedgerCommands(unittest.TestCase):
         self.ledger("settle", "3", self.write("r3.json", record("succeeded", True, own, own)))
 
         # Station line-2 is killed with three runs under way: run 4's record says "running", not
-        # written; run 5's says written; run 6's comes from a BrenloFix that does not say.
+        # written; run 5's says written; run 6 has ended without writing, but was never settled.
         reserved = {}
         for name in ("r4", "r5", "r6"):
             run, identity = self.reserve("--station", "line-2", "--record", os.path.join(self.tmp.name, name + ".json"))
@@ -111,7 +112,7 @@ class LedgerCommands(unittest.TestCase):
         self.assertEqual(sorted(reserved), ["4", "5", "6"])
         self.write("r4.json", record("running", False))
         self.write("r5.json", record("running", True, None, pair(*reserved["5"])))
-        self.write("r6.json", record("failed"))
+        self.write("r6.json", record("failed", False))
         self.ledger("recover", "--station", "line-1")  # another station's runs stay as they are
         self.assertEqual(self.status_line("serial numbers"), "serial numbers: 0 free, 3 reserved, 1 written, 0 to check")
         self.ledger("recover", "--station", "line-2")

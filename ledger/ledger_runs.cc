@@ -133,11 +133,11 @@ bool Ledger::StoreRecord(int64_t run, const std::string& path) {
 
 bool Ledger::Settle(int64_t run, const std::string& path) {
   // A record that cannot be read still settles the run: its values are then to check.
-  return SettleRun(run, ReadRecordFile(path), path);
+  return SettleRun(run, ReadRecordFile(path), path, false);
 }
 
 bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
-                       const std::optional<std::string>& path) {
+                       const std::optional<std::string>& path, bool recovering) {
   const RunRecord record = ParseRunRecord(text.value_or(""));
   std::string words;
   bool reservedAny = false;
@@ -157,7 +157,8 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
       const auto onBoard = record.OnBoard(pool.recordKey);
       if (reserved) {
         reservedAny = true;
-        const IdentityFate fate = FateOfReserved(record, pool.recordKey, *reserved);
+        IdentityFate fate = FateOfReserved(record, pool.recordKey, *reserved);
+        if (recovering && fate == IdentityFate::kReturned) fate = IdentityFate::kToCheck;
         SqlRows changed;
         if (!Sql("UPDATE identities SET state = ?, run = ? WHERE kind = ? AND value = ? AND run = ?"
                  " AND state IN ('reserved', 'check') RETURNING value",
@@ -191,7 +192,10 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
          << (!words.empty() ? words
              : reservedAny  ? " nothing left to settle"
                             : " nothing from the pools")
-         << (open ? " (the run's record does not tell whether it was written)." : ".") << std::endl;
+         << (!open         ? "."
+             : recovering ? " (its station stopped before it settled the run)."
+                          : " (the run's record does not tell whether it was written).")
+         << std::endl;
   }
   return settled;
 }
@@ -208,7 +212,7 @@ bool Ledger::Recover(const std::string& station) {
     std::optional<std::string> text;
     if (row[1]) text = ReadRecordFile(*row[1], false);
     if (!text || !ParseRunRecord(*text).readable) text = row[2];
-    all = SettleRun(std::stoll(*row[0]), text, row[1]) && all;
+    all = SettleRun(std::stoll(*row[0]), text, row[1], true) && all;
   }
   if (open.empty()) out_ << "No run of station " << station << " was left open." << std::endl;
   return all;
