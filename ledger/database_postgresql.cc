@@ -24,8 +24,18 @@ std::string NumberedParameters(const std::string& sql) {
   return numbered;
 }
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+// libpq's message on one line: its line ends and the indents after them become one blank each.
+std::string Trimmed(const std::string& message) {
+  std::string text;
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] != '\n') {
+      text += message[i];
+      continue;
+    }
+    while (i + 1 < message.size() && (message[i + 1] == '\t' || message[i + 1] == ' ')) ++i;
+    text += ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
 }
 
@@ -41,6 +51,13 @@ class PostgresqlDatabase final : public Database {
   PostgresqlDatabase& operator=(const PostgresqlDatabase&) = delete;
 
   bool Run(const std::string& sql, const std::vector<SqlValue>& params, SqlRows* rows) override {
+    // A server that restarted since the last command (brenlofix-ledger serve keeps its connection
+    // for hours): connect again, but never in the middle of a transaction, whose statements would
+    // then run one by one on the new connection.
+    if ((lost_ || PQstatus(connection_) == CONNECTION_BAD) && !inTransaction_) {
+      PQreset(connection_);
+      lost_ = false;
+    }
     std::vector<const char*> values;
     for (const SqlValue& param : params) values.push_back(param ? param->c_str() : nullptr);
     PGresult* result =
@@ -51,6 +68,9 @@ class PostgresqlDatabase final : public Database {
     if (!ok) {
       const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
       sqlState_ = state ? state : "";
+      // The server gives every error of its own a code; one without comes from the connection,
+      // which libpq may still call good after a write into a closed socket.
+      lost_ = !state || PQstatus(connection_) == CONNECTION_BAD;
       error_ = Trimmed(PQresultErrorMessage(result));
       if (error_.empty()) error_ = Trimmed(PQerrorMessage(connection_));
     } else if (rows) {
@@ -67,20 +87,29 @@ class PostgresqlDatabase final : public Database {
     return ok;
   }
 
-  bool BeginWrite() override { return Run("BEGIN", {}, nullptr); }
-  bool Commit() override { return Run("COMMIT", {}, nullptr); }
+  bool BeginWrite() override { return inTransaction_ = Run("BEGIN", {}, nullptr); }
+  bool Commit() override {
+    const bool committed = Run("COMMIT", {}, nullptr);
+    inTransaction_ = false;
+    return committed;
+  }
   void Rollback() override {
+    inTransaction_ = false;
     if (PQtransactionStatus(connection_) != PQTRANS_IDLE) PQclear(PQexec(connection_, "ROLLBACK"));
   }
-  // A deadlock or a serialization failure: the server has undone the transaction, which may then
-  // run again.
-  bool LastFailureIsTransient() const override { return sqlState_ == "40P01" || sqlState_ == "40001"; }
+  // A deadlock or a serialization failure, or a lost connection: the server has undone the
+  // transaction, which may then run again (on a new connection).
+  bool LastFailureIsTransient() const override {
+    return sqlState_ == "40P01" || sqlState_ == "40001" || lost_;
+  }
   const std::string& Error() const override { return error_; }
   const char* AutoIdColumn() const override { return "BIGSERIAL PRIMARY KEY"; }
   const char* SkipLockedRows() const override { return " FOR UPDATE SKIP LOCKED"; }
 
  private:
   PGconn* connection_;
+  bool inTransaction_ = false;
+  bool lost_ = false;  // the last failure was the connection's
   std::string error_;
   std::string sqlState_;
 };

@@ -1,8 +1,8 @@
 // Eight stations taking identities from one ledger at once, 500 runs each, every run's identity
 // written to its board or not at random; and a ninth station killed with SIGKILL in the middle of
 // its work, whose runs the next start of that station resolves. On SQLite and on a PostgreSQL
-// server of the test's own. What each simulated board got is in its run's record file; the ledger
-// must agree with every one of them.
+// server of the test's own, which at the end restarts under a connection that stays open. What
+// each simulated board got is in its run's record file; the ledger must agree with every one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -209,6 +209,12 @@ TEST_P(LedgerConcurrency, EightStationsAndOneKilledNeverShareAnIdentity) {
     ASSERT_TRUE(reserved);
     EXPECT_FALSE(toCheck.count(reserved->mac) || toCheck.count(reserved->serial));
     EXPECT_FALSE(boundMacs.count(reserved->mac) || boundSerials.count(reserved->serial));
+  }
+
+  // A connection kept open (brenlofix-ledger serve) outlives a restart of the server.
+  if (server_) {
+    ASSERT_TRUE(server_->Restart());
+    EXPECT_TRUE(ledger_->Reserve({"after", std::nullopt, std::nullopt}));
   }
 }
 

@@ -192,7 +192,7 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
          << (!words.empty() ? words
              : reservedAny  ? " nothing left to settle"
                             : " nothing from the pools")
-         << (!open         ? "."
+         << (!open        ? "."
              : recovering ? " (its station stopped before it settled the run)."
                           : " (the run's record does not tell whether it was written).")
          << std::endl;

@@ -81,11 +81,9 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string*
     *error = "initdb failed: " + LogText(log);
     return nullptr;
   }
-  std::string options = "-c listen_addresses= -c unix_socket_directories=" + server->folder_ + " -p 5432";
-  if (!durable) options += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
-  if (RunServerProgram({server->bin_ + "/pg_ctl", "-D", server->folder_ + "/data", "-l",
-                        server->folder_ + "/server.log", "-w", "-s", "-o", options, "start"},
-                       log) != 0) {
+  server->options_ = "-c listen_addresses= -c unix_socket_directories=" + server->folder_ + " -p 5432";
+  if (!durable) server->options_ += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+  if (!server->RunPgCtl({"-l", server->folder_ + "/server.log", "-o", server->options_, "start"})) {
     *error = "the server did not start: " + LogText(server->folder_ + "/server.log");
     return nullptr;
   }
@@ -93,11 +91,19 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string*
   return server;
 }
 
+bool PostgresServer::RunPgCtl(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> argv{bin_ + "/pg_ctl", "-D", folder_ + "/data", "-w", "-s"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunServerProgram(argv, folder_ + "/programs.log") == 0;
+}
+
+bool PostgresServer::Restart() {
+  return RunPgCtl({"-m", "immediate", "stop"}) &&
+         RunPgCtl({"-l", folder_ + "/server.log", "-o", options_, "start"});
+}
+
 PostgresServer::~PostgresServer() {
-  if (running_) {
-    RunServerProgram({bin_ + "/pg_ctl", "-D", folder_ + "/data", "-m", "immediate", "-w", "-s", "stop"},
-                     folder_ + "/programs.log");
-  }
+  if (running_) RunPgCtl({"-m", "immediate", "stop"});
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
 }

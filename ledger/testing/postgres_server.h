@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class PostgresServer {
  public:
@@ -17,12 +18,16 @@ class PostgresServer {
 
   // A new, empty database on the server; the URL that reaches it. Empty when it cannot be made.
   std::string NewDatabase(const std::string& name);
+  // Stops the server (its clients lose their connections) and starts it again.
+  bool Restart();
 
  private:
   explicit PostgresServer(std::string folder) : folder_(std::move(folder)) {}
   std::string Url(const std::string& database) const;
+  bool RunPgCtl(const std::vector<std::string>& arguments) const;
 
   std::string folder_;
   std::string bin_;
+  std::string options_;
   bool running_ = false;
 };
