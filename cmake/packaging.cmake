@@ -5,9 +5,9 @@
 #                         board-tools-<version>-src.tar.gz      the board tools' sources for the board SDK
 #                                                               (target source_package, cmake/source-package.cmake)
 #   the native build:     brenlofix-station_<version>-1_<arch>.deb  the Linux station: /usr/bin/BrenloFix,
-#                                                               devsim, brenlofix-station (tools/station), the
-#                                                               operator's guide; its library dependencies found
-#                                                               by dpkg-shlibdeps
+#                                                               devsim, brenlofix-station (tools/station),
+#                                                               brenlofix-ledger (ledger/), the operator's guide;
+#                                                               its library dependencies found by dpkg-shlibdeps
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Windows" AND TARGET BrenloFix)
   # BrenloFix's own CMakeLists installs the exe at the top of the package.
   install(FILES ${PROJECT_SOURCE_DIR}/docs/operator-guide.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
@@ -41,8 +41,11 @@ elseif(NOT CMAKE_CROSSCOMPILING AND TARGET BrenloFix AND TARGET devsim)
   # Under the summary line: BrenloFix, the station and devsim in a few words.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "BrenloFix flashes a Brenlo board (TI DM6446) over its serial console.
 brenlofix-station runs one unattended BrenloFix per port and collects their
-records; devsim serves a simulated board for training and tests.")
-  # The C and C++ runtime as dpkg-shlibdeps finds them in the programs; python3 for the station tool.
+records; brenlofix-ledger hands out MAC addresses and serial numbers from pools
+and keeps every run (SQLite, or PostgreSQL for several stations); devsim serves
+a simulated board for training and tests.")
+  # The C and C++ runtime, libsqlite3 and libpq as dpkg-shlibdeps finds them in the programs; python3
+  # for the station tool.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
   # The package made from a build of its own, as ./kit package makes it, unpacked and run.

@@ -2,9 +2,11 @@
 """The Linux station package, made as ./kit package makes it (a Release build of its own without
 tests and board tools, then CPack's DEB generator), and used as a station PC would:
   - its control data names the package, its version and the libraries dpkg-shlibdeps found;
-  - it holds BrenloFix, devsim, brenlofix-station and the guides under /usr, nothing else;
+  - it holds BrenloFix, devsim, brenlofix-station, brenlofix-ledger and the guides under /usr,
+    nothing else;
   - unpacked into a scratch root, BrenloFix -h prints its help and ends with status 0, devsim writes
-    the images, and brenlofix-station finds the BrenloFix beside it and reads a run's record;
+    the images, brenlofix-station finds the BrenloFix beside it and reads a run's record, and
+    brenlofix-ledger makes a ledger and hands out its first identity;
   - apt, asked to simulate `apt install ./package.deb`, finds every dependency on this Debian.
 
   station_package_test.py SOURCE_DIR VERSION
@@ -18,7 +20,7 @@ import tempfile
 import unittest
 
 TREE, VERSION = sys.argv[1], sys.argv[2]
-FILES = ["./usr/bin/BrenloFix", "./usr/bin/brenlofix-station", "./usr/bin/devsim",
+FILES = ["./usr/bin/BrenloFix", "./usr/bin/brenlofix-ledger", "./usr/bin/brenlofix-station", "./usr/bin/devsim",
          "./usr/share/doc/brenlofix-station/copyright", "./usr/share/doc/brenlofix-station/devsim.md",
          "./usr/share/doc/brenlofix-station/operator-guide.md"]
 
@@ -56,7 +58,7 @@ class StationPackage(unittest.TestCase):
                                                           "Depends").splitlines())
         self.assertEqual((fields["Package"], fields["Version"]), ("brenlofix-station", VERSION + "-1"))
         depends = [d.split(" ")[0] for d in fields["Depends"].split(", ")]
-        for library in ("libc6", "libstdc++6", "python3"):
+        for library in ("libc6", "libstdc++6", "python3", "libsqlite3-0", "libpq5"):
             self.assertIn(library, depends)
 
     def test_contents(self):
@@ -82,6 +84,11 @@ class StationPackage(unittest.TestCase):
         with open(os.path.join(images, "record-dev_no_such_station_port.json"), encoding="utf-8") as f:
             record = json.load(f)
         self.assertEqual((record["result"], record["failedStep"]), ("failed", "BackupIdentity"))
+        ledger = [os.path.join(bin_dir, "brenlofix-ledger"), "--ledger", "sqlite:" + os.path.join(images, "ledger")]
+        run(*ledger, "init")
+        run(*ledger, "add-macs", "02:1B:4D:00:00:10", "02:1B:4D:00:00:1F")
+        run(*ledger, "add-serials", "QV4N1501", "000100", "000199")
+        self.assertEqual(run(*ledger, "reserve"), "1 02:1B:4D:00:00:10,QV4N1501000100\n")
 
     @unittest.skipUnless(shutil.which("apt-get"), "no apt")
     def test_apt_finds_every_dependency(self):
