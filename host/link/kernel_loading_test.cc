@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/link/boot_image_test_files.h"
-#include "host/link/kernel_upload_test_support.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/link/kernel_upload_test_support.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/testing/simulated_target.h"

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/link/kernel_upload_test_support.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/environment_programming.h"

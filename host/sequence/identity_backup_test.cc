@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/link/kernel_upload_test_support.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/testing/console_log_capture.h"
 #include "host/testing/simulated_target.h"

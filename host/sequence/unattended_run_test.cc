@@ -12,7 +12,7 @@
 #include <string>
 
 #include "host/link/boot_image_test_files.h"
-#include "host/link/kernel_upload_test_support.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/run_log.h"

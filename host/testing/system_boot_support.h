@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/link/kernel_upload_test_support.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/testing/scripted_console.h"
