@@ -11,12 +11,12 @@
 #include <sstream>
 #include <string>
 
-#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
@@ -116,6 +116,10 @@ TEST_F(FlashingRunTest, GivenIdentityOnABlankBoard) {
   EXPECT_NE(log_.find("Identity programmed:\r\nserialno = QV4N150101ABC\r\nethaddr = 02:1B:4D:12:34:56\r\n"),
             std::string::npos);
   EXPECT_EQ(log_.find("Warning:"), std::string::npos) << "the identity was given";
+  // One Enter per command: U-Boot ran nothing twice, its UART lost nothing, the clones ran once.
+  EXPECT_EQ(target.state().repeatedCommands, 0u);
+  EXPECT_EQ(target.state().lostCharacters, 0u);
+  EXPECT_EQ(target.state().scriptRuns, (std::map<std::string, unsigned long>{{"make_nand_kernel_clones", 1}}));
   RecordProperty("virtual_ms_steps_0_to_6", static_cast<int>(target.NowMs() - start));
 }
 
@@ -159,7 +163,7 @@ TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
   FillDefaultEnvironment(commands);
   // The countdown takes the first of step 4's "\r\n\r\n"; U-Boot's line editor reads the rest.
   std::string typed = "\r\n\r\n";
-  for (const std::string& command : commands) typed += command + "\r\n";
+  for (const std::string& command : commands) typed += command + "\r";
   sim::BoardOptions options;
   options.faults.loseCharacter = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
   {
@@ -229,7 +233,7 @@ TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
   SimulatedTarget target(options);
   ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
   const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
-  EXPECT_NE(typed.find("\r\nsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
+  EXPECT_NE(typed.find("\rsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
             std::string::npos);
 
   target.state().ram.clear();

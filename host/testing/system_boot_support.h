@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "host/testing/kernel_upload_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
