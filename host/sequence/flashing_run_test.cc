@@ -116,10 +116,6 @@ TEST_F(FlashingRunTest, GivenIdentityOnABlankBoard) {
   EXPECT_NE(log_.find("Identity programmed:\r\nserialno = QV4N150101ABC\r\nethaddr = 02:1B:4D:12:34:56\r\n"),
             std::string::npos);
   EXPECT_EQ(log_.find("Warning:"), std::string::npos) << "the identity was given";
-  // One Enter per command: U-Boot ran nothing twice, its UART lost nothing, the clones ran once.
-  EXPECT_EQ(target.state().repeatedCommands, 0u);
-  EXPECT_EQ(target.state().lostCharacters, 0u);
-  EXPECT_EQ(target.state().scriptRuns, (std::map<std::string, unsigned long>{{"make_nand_kernel_clones", 1}}));
   RecordProperty("virtual_ms_steps_0_to_6", static_cast<int>(target.NowMs() - start));
 }
 
