@@ -27,7 +27,8 @@ class Board::Impl {
   explicit Impl(const BoardOptions& options)
       : options_(options),
         firmware_([this](Uart& uart) { Boot(uart); },
-                  options.baudEmulation ? 10000000000ull / options.baud : 0, options.speed) {
+                  options.baudEmulation ? 10000000000ull / options.baud : 0, options.speed,
+                  &state_.lostCharacters) {
     state_.faults = options.faults;
     state_.login = options.login;
     state_.ethernet = &firmware_.ethernet();

@@ -51,6 +51,29 @@ TEST(Board, WrongLineSettingsTurnTrafficIntoGarbage) {
   EXPECT_EQ(line.Take(), Msg(" BOOTME"));
 }
 
+// U-Boot polls its UART: while it works (a NAND erase) nobody reads it, and of what arrives then
+// the FIFO keeps 16 characters and loses the rest; at the prompt a longer line is taken whole.
+TEST(Board, UBootsUartKeepsSixteenCharactersWhileACommandRuns) {
+  TestLine line;
+  InstallBootLoaders(line.state().nand);
+  ASSERT_TRUE(line.WaitFor("Hit any key to stop autoboot", 5 * kSec));
+  line.Send("\r");
+  ASSERT_TRUE(line.WaitFor("B-Boot > ", kSec));
+  // The next line came together with the erase's: 16 of its 32 characters are kept.
+  line.Send("nand erase 200000 400000\recho abcdefghijklmnopqrstuvwxyz\r");
+  line.Advance(1 * kMs);
+  EXPECT_EQ(line.state().lostCharacters, 16u);
+  ASSERT_TRUE(line.WaitFor("OK\nB-Boot > echo abcdefghijk", kSec));
+  line.Send("\r");
+  ASSERT_TRUE(line.WaitFor("\r\nabcdefghijk\nB-Boot > ", kSec));
+  // Typed while the erase runs: the same.
+  line.Send("nand erase 200000 400000\r");
+  line.Advance(1 * kMs);
+  line.Send("echo 0123456789abcdefghij\r");
+  ASSERT_TRUE(line.WaitFor("OK\nB-Boot > echo 0123456789a", kSec));
+  EXPECT_EQ(line.state().lostCharacters, 26u);
+}
+
 TEST(Board, RunsAreDeterministic) {
   auto run = [] {
     TestLine line;

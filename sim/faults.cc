@@ -41,6 +41,8 @@ const Switch kSwitches[] = {
      "clones=N: only N of the ten kernel copies are written"},
     {"clone-fail", Kind::kFlag, &Faults::cloneFail, nullptr, 0, 0,
      "a line holding \"FAIL\" while the kernel copies are written"},
+    {"clone-error", Kind::kFlag, &Faults::cloneError, nullptr, 0, 0,
+     "a nand write fails in the words of newer U-Boots (\"written: ERROR\")"},
     {"bad-slots", Kind::kSlotList, nullptr, nullptr, 1, kKernelSlotCount,
      "bad-slots=K,L,..: kernel slots K, L (1-10, as nand_kern_offs names them) go bad when written",
      &Faults::badKernelSlots},

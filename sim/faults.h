@@ -24,6 +24,7 @@ struct Faults {
   bool eraseFail = false;           // "erase-fail": "FAIL" on nand erase
   int clonesWritten = 10;           // "clones=N": only N of the ten kernel copies are written
   bool cloneFail = false;           // "clone-fail": a line holding "FAIL" during the copies
+  bool cloneError = false;          // "clone-error": the copies' writes end "written: ERROR"
   unsigned badKernelSlots = 0;      // "bad-slots=1,2,3": slots 1 to 3 (bits 0 to 2) go bad when written
   // YModem receiver
   int nakBlock = -1;                // "nak-block=N": NAK data block N (0: the header block)

@@ -39,7 +39,15 @@ class Uart {
   virtual void Delay(Micros duration) = 0;
   // The line's clock.
   virtual Micros Now() = 0;
+  // Whether the firmware polls the UART (U-Boot) instead of taking each character by interrupt
+  // into a buffer of its own (Linux). Nobody reads a polled UART while the firmware is busy in a
+  // device delay: its receive FIFO keeps 16 characters, and an overrun loses the rest. Off after
+  // a reset.
+  virtual void SetPolled(bool /*polled*/) {}
 };
+
+// The UART's receive FIFO.
+constexpr size_t kReceiveFifo = 16;
 
 // One UDP datagram on the board's Ethernet; addresses in host order (192.168.102.30 is
 // 0xC0A8661E). The simulated network carries datagrams, not frames: no ARP, no fragments.
@@ -122,8 +130,11 @@ struct BoardState {
   // Fault bookkeeping, kept until the board model is started again (not in the state file).
   unsigned long promptCharacters = 0;  // characters U-Boot's line editor has read (lose-char)
   bool flasherStalled = false;         // flasher-stall has happened
-  // Counters the tests and the dump read.
+  // Counters the tests and the dump read (kept in the state file).
   unsigned resets = 0;
+  unsigned long repeatedCommands = 0;  // empty lines on which U-Boot ran its last command again
+  unsigned long lostCharacters = 0;    // received characters lost (an overrun, a line fault)
+  std::map<std::string, unsigned long> scriptRuns;  // U-Boot's "run NAME", by NAME
   std::vector<std::string> events;  // "boot rom: BOOTME", "flasher: wrote UBL 14336 bytes", ...
 };
 

@@ -20,8 +20,9 @@ Micros WireTime(const Datagram& datagram) {
 }
 }  // namespace
 
-FirmwareThread::FirmwareThread(std::function<void(Uart&)> boot, uint64_t txByteNs, double speed)
-    : boot_(std::move(boot)), txByteNs_(txByteNs), speed_(speed) {
+FirmwareThread::FirmwareThread(std::function<void(Uart&)> boot, uint64_t txByteNs, double speed,
+                               unsigned long* lostInput)
+    : boot_(std::move(boot)), txByteNs_(txByteNs), speed_(speed), lostInput_(lostInput) {
   std::unique_lock<std::mutex> lock(mutex_);
   thread_ = std::thread(&FirmwareThread::ThreadMain, this);
   turnChanged_.wait(lock, [this] { return !firmwareTurn_; });
@@ -115,6 +116,7 @@ void FirmwareThread::Reset(Micros at, Micros bootAt) {
   while (!datagramsOut_.empty() && datagramsOut_.back().first > at) datagramsOut_.pop_back();
   input_.clear();
   datagramsIn_.clear();
+  polled_ = false;
   txFreeNs_ = at * 1000;
   held_ = bootAt == kNever;
   bootAt_ = bootAt;
@@ -138,6 +140,11 @@ void FirmwareThread::Release(Micros bootAt) {
 void FirmwareThread::PushInput(uint8_t byte, Micros at) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (held_ || wait_ == Wait::kBoot) return;  // nobody listens while the board is in reset
+  // A polled UART whose firmware is busy in a delay: the FIFO is full, the character is lost.
+  if (polled_ && wait_ == Wait::kTimer && input_.size() >= kReceiveFifo) {
+    ++*lostInput_;
+    return;
+  }
   input_.emplace_back(std::max(at, now_), byte);
 }
 
@@ -235,6 +242,12 @@ void FirmwareThread::Delay(Micros duration) {
   if (speed_ <= 0 || duration == 0) return;
   Micros scaled = static_cast<Micros>(static_cast<double>(duration) / speed_);
   if (scaled == 0) return;
+  // What arrived together with the line the firmware took went on arriving, a character at a
+  // time, while it began this work: a polled UART keeps the first 16 of it.
+  while (polled_ && input_.size() > kReceiveFifo) {
+    input_.pop_back();
+    ++*lostInput_;
+  }
   Park(Wait::kTimer, fwNow_ + scaled);
   ThrowIfReset();
 }

@@ -20,8 +20,9 @@ class FirmwareThread : private Uart, private Ethernet {
  public:
   // boot runs the firmware from a reset; it ends by the next reset (BoardReset) or by returning,
   // after which the board hangs until the next reset. txByteNs: time a byte takes on the line
-  // (0: output leaves at once); speed divides device delays (0: none).
-  FirmwareThread(std::function<void(Uart&)> boot, uint64_t txByteNs, double speed);
+  // (0: output leaves at once); speed divides device delays (0: none). Characters a polled UART
+  // loses are counted into *lostInput.
+  FirmwareThread(std::function<void(Uart&)> boot, uint64_t txByteNs, double speed, unsigned long* lostInput);
   ~FirmwareThread();
   FirmwareThread(const FirmwareThread&) = delete;
   FirmwareThread& operator=(const FirmwareThread&) = delete;
@@ -64,6 +65,7 @@ class FirmwareThread : private Uart, private Ethernet {
   void DropInput() override;
   void Delay(Micros duration) override;
   Micros Now() override { return fwNow_; }
+  void SetPolled(bool polled) override { polled_ = polled; }
 
   // Ethernet, called on the firmware thread only.
   void SendDatagram(const Datagram& datagram) override;
@@ -80,6 +82,7 @@ class FirmwareThread : private Uart, private Ethernet {
   std::function<void(Uart&)> boot_;
   uint64_t txByteNs_;
   double speed_;
+  unsigned long* lostInput_;
 
   std::mutex mutex_;
   std::condition_variable turnChanged_;
@@ -87,6 +90,7 @@ class FirmwareThread : private Uart, private Ethernet {
   bool resetPending_ = false;
   bool shutdown_ = false;
   bool held_ = true;
+  bool polled_ = false;  // the firmware polls the UART: its FIFO overruns while it is busy
 
   Micros now_ = 0;     // the driver has run the board up to here
   Micros fwNow_ = 0;   // the firmware's clock

@@ -149,6 +149,7 @@ class KernelBoot {
 }  // namespace
 
 void RunLinux(Uart& uart, BoardState& board) {
+  uart.SetPolled(false);  // the serial driver takes every character by interrupt into its buffer
   board.events.push_back("linux: started");
   KernelBoot(uart, board).Run();
 }

@@ -57,7 +57,7 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_TRUE(SetFault(f, "tftp-other-file"));
   EXPECT_TRUE(f.tftpOtherFile);
   EXPECT_FALSE(SetFault(f, "tftp-no-server=1"));
-  EXPECT_EQ(FaultNames().size(), 30u);
+  EXPECT_EQ(FaultNames().size(), 31u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {

@@ -112,6 +112,9 @@ std::string DescribeBoardState(const BoardState& board) {
   for (const auto& r : ranges) out << "nand.used: " << Hex8(r.first) << "-" << Hex8(r.second) << "\n";
   for (const auto& kv : env) out << "env." << kv.first << "=" << kv.second << "\n";
   out << "resets: " << board.resets << "\n";
+  out << "uboot.repeated: " << board.repeatedCommands << "\n";
+  out << "uart.lost: " << board.lostCharacters << "\n";
+  for (const auto& run : board.scriptRuns) out << "uboot.run." << run.first << ": " << run.second << "\n";
   for (const std::string& e : board.events) out << "event: " << e << "\n";
   return out.str();
 }

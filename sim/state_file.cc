@@ -46,6 +46,17 @@ bool SaveBoardState(const BoardState& board, const std::string& path, std::strin
   value.clear();
   Put32(&value, board.resets);
   PutRecord(&out, "RSET", value);
+  value.clear();
+  Put32(&value, static_cast<uint32_t>(board.repeatedCommands));
+  PutRecord(&out, "REPT", value);
+  value.clear();
+  Put32(&value, static_cast<uint32_t>(board.lostCharacters));
+  PutRecord(&out, "LOST", value);
+  for (const auto& run : board.scriptRuns) {
+    std::string payload;
+    Put32(&payload, static_cast<uint32_t>(run.second));
+    PutRecord(&out, "RUNS", payload + run.first);
+  }
   PutRecord(&out, "MMCP", board.mmc.present ? "1" : "0");
   for (const auto& file : board.mmc.files) {
     std::string payload;
@@ -115,6 +126,12 @@ bool LoadBoardState(BoardState* board, const std::string& path, std::string* err
       loaded.lastLoadSize = GetLe32(p);
     } else if (tag == "RSET" && length == 4) {
       loaded.resets = GetLe32(p);
+    } else if (tag == "REPT" && length == 4) {
+      loaded.repeatedCommands = GetLe32(p);
+    } else if (tag == "LOST" && length == 4) {
+      loaded.lostCharacters = GetLe32(p);
+    } else if (tag == "RUNS" && length >= 4) {
+      loaded.scriptRuns[std::string(reinterpret_cast<const char*>(p + 4), length - 4)] = GetLe32(p);
     } else if (tag == "MMCP" && length == 1) {
       loaded.mmc.present = p[0] == '1';
     } else if (tag == "MMCF" && length >= 4 && GetLe32(p) <= length - 4) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "sim/firmware.h"
+#include "sim/firmware_io.h"
 #include "sim/uboot_commands.h"
 #include "sim/uboot_console.h"
 #include "sim/uboot_env.h"
@@ -41,13 +42,10 @@ int BootDelay(const Environment& env) {
   return *end == '\0' ? static_cast<int>(value) : kDefaultBootDelay;
 }
 
-bool IsBlank(const std::string& text) {
-  return text.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
 }  // namespace
 
 void RunUBoot(Uart& uart, BoardState& board) {
+  uart.SetPolled(true);  // U-Boot reads its console only when it looks for a character
   uart.Send("\n\nU-Boot 1.2.0 (Mar 10 2010 - 11:42:07)\n\n");
   uart.Delay(kInitTime);
   uart.Send("I2C:   ready\nDRAM:  128 MB\nNAND:  128 MiB\n");
@@ -63,14 +61,15 @@ void RunUBoot(Uart& uart, BoardState& board) {
   }
 
   LineEditor editor(uart, board);
+  // An empty line runs the last line again when every command in it was repeatable, as U-Boot's
+  // console does: a host that ends its lines with CR LF gets each repeatable command twice.
+  std::string lastLine;
+  bool repeatable = false;
   for (;;) {
     ctx.nandWrites = 0;
+    ctx.interrupted = false;
     auto line = editor.ReadLine(kPrompt);
-    if (!line) {
-      uart.Send("<INTERRUPT>\n");
-      continue;
-    }
-    std::string script = *line;
+    std::string script = line.value_or("");
     // An open quote, for or if asks for the rest on further lines.
     while (line && Shell::Check(script) == ParseResult::kIncomplete) {
       line = editor.ReadLine(kContinuationPrompt);
@@ -78,12 +77,20 @@ void RunUBoot(Uart& uart, BoardState& board) {
     }
     if (!line) {
       uart.Send("<INTERRUPT>\n");
+      repeatable = false;
       continue;
     }
-    // An empty line does nothing: the host ends its lines with CR LF, and repeating the last
-    // command on the LF would run every clone script twice.
-    if (IsBlank(script)) continue;
+    ctx.repeating = script.empty();
+    if (ctx.repeating) {
+      if (!repeatable) continue;
+      script = lastLine;
+      ++board.repeatedCommands;
+      Note(board, "u-boot: an empty line ran '" + script + "' again");
+    }
+    lastLine = script;
+    ctx.repeatable = true;
     shell.Run(script);
+    repeatable = ctx.repeatable && !ctx.interrupted;
   }
 }
 

@@ -167,9 +167,9 @@ int Loady(UBootContext& ctx, Shell&, const std::vector<std::string>& argv) {
 std::vector<Command> BootCommands() {
   return {
       {"bootm", "bootm   - boot application image from memory", Bootm},
-      {"ext2load", "ext2load- load binary file from a Ext2 filesystem", Ext2Load},
+      {"ext2load", "ext2load- load binary file from a Ext2 filesystem", Ext2Load, false},
       {"iminfo", "iminfo  - print header information for application image", ImInfo},
-      {"loady", "loady   - load binary file over serial line (ymodem mode)", Loady},
+      {"loady", "loady   - load binary file over serial line (ymodem mode)", Loady, false},
       {"mmc", "mmc     - MMC sub-system: mmc rescan", MmcCommand},
   };
 }

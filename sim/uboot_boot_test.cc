@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/uboot_env.h"
+#include "sim/uboot_memory.h"
 #include "sim/uboot_test_support.h"
 
 namespace sim {
@@ -109,6 +110,35 @@ TEST_F(UBootBootTest, CharactersTypedFasterThanThePaceAreLost) {
   Boot();
   // Taken: e, h, blank, b, d, f; the CR is lost too, so the next line runs on.
   EXPECT_NE(uart.output.find("B-Boot > eh bdfecho ghi\r\nUnknown command 'eh'"), std::string::npos);
+}
+
+// A carriage return and a line feed are two Enters: the empty line runs the last line again when
+// every command in it may repeat (md goes on where it stopped), unless a command took the line
+// feed while it ran (each pass of a for loop looks for Ctrl-C).
+TEST_F(UBootBootTest, AnEmptyLineRunsTheLastRepeatableLineAgain) {
+  std::vector<uint8_t> bytes;
+  for (uint8_t b = 'A'; b < 'A' + 64; ++b) bytes.push_back(b);
+  WriteRam(board.ram, kRamLoadAddress, bytes);
+  uart.Type("\n", 0);
+  uart.Type("printenv serialno\r\n", 100 * kMs);
+  uart.Type("setenv twice 'for i in a b; do echo pass $i; done'\r\n", 1 * kSec);
+  uart.Type("md.b 80700000 20\r\n", 2 * kSec);
+  uart.Type("md 80700000 4\r", 3 * kSec);
+  uart.Type("nosuch\r\n", 4 * kSec);
+  uart.Inject("run twice\r\n", 5 * kSec);  // arriving together, as a network server sends it
+  Boot();
+  EXPECT_EQ(uart.Count("serialno="), 2u);
+  EXPECT_EQ(uart.Count("Unknown command 'nosuch'"), 1u);
+  EXPECT_EQ(uart.Count("pass a\n"), 1u);
+  EXPECT_NE(uart.output.find("\r\n80700000: 41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50    ABCDEFGHIJKLMNOP\n"
+                             "80700010: 51 52 53 54 55 56 57 58 59 5a 5b 5c 5d 5e 5f 60    QRSTUVWXYZ[\\]^_`\n"
+                             "B-Boot > \r\n80700020: 61"),
+            std::string::npos);
+  // Words as the little-endian ARM reads them.
+  EXPECT_NE(uart.output.find("80700000: 44434241 48474645 4c4b4a49 504f4e4d    ABCDEFGHIJKLMNOP\n"),
+            std::string::npos);
+  EXPECT_EQ(board.repeatedCommands, 2u);
+  EXPECT_EQ(board.scriptRuns["twice"], 1u);
 }
 
 }  // namespace

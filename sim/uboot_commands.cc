@@ -88,6 +88,7 @@ int Run(UBootContext& ctx, Shell& shell, const std::vector<std::string>& argv) {
       ctx.uart.Send("## Error: \"" + argv[i] + "\" not defined\n");
       return 1;
     }
+    ++ctx.board.scriptRuns[argv[i]];
     if (shell.Run(*script) != 0) return 1;
   }
   return 0;
@@ -163,15 +164,15 @@ std::vector<Command> EnvironmentCommands() {
       {"help", "help    - print online help", Help},
       {"printenv", "printenv- print environment variables", PrintEnv},
       {"run", "run     - run commands in an environment variable", Run},
-      {"saveenv", "saveenv - save environment variables to persistent storage", SaveEnv},
-      {"setenv", "setenv  - set environment variables", SetEnv},
+      {"saveenv", "saveenv - save environment variables to persistent storage", SaveEnv, false},
+      {"setenv", "setenv  - set environment variables", SetEnv, false},
       {"version", "version - print monitor version", Version},
   };
 }
 
 std::vector<Command> UBootCommands() {
   std::vector<Command> all = EnvironmentCommands();
-  for (auto part : {NandCommands(), BootCommands(), NetworkCommands()})
+  for (auto part : {NandCommands(), BootCommands(), NetworkCommands(), MemoryCommands()})
     all.insert(all.end(), part.begin(), part.end());
   std::sort(all.begin(), all.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
   return all;

@@ -17,6 +17,7 @@ std::vector<Command> EnvironmentCommands();  // setenv, printenv, saveenv, run, 
 std::vector<Command> NandCommands();         // nand
 std::vector<Command> BootCommands();         // iminfo, bootm, mmc, ext2load, loady
 std::vector<Command> NetworkCommands();      // tftpboot
+std::vector<Command> MemoryCommands();       // md
 
 // U-Boot's numbers are hexadecimal with or without 0x; the whole text must be a number.
 bool ParseHex(const std::string& text, uint32_t* value);

@@ -46,12 +46,16 @@ int LineEditor::NextCharacter() {
   if (++board_.promptCharacters == static_cast<unsigned long>(faults.loseCharacter)) {
     board_.events.push_back("u-boot: lost typed character " + std::to_string(board_.promptCharacters) +
                             " (fault)");
+    ++board_.lostCharacters;
     return -1;
   }
   // The drop-faster fault: a console that needs that long after each character it takes.
   const bool tooFast = faults.dropFasterThanMs > 0 && anyTaken_ &&
                        now - lastTaken_ < static_cast<Micros>(faults.dropFasterThanMs) * 1000;
-  if (tooFast) return -1;
+  if (tooFast) {
+    ++board_.lostCharacters;
+    return -1;
+  }
   lastTaken_ = now;
   anyTaken_ = true;
   return c;

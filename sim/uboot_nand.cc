@@ -1,5 +1,5 @@
 // U-Boot's nand command: erase, read and write with the lines the host waits for ("OK",
-// "written: OK", "read: OK"; "FAIL" when the chip refuses).
+// "written: OK", "read: OK"; "FAIL" when the chip refuses, or "ERROR" as newer U-Boots say).
 #include <cstdio>
 #include <sstream>
 
@@ -131,10 +131,15 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
   ctx.uart.Delay(Nand::ProgramTime(size));
   const std::vector<uint8_t> data = ReadRam(ctx.board.ram, address, size);
   // Programming can only clear bits: over data that was not erased the read-back differs.
-  const bool ok = !ctx.board.faults.cloneFail && ctx.board.nand.Program(offset, data) &&
+  const Faults& faults = ctx.board.faults;
+  const bool ok = !faults.cloneFail && !faults.cloneError && ctx.board.nand.Program(offset, data) &&
                   ctx.board.nand.Read(offset, size) == data;
-  char text[64];
-  std::snprintf(text, sizeof text, " %u bytes %s: %s\n", size, verb, ok ? "OK" : "FAIL");
+  char text[96];
+  if (!ok && faults.cloneError) {
+    std::snprintf(text, sizeof text, "NAND write to offset %x failed -5\n 0 bytes %s: ERROR\n", offset, verb);
+  } else {
+    std::snprintf(text, sizeof text, " %u bytes %s: %s\n", size, verb, ok ? "OK" : "FAIL");
+  }
   ctx.uart.Send(text);
   std::snprintf(text, sizeof text, "u-boot: nand write 0x%x 0x%x %s", offset, size, ok ? "OK" : "FAIL");
   ctx.board.events.push_back(text);

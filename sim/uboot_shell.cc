@@ -243,11 +243,18 @@ Shell::~Shell() = default;
 
 ParseResult Shell::Check(const std::string& text) { return Parse(text, nullptr); }
 
+bool UBootContext::CtrlC() {
+  if (!uart.HasInput() || uart.Receive(0) != 0x03) return false;
+  interrupted = true;
+  return true;
+}
+
 int Shell::Run(const std::string& text) {
   Node script;
   const ParseResult parsed = Parse(text, &script);
   if (parsed != ParseResult::kComplete) {
     ctx_.uart.Send("syntax error\n");
+    ctx_.repeatable = false;
     return 1;
   }
   if (depth >= kMaxDepth) {
@@ -260,7 +267,8 @@ int Shell::Run(const std::string& text) {
   return status;
 }
 
-const Command* Shell::Find(const std::string& name) const {
+const Command* Shell::Find(const std::string& word) const {
+  const std::string name = word.substr(0, word.find('.'));
   const Command* found = nullptr;
   int matches = 0;
   for (const Command& c : commands_) {
@@ -356,8 +364,10 @@ int Shell::ExecuteSimple(const Node& node) {
   const Command* command = Find(argv[0]);
   if (!command) {
     ctx_.uart.Send("Unknown command '" + argv[0] + "' - try 'help'\n");
+    ctx_.repeatable = false;
     return 1;
   }
+  ctx_.repeatable = ctx_.repeatable && command->repeatable;
   return command->run(ctx_, *this, argv);
 }
 
@@ -377,6 +387,8 @@ int Shell::Execute(const Node& node) {
     case Node::kFor: {
       int status = 0;
       for (const std::string& value : ExpandWords(node)) {
+        // Each pass looks for Ctrl-C, and so takes one typed-ahead character.
+        if (ctx_.CtrlC()) return lastStatus_ = 1;
         locals_[node.variable] = value;
         status = Execute(node.branches[0].first);
       }

@@ -24,6 +24,20 @@ struct UBootContext {
   Environment& env;
   bool mmcReady = false;    // "mmc rescan" found the card
   unsigned nandWrites = 0;  // "nand write"s since the last typed line (clones=N counts them)
+  // The line being run: whether an empty line may run it again (every command in it repeatable,
+  // none unknown), whether it is such a repeat, and whether a command saw Ctrl-C.
+  bool repeatable = true;
+  bool repeating = false;
+  bool interrupted = false;
+  // Where a repeated md goes on: the next address, the object size and count of the last one.
+  uint32_t mdAddress = 0;
+  uint32_t mdSize = 4;
+  uint32_t mdCount = 0x40;
+
+  // U-Boot's ctrlc(): takes one waiting character, if there is one; true when it was Ctrl-C
+  // (interrupted is set). Commands that run long call it as they go, so typed-ahead characters
+  // are swallowed by them.
+  bool CtrlC();
 };
 
 // A command returns 0 on success, anything else on failure (as U-Boot's commands do).
@@ -34,6 +48,7 @@ struct Command {
   std::string name;
   std::string usage;  // "nand read addr off size - ..."
   CommandFunction run;
+  bool repeatable = true;  // an empty line at the prompt runs it again
 };
 
 // How a piece of script parsed.
@@ -50,7 +65,8 @@ class Shell {
   // Parses and runs text; the status of the last command run, 1 on a syntax error.
   int Run(const std::string& text);
 
-  // A command by its name or an unambiguous prefix; null when none or several fit.
+  // A command by its name or an unambiguous prefix; null when none or several fit. What follows a
+  // dot is the command's own ("md.b" is md).
   const Command* Find(const std::string& name) const;
   const std::vector<Command>& Commands() const { return commands_; }
   // $name as the shell sees it: a shell variable (for's loop variable), else the environment.

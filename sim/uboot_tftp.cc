@@ -71,7 +71,7 @@ class Transfer {
     int timeouts = 0;
     Micros deadline = ctx_.uart.Now() + kTimeout;
     for (;;) {
-      if (ctx_.uart.HasInput() && ctx_.uart.Receive(0) == 0x03) {
+      if (ctx_.CtrlC()) {
         ctx_.uart.Send("\nAbort\n");
         return Outcome::kAborted;
       }

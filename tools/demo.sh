@@ -9,7 +9,7 @@
 #                     [--boards N]
 #   --fault NAME      switch a board failure on (devsim --help lists them); the first retry
 #                     question is answered with "r" once the fault is switched off again. Some
-#                     failures the run mends without a question: --fault lose-char=124 loses the
+#                     failures the run mends without a question: --fault lose-char=121 loses the
 #                     "3" of serverip's value as step 4 types it, and step 4's read-back types it again
 #   --line-emulation  the board sends at the real 115200 baud (the kernel alone then takes 3 min)
 #   --fast            no device delays (boot, NAND, countdown)
@@ -175,6 +175,7 @@ summary "serverip saved:" "$(fact env.serverip=)"
 summary "kernel in RAM:" "$(fact ram.kernel:)"
 summary "kernel copies checked:" "$(fact nand.kernel.equal:) equal to the uploaded kernel"
 summary "board resets:" "$(fact resets:)"
+summary "U-Boot console:" "commands run twice: $(fact uboot.repeated:), characters lost: $(fact uart.lost:)"
 log="$(find "$IMAGES" -maxdepth 1 -name '*.log' | head -n 1)"
 if [ -n "$log" ]; then
   summary "environment check:" "$(grep -a 'Environment check:' "$log" | tr -d '\r' | sed 's/^Environment check: //' |

@@ -1,7 +1,11 @@
 #include "host/link/kernel_check.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "host/link/rs232.h"
@@ -10,69 +14,106 @@
 namespace {
 
 constexpr uint32_t kImageMagic = 0x27051956u;
-constexpr size_t kHeaderSize = 64;
 constexpr size_t kSizeOffset = 12;
+constexpr size_t kDataCrcOffset = 24;
 constexpr size_t kNameOffset = 32;
 constexpr size_t kNameLength = 32;
-constexpr char kIminfoCommand[] = "iminfo 0x80700000\r\n";
-// The data CRC of a few megabytes takes U-Boot a fraction of a second.
+constexpr char kIminfoCommand[] = "iminfo 0x80700000";
+// The header as 16 words. Fifteen characters with the Enter: fewer than the board's UART holds,
+// so they go out whole without overrunning it.
+constexpr char kShowHeaderCommand[] = "md 80700000 10";
+constexpr char kLastHeaderLine[] = "80700030:";
+// The data CRC of a few megabytes takes U-Boot a fraction of a second, several with its data
+// cache off.
 constexpr uint32_t kIminfoTimeoutMs = 10000;
+constexpr uint32_t kShowHeaderTimeoutMs = 5000;
 
 uint32_t BigEndian(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
-// The text after key on the line, without leading blanks and the line end.
-bool ValueAfter(const std::string& line, const char* key, std::string* value) {
-  const size_t at = line.find(key);
-  if (at == std::string::npos) return false;
-  size_t from = line.find_first_not_of(' ', at + std::char_traits<char>::length(key));
-  size_t to = line.find_last_not_of("\r\n");
-  *value = from == std::string::npos || to == std::string::npos || to < from
-               ? ""
-               : line.substr(from, to - from + 1);
+std::string ImageName(const uint8_t* header) {
+  std::string name;
+  for (size_t i = 0; i < kNameLength && header[kNameOffset + i] != 0; ++i)
+    name.push_back(static_cast<char>(header[kNameOffset + i]));
+  return name;
+}
+
+// Appends the bytes of one md line that shows address: "80700010: 1c9a4b00 00a02000 ...    text",
+// each word as the little-endian ARM reads it, so its last two digits are its first byte. False
+// when the line shows another address or is no md line.
+bool AppendMemoryLine(const std::string& line, uint32_t address, std::vector<uint8_t>* bytes) {
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "%08x:", static_cast<unsigned>(address));
+  if (line.compare(0, 9, prefix) != 0) return false;
+  size_t at = 9;
+  // Objects are a blank and 2, 4 or 8 digits; the text column begins after four blanks.
+  while (at + 1 < line.size() && line[at] == ' ' && std::isxdigit(static_cast<unsigned char>(line[at + 1]))) {
+    size_t end = at + 1;
+    while (end < line.size() && std::isxdigit(static_cast<unsigned char>(line[end]))) ++end;
+    const size_t digits = end - at - 1;
+    if (digits != 2 && digits != 4 && digits != 8) return false;
+    const uint32_t value = static_cast<uint32_t>(std::strtoul(line.substr(at + 1, digits).c_str(), nullptr, 16));
+    for (size_t i = 0; i < digits / 2; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
+    at = end;
+  }
   return true;
+}
+
+// The header as md showed it, from the kernel's load address on; shorter when lines are missing.
+std::vector<uint8_t> HeaderShown(const std::vector<std::string>& lines) {
+  std::vector<uint8_t> bytes;
+  for (const std::string& line : lines) {
+    if (bytes.size() >= kKernelHeaderSize) break;
+    AppendMemoryLine(line, kKernelLoadAddress + static_cast<uint32_t>(bytes.size()), &bytes);
+  }
+  return bytes;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
 }
 
 }  // namespace
 
 bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHeader* header) {
-  uint8_t bytes[kHeaderSize];
-  const size_t got = std::fread(bytes, 1, kHeaderSize, file);
+  const size_t got = std::fread(header->bytes.data(), 1, kKernelHeaderSize, file);
   std::fseek(file, 0, SEEK_SET);
-  if (got != kHeaderSize || BigEndian(bytes) != kImageMagic) {
+  if (got != kKernelHeaderSize || BigEndian(header->bytes.data()) != kImageMagic) {
     std::cout << "Error: " << fileName << " is no U-Boot kernel image." << std::endl;
     return false;
   }
-  header->dataSize = BigEndian(bytes + kSizeOffset);
-  header->name.clear();
-  for (size_t i = 0; i < kNameLength && bytes[kNameOffset + i] != 0; ++i)
-    header->name.push_back(static_cast<char>(bytes[kNameOffset + i]));
+  header->dataSize = BigEndian(header->bytes.data() + kSizeOffset);
+  header->name = ImageName(header->bytes.data());
   return true;
 }
 
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
   const int32_t paced = port->pacedWrite;
   port->pacedWrite = 1;
-  Type(port, kIminfoCommand);
-  port->pacedWrite = paced;
+  TypeCommand(port, kIminfoCommand);
+  const bool verified = WaitForLine({"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"},
+                                    "Verifying Checksum ... OK", port, kIminfoTimeoutMs);
+  port->pacedWrite = 0;
   std::vector<std::string> lines;
-  if (!WaitForTextKeepingLines({"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"},
-                        "Verifying Checksum ... OK", port, kIminfoTimeoutMs, &lines))
-    return 0;
-  std::string name, size;
-  bool nameSeen = false, sizeSeen = false;
-  for (const std::string& line : lines) {
-    nameSeen = ValueAfter(line, "Image Name:", &name) || nameSeen;
-    sizeSeen = ValueAfter(line, "Data Size:", &size) || sizeSeen;
+  if (verified) {
+    TypeCommand(port, kShowHeaderCommand);
+    WaitForLine({"Unknown command"}, kLastHeaderLine, port, kShowHeaderTimeoutMs, &lines);
   }
-  const bool sameSize = sizeSeen && std::strtoul(size.c_str(), nullptr, 10) == expected.dataSize &&
-                        size.find_first_not_of("0123456789") == size.find(' ');
-  // U-Boot prints the name after blanks of its own; a name's own leading blanks vanish with them.
-  const size_t nameStart = expected.name.find_first_not_of(' ');
-  const std::string expectedName = nameStart == std::string::npos ? "" : expected.name.substr(nameStart);
-  if (nameSeen && sameSize && name == expectedName) return 1;
+  port->pacedWrite = paced;
+  if (!verified) return 0;
+
+  const std::vector<uint8_t> shown = HeaderShown(lines);
+  if (shown.size() < kKernelHeaderSize) {
+    std::cout << "\nError: the board did not show the kernel's header in its memory." << std::endl;
+    return 0;
+  }
+  if (std::equal(shown.begin(), shown.begin() + kKernelHeaderSize, expected.bytes.begin())) return 1;
   std::cout << "\nError: the kernel in the board's memory is not this uImage (\"" << expected.name << "\", "
-            << expected.dataSize << " bytes of data)." << std::endl;
+            << expected.dataSize << " bytes of data, data CRC " << Hex(BigEndian(&expected.bytes[kDataCrcOffset]))
+            << "): it is \"" << ImageName(shown.data()) << "\", " << BigEndian(&shown[kSizeOffset])
+            << " bytes of data, data CRC " << Hex(BigEndian(&shown[kDataCrcOffset])) << "." << std::endl;
   return 0;
 }

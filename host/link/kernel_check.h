@@ -1,9 +1,11 @@
 // The kernel in the board's memory, checked against the local uImage before it is copied into
-// NAND: U-Boot's iminfo verifies the image's checksums and shows its name and data size, which
-// must be those of the file's legacy header (64 bytes, big-endian: data size at offset 12, name
-// at offset 32, at most 32 characters).
+// NAND: U-Boot's iminfo verifies the image's header and data checksums, and the 64-byte header
+// read back from memory must be the file's own (big-endian: data size at offset 12, data CRC at
+// 24, name at 32, at most 32 characters). The header holds the data CRC iminfo has just verified,
+// so equal headers prove that the data in memory are the file's.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -11,8 +13,10 @@
 class RS232;
 
 constexpr uint32_t kKernelLoadAddress = 0x80700000u;
+constexpr size_t kKernelHeaderSize = 64;
 
 struct KernelImageHeader {
+  std::array<uint8_t, kKernelHeaderSize> bytes{};
   uint32_t dataSize = 0;
   std::string name;
 };
@@ -21,6 +25,8 @@ struct KernelImageHeader {
 // printed, when the file is too short or no U-Boot image.
 bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHeader* header);
 
-// Types "iminfo 0x80700000" at the U-Boot prompt and requires "Verifying Checksum ... OK" with the
-// expected name and data size. 1 on success, 0 on failure (reason printed).
+// Types "iminfo 80700000" at the U-Boot prompt and requires "Verifying Checksum ... OK", then
+// reads the header back from memory with md and requires it to equal the expected one byte for
+// byte. 1 on success, 0 on failure (reason printed).
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected);
+

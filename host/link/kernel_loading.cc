@@ -14,6 +14,9 @@
 
 namespace {
 
+// The environment's kernel_size, which is also the distance between two kernel slots in NAND.
+constexpr uint32_t kKernelSlotSize = 0x400000;
+
 // "Kernel uImage (2134915 bytes) loaded by TFTP from 192.168.102.134 in 1.4 s." for the console and log.
 std::string LoadedLine(const std::string& way, uint32_t fileSize, uint32_t elapsedMs) {
   std::ostringstream line;
@@ -31,6 +34,13 @@ int LoadKernel(const char* portName, const char* tftpServer) {
   if (!file) return 0;
   KernelImageHeader header;
   if (!ReadKernelImageHeader(file.get(), kKernelImageName, &header)) return 0;
+  // Step 6 copies kernel_size bytes into slots as far apart: a longer kernel would be cut short
+  // ten times over.
+  if (fileSize > kKernelSlotSize) {
+    std::cout << "Error: " << kKernelImageName << " is " << fileSize << " bytes; a kernel slot holds "
+              << kKernelSlotSize << "." << std::endl;
+    return 0;
+  }
 
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;

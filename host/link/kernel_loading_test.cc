@@ -5,17 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "host/link/boot_image_test_files.h"
-#include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/testing/console_log_capture.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/simulated_target.h"
+#include "sim/crc.h"
 #include "sim/network_faults.h"
 #include "sim/state_dump.h"
 #include "sim/uboot_env.h"
@@ -80,9 +82,9 @@ TEST_F(KernelLoadingTest, TftpLoadsTheKernelBlockByBlockAtTheLinkRate) {
     EXPECT_EQ(station.strayPackets, 0u);
 
     const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
-    EXPECT_NE(typed.find("setenv serverip 192.168.102.134\r\ntftpboot 0x80700000 uImage\r\n"),
+    EXPECT_NE(typed.find("setenv serverip 192.168.102.134\rtftpboot 0x80700000 uImage\r"),
               std::string::npos);
-    EXPECT_NE(typed.find("iminfo 0x80700000\r\n"), std::string::npos);
+    EXPECT_NE(typed.find("iminfo 0x80700000\rmd 80700000 10\r"), std::string::npos);
     EXPECT_EQ(typed.find("saveenv"), std::string::npos);
     std::map<std::string, std::string> saved;
     ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
@@ -164,7 +166,7 @@ TEST_F(KernelLoadingTest, YModemKernelIsCheckedInMemoryToo) {
   ASSERT_EQ(LoadKernel(target.portName(), nullptr), 1) << console_.str();
   EXPECT_NE(Log().find("Kernel uImage (50064 bytes) loaded by YModem in "), std::string::npos);
   const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
-  EXPECT_NE(typed.find("iminfo 0x80700000\r\n"), std::string::npos);
+  EXPECT_NE(typed.find("iminfo 0x80700000\rmd 80700000 10\r"), std::string::npos);
   EXPECT_TRUE(target.Station().requests.empty());
 
   // A file damaged after it was made: its data no longer match the header's CRC.
@@ -179,6 +181,79 @@ TEST_F(KernelLoadingTest, YModemKernelIsCheckedInMemoryToo) {
   console_.str("");
   EXPECT_EQ(LoadKernel(target.portName(), nullptr), 0);
   EXPECT_NE(console_.str().find("Error: uImage is no U-Boot kernel image."), std::string::npos);
+}
+
+// The board's line pauses inside the lines that carry what counts: after "Bytes transferred = "
+// (a USB adapter's 16 ms latency timer), inside its number (a network server's own timer), and
+// before iminfo's verdict (a slow checksum, the data cache off). Each line is judged whole: the
+// kernel loads, and a bad checksum still fails at its verdict, not at a time-out.
+TEST_F(KernelLoadingTest, PausesInsideNumbersAndVerdictsDoNotCutThem) {
+  const std::vector<uint8_t> kernel = sim::testing::MakeUImage(300000);
+  struct Case {
+    const char* after;
+    uint32_t pauseMs;
+    bool damaged;
+  };
+  const Case cases[] = {
+      {"Bytes transferred = ", 16, false},
+      {"Bytes transferred = 30", 1500, false},
+      {"Verifying Checksum ... ", 1500, false},
+      {"Verifying Checksum ... ", 1500, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.after) + "[" + std::to_string(c.pauseMs) + " ms]");
+    SimulatedTarget target;
+    BringToPrompt(target);
+    WriteKernel(kernel);
+    std::vector<uint8_t> served = kernel;
+    if (c.damaged) served[5000] ^= 0x40;  // the data no longer match the header's CRC
+    target.Station().files["uImage"] = served;
+    target.PauseOutputAfter(c.after, c.pauseMs);
+    const uint64_t start = target.NowMs();
+    EXPECT_EQ(LoadKernel(target.portName(), kServer), c.damaged ? 0 : 1) << console_.str().substr(0, 3000);
+    EXPECT_LT(target.NowMs() - start, 5000u);
+    EXPECT_EQ(console_.str().find("Bad Data CRC") != std::string::npos, c.damaged);
+    console_.str("");
+  }
+}
+
+// Another build with the same name and size, its own checksums intact: iminfo says OK, and only
+// the header read back from memory shows the other data CRC.
+TEST_F(KernelLoadingTest, AnotherBuildOfTheSameNameAndSizeIsRefused) {
+  const std::vector<uint8_t> kernel = sim::testing::MakeUImage(300000);
+  std::vector<uint8_t> other = kernel;
+  other[64 + 1000] ^= 0x01;
+  sim::testing::PutBigEndian(other, 24, sim::Crc32(other.data() + 64, other.size() - 64));
+  sim::testing::PutBigEndian(other, 4, 0);
+  sim::testing::PutBigEndian(other, 4, sim::Crc32(other.data(), 64));
+  SimulatedTarget target;
+  BringToPrompt(target);
+  WriteKernel(kernel);
+  target.Station().files["uImage"] = other;
+  EXPECT_EQ(LoadKernel(target.portName(), kServer), 0);
+  const std::string shown = console_.str();
+  EXPECT_NE(shown.find("Verifying Checksum ... OK"), std::string::npos) << shown.substr(0, 3000);
+  char crcs[128];
+  std::snprintf(crcs, sizeof crcs, "data CRC 0x%08X): it is \"Linux-2.6.10_mvl401\", 300000 bytes of data, data CRC 0x%08X.",
+                sim::Crc32(kernel.data() + 64, 300000), sim::Crc32(other.data() + 64, 300000));
+  EXPECT_NE(shown.find(crcs), std::string::npos) << shown.substr(shown.size() - 1000);
+}
+
+// Step 6 copies 4 MiB into slots 4 MiB apart: a larger uImage is refused before the port is
+// opened; one that fills its slot exactly goes to the board.
+TEST_F(KernelLoadingTest, AKernelLargerThanItsSlotIsRefusedBeforeThePortOpens) {
+  SimulatedTarget target;
+  BringToPrompt(target);
+  const int opens = target.OpenCount();
+  WriteKernel(sim::testing::MakeUImage(4194304 + 1 - 64));
+  EXPECT_EQ(LoadKernel(target.portName(), kServer), 0);
+  EXPECT_NE(console_.str().find("Error: uImage is 4194305 bytes; a kernel slot holds 4194304.\n"),
+            std::string::npos);
+  EXPECT_EQ(target.OpenCount(), opens);
+  WriteKernel(sim::testing::MakeUImage(4194304 - 64));
+  EXPECT_EQ(LoadKernel(target.portName(), kServer), 0);  // the station holds no uImage
+  EXPECT_EQ(target.OpenCount(), opens + 1);
+  EXPECT_NE(console_.str().find("TFTP error: 'File not found' (1)"), std::string::npos);
 }
 
 }  // namespace

@@ -36,11 +36,12 @@ uint32_t TftpTimeoutMs(uint32_t fileSize) { return kStartAndRetriesMs + fileSize
 int LoadKernelOverTftp(RS232* port, const char* server, const char* fileName, uint32_t fileSize) {
   const int32_t paced = port->pacedWrite;
   port->pacedWrite = 1;
-  Type(port, std::string("setenv serverip ") + server + "\r\n");
-  Type(port, std::string("tftpboot 0x80700000 ") + fileName + "\r\n");
+  TypeCommand(port, std::string("setenv serverip ") + server);
+  TypeCommand(port, std::string("tftpboot 0x80700000 ") + fileName);
+  // The number after the text is what counts: the line is judged once U-Boot has ended it.
   std::vector<std::string> lines;
-  bool loaded = WaitForTextKeepingLines({"TFTP error", "Retry count exceeded"}, kBytesTransferred, port,
-                                 TftpTimeoutMs(fileSize), &lines);
+  bool loaded = WaitForLine({"TFTP error", "Retry count exceeded"}, kBytesTransferred, port,
+                            TftpTimeoutMs(fileSize), &lines);
   unsigned long transferred = 0;
   if (loaded && (!TransferredBytes(lines, &transferred) || transferred != fileSize)) {
     std::cout << "\nError: the TFTP server sent " << transferred << " bytes, " << fileName << " has "

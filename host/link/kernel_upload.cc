@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char kLoadyCommand[] = "loady\r\n";
+constexpr char kLoadyCommand[] = "loady";
 constexpr char kLoadyReady[] = "## Ready for binary (ymodem) download";
 constexpr char kLoadyDone[] = "## Total Size";
 constexpr uint32_t kReadyTimeoutMs = 5000;
@@ -75,7 +75,7 @@ int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t
   std::unique_ptr<YModemBlock> block(new YModemBlock());
   block->fill(0);
 
-  port->Write(kLoadyCommand, sizeof kLoadyCommand - 1, nullptr, 0);
+  TypeCommand(port, kLoadyCommand);
   if (!WaitForText(nullptr, kLoadyReady, port, kReadyTimeoutMs)) return 0;
   port->PurgeInput();  // the rest of U-Boot's console output
   if (!WaitControlByte(port, kStartTimeoutMs, kYModemCrcRequest)) return 0;

@@ -93,7 +93,7 @@ class RbLine : public SerialLine {
     *count = length;
     if (!transferring_) {
       console_.append(reinterpret_cast<const char*>(data), length);
-      if (console_.find("loady\r\n") != std::string::npos) {
+      if (console_.find("loady\r") != std::string::npos) {
         transferring_ = true;
         Tell("## Ready for binary (ymodem) download to 0x80700000 at 115200 bps...\r\n");
       }

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "host/link/kernel_upload_test_support.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/simulated_target.h"
 #include "host/testing/virtual_clock.h"
 #include "sim/crc.h"
@@ -30,7 +30,7 @@ using kernel_upload_test::RecordedPort;
 using kernel_upload_test::StopAtPrompt;
 
 constexpr size_t kBlock = 1029;
-constexpr char kLoady[] = "loady\r\n";
+constexpr char kLoady[] = "loady\r";
 
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
   std::vector<uint8_t> bytes(size);
@@ -161,7 +161,7 @@ class InstantLoadyLine : public SerialLine {
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     *count = length;
     std::string bytes(reinterpret_cast<const char*>(data), length);
-    if (bytes == "loady\r\n")
+    if (bytes == kLoady)
       return Say("## Ready for binary (ymodem) download to 0x80700000 at 115200 bps...\nC");
     if (bytes == "\x04") return Say("\x06## Total Size      = " + std::to_string(received) + " Bytes\n");
     bool good = length == kBlock && data[0] == 0x02 && data[1] == static_cast<uint8_t>(blocks) &&

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr size_t kLineReserve = 255;
+// U-Boot's line editor ends a line at a carriage return and again at a line feed, and an empty
+// line runs the last command once more: one Enter is a carriage return alone.
+constexpr char kUBootEnter[] = "\r";
 constexpr uint32_t kValueWindowMs = 5000;
 constexpr unsigned kProgressCells = 50;
 // A read that fails at once (a dropped network line) must not spin the value wait hot.
@@ -64,25 +67,33 @@ bool EndsWithAwaited(const std::string& line, const char* text) {
   return length > 0 && line.size() >= length && line.compare(line.size() - length, length, text) == 0;
 }
 
+// How a wait judges its lines. A prompt: the target prints it without a line end, so a partial
+// line is judged once the target falls quiet after an awaited text or a silent read finishes it.
+// A line: what the awaited text stands for comes after it (a number, a verdict), so only a line
+// the target has ended counts, however long it pauses inside it.
+enum class Judged { kPrompt, kWholeLine };
+
 bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* okText, RS232* port,
-                    uint32_t timeoutMs, std::vector<std::string>* lines) {
+                    uint32_t timeoutMs, std::vector<std::string>* lines, Judged judged) {
   if (!okText || !port) return false;
+  const bool prompt = judged == Judged::kPrompt;
   const WireTimer timer(port);
   std::string line;
   line.reserve(kLineReserve);
   for (;;) {
     line.clear();
-    // Gather one line. A silent read adds nothing; it finishes a partial line. Once the line holds
-    // a text the wait looks for, a short quiet finishes it: a prompt printed without a line end
-    // ("B-Boot >", "login:") is acted on at once instead of after the one-second silent read.
+    // Gather one line. For a prompt a silent read finishes a partial line, and once the line
+    // holds a text the wait looks for, a short quiet finishes it: "B-Boot >" or "login:" is acted
+    // on at once instead of after the one-second silent read.
     bool awaited = false;
+    bool ended = false;
     for (;;) {
       uint8_t byte = 0;
       const int got = awaited ? ReadByteWithin(port, &byte, kPromptQuietMs) : ReadByte(port, &byte);
       if (got < 0) return false;
       const bool timedOut = timer.ElapsedMs() > timeoutMs;
       if (got == 0) {
-        if (!line.empty()) {
+        if (!line.empty() && (prompt || timedOut)) {
           line += '\n';
           break;
         }
@@ -90,11 +101,13 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
         continue;
       }
       line += Stored(byte);
+      ended = EndsLine(byte);
       if (timedOut) {
-        line += '\n';
+        if (prompt || !ended) line += '\n';
         break;
       }
-      if (EndsLine(byte)) break;
+      if (ended) break;
+      if (!prompt) continue;
       for (size_t i = 0; i < failCount && !awaited; ++i) awaited = EndsWithAwaited(line, failTexts[i]);
       awaited = awaited || EndsWithAwaited(line, okText);
     }
@@ -103,9 +116,11 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
     LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
     if (lines) lines->push_back(line);
 
-    if (Holds(line, okText)) return true;
-    for (size_t i = 0; i < failCount; ++i) {
-      if (Holds(line, failTexts[i])) return false;
+    if (prompt || ended) {
+      if (Holds(line, okText)) return true;
+      for (size_t i = 0; i < failCount; ++i) {
+        if (Holds(line, failTexts[i])) return false;
+      }
     }
     if (timer.ElapsedMs() >= timeoutMs) return false;
   }
@@ -114,17 +129,23 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
 }  // namespace
 
 bool WaitForText(const char* failText, const char* okText, RS232* port, uint32_t timeoutMs) {
-  return WaitForAnyText(&failText, 1, okText, port, timeoutMs, nullptr);
+  return WaitForAnyText(&failText, 1, okText, port, timeoutMs, nullptr, Judged::kPrompt);
 }
 
 bool WaitForText(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                  uint32_t timeoutMs) {
-  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, nullptr);
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, nullptr, Judged::kPrompt);
 }
 
 bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                              uint32_t timeoutMs, std::vector<std::string>* lines) {
-  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, lines);
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, lines, Judged::kPrompt);
+}
+
+bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                 uint32_t timeoutMs, std::vector<std::string>* lines) {
+  return WaitForAnyText(failTexts.begin(), failTexts.size(), okText, port, timeoutMs, lines,
+                        Judged::kWholeLine);
 }
 
 int WaitForValue(std::string& value, RS232* port, const char* key) {
@@ -134,7 +155,10 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
   std::string line;
   line.reserve(kLineReserve);
   for (;;) {
+    // One line, up to its end: a value is the rest of a line the target ended, so a pause inside
+    // it (a slow adapter, a server that packs data on its own timer) never cuts it short.
     line.clear();
+    bool ended = false;
     bool windowOver = false;
     for (;;) {
       uint8_t byte = 0;
@@ -142,22 +166,18 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
       windowOver = timer.ElapsedMs() >= kValueWindowMs;
       if (got == 1) {
         line += Stored(byte);
-        if (EndsLine(byte) || windowOver) break;
-        continue;
+        ended = EndsLine(byte);
+      } else if (got < 0) {
+        HostClock().SleepMs(kFailedReadPauseMs);
       }
-      if (got < 0) HostClock().SleepMs(kFailedReadPauseMs);
-      if (!line.empty()) {
-        line += '\n';  // a silent line ends the partial one, as in WaitForText
-        break;
-      }
-      if (windowOver) break;
+      if (ended || windowOver) break;
     }
 
     if (line.empty()) return 0;  // the window closed on a silent line
-    ShowLine(line);              // shown, not logged
+    ShowLine(ended ? line : line + '\n');  // shown, not logged
 
     const size_t at = line.find(key);
-    if (at != std::string::npos) {
+    if (ended && at != std::string::npos) {
       // The rest of the line without its last character (the line end). A key that ends the line
       // leaves nothing to take.
       const size_t from = at + keyLength;
@@ -171,6 +191,8 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
 void Type(RS232* port, const std::string& text) {
   port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
 }
+
+void TypeCommand(RS232* port, const std::string& command) { Type(port, command + kUBootEnter); }
 
 void ProgressBar::Show(unsigned percent) {
   if (drawn_ && percent == shown_) return;

@@ -24,13 +24,25 @@ bool WaitForText(std::initializer_list<const char*> failTexts, const char* okTex
 bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                              uint32_t timeoutMs, std::vector<std::string>* lines);
 
+// As WaitForTextKeepingLines (lines may be null), for texts that stand before what counts (a
+// number, a verdict: "Bytes transferred = ", "Verifying Checksum ... OK"): a line is judged only
+// once the target has ended it, however long it pauses inside it, up to the time-out. A line cut
+// off by the time-out is shown and kept but never matched.
+bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
+                 uint32_t timeoutMs, std::vector<std::string>* lines = nullptr);
+
 // Reads lines for up to 5000 ms until one holds key; value gets the rest of that line without its
-// last character. 1 on success, 0 when the key never came (value is left as it was).
+// last character. Only a line the target ended counts. 1 on success, 0 when the key never came
+// (value is left as it was).
 int WaitForValue(std::string& value, RS232* port, const char* key);
 
 // Writes text to the target's console as the port is set: one character at a time with its pause
-// when pacedWrite is on, as commands are typed at U-Boot and Linux.
+// when pacedWrite is on, as the Linux shell's lines and single keys are typed.
 void Type(RS232* port, const std::string& text);
+
+// Types one command line at the U-Boot prompt and its Enter, as the port is set. Every command the
+// program gives U-Boot goes through here.
+void TypeCommand(RS232* port, const std::string& command);
 
 // Draws the 50-cell progress bar: "\t 050% [ ... ] " and "\r", or "\r\n" from 100 on.
 void ShowProgress(unsigned percent);

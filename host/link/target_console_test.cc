@@ -216,11 +216,21 @@ TEST_F(TargetConsoleTest, WaitForValueWindowIsCountedFromTheCall) {
   EXPECT_EQ(value, "kept");
 }
 
-TEST_F(TargetConsoleTest, WaitForValueSurvivesSilenceAndFailedReads) {
+TEST_F(TargetConsoleTest, WaitForValueTakesWholeLinesAndSurvivesSilenceAndFailedReads) {
+  // A pause inside the line (an adapter's latency timer, a server's packing) does not cut it.
   std::string value;
-  target_.SendAfter(100, "serialno=AB");  // no line end: finished by the silent read
+  target_.SendAfter(100, "serialno=QV4N");
+  target_.SendAfter(1600, "150101ABC\r\n");
   EXPECT_EQ(WaitForValue(value, &port_, "serialno="), 1);
-  EXPECT_EQ(value, "AB");
+  EXPECT_EQ(value, "QV4N150101ABC");
+
+  // A line that never ends gives no value.
+  value = "kept";
+  start_ = Now();
+  target_.SendAfter(100, "serialno=AB");
+  EXPECT_EQ(WaitForValue(value, &port_, "serialno="), 0);
+  EXPECT_EQ(value, "kept");
+  EXPECT_LE(Elapsed(), 6100u);
 
   target_.SendAfter(10, "serialno=\n");
   EXPECT_EQ(WaitForValue(value, &port_, "serialno="), 1);
@@ -231,6 +241,14 @@ TEST_F(TargetConsoleTest, WaitForValueSurvivesSilenceAndFailedReads) {
   EXPECT_EQ(WaitForValue(value, &port_, "serialno="), 0);
   EXPECT_GE(Elapsed(), 5000u);
   EXPECT_LE(Elapsed(), 5100u);
+}
+
+// A verdict the time-out cuts off before its line ends is shown, but never taken.
+TEST_F(TargetConsoleTest, AWholeLineCutByTheTimeOutIsNotMatched) {
+  target_.SendAfter(10, "   Verifying Checksum ... OK");
+  EXPECT_FALSE(WaitForLine({}, "Verifying Checksum ... OK", &port_, 3000));
+  EXPECT_EQ(Console(), "Target:    Verifying Checksum ... OK\n");
+  EXPECT_LE(Elapsed(), 4001u);
 }
 
 TEST(ShowProgressTest, AnUploadsBarIsRedrawnOnlyWhenItsTextChanges) {

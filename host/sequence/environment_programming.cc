@@ -22,6 +22,8 @@ constexpr uint32_t kReadBackTimeoutMs = 10000;
 // A round's line names this many differing variables at most, so that it stays a log line.
 constexpr size_t kNamesShown = 6;
 constexpr uint32_t kCloneTimeoutMs = 10000;
+// saveenv's answer; U-Boot prints it around the NAND write, so only the ended line counts.
+constexpr char kSaved[] = "Writing to Nand... done";
 constexpr int kKernelClones = 10;
 
 // From the break to the U-Boot prompt; the countdown is stopped by typing line ends.
@@ -41,8 +43,7 @@ void TypeCommands(RS232* port, const CommandList& commands) {
   const unsigned count = static_cast<unsigned>(commands.size());
   for (unsigned i = 0; i < count; ++i) {
     HostClock().SleepMs(kCommandPauseMs);
-    Type(port, commands[i]);
-    Type(port, "\r\n");
+    TypeCommand(port, commands[i]);
     ShowProgress(TypingPercent(i, count));
   }
 }
@@ -50,7 +51,7 @@ void TypeCommands(RS232* port, const CommandList& commands) {
 // printenv, and its name=value lines up to the prompt after them. False when its echo or the
 // prompt after it did not come in time.
 bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
-  Type(port, "printenv\r\n");
+  TypeCommand(port, "printenv");
   // Our own command's echo first: the prompts before it answered the commands typed earlier.
   if (!WaitForText(nullptr, "printenv", port, kReadBackTimeoutMs)) return false;
   std::vector<std::string> lines;
@@ -64,11 +65,11 @@ bool TypeAgain(RS232* port, const std::map<std::string, TypedVariable>& typed,
                const std::vector<std::string>& differing) {
   for (const std::string& name : differing) {
     HostClock().SleepMs(kCommandPauseMs);
-    Type(port, typed.at(name).command + "\r\n");
+    TypeCommand(port, typed.at(name).command);
   }
   HostClock().SleepMs(kCommandPauseMs);
-  Type(port, "saveenv\r\n");
-  return WaitForText(nullptr, "Writing to Nand... done", port, kSaveTimeoutMs);
+  TypeCommand(port, "saveenv");
+  return WaitForLine({}, kSaved, port, kSaveTimeoutMs);
 }
 
 // A line of the check's own, on a line of its own: the board's last line (its prompt's echo) may
@@ -134,7 +135,7 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds)
   std::cout << "\n\t\t\tSetting U-Boot Enviroment.." << std::endl;
   TypeCommands(port, commands);
   std::cout << std::endl;
-  if (!WaitForText(nullptr, "Writing to Nand... done", port, kSaveTimeoutMs)) return 0;
+  if (!WaitForLine({}, kSaved, port, kSaveTimeoutMs)) return 0;
   std::cout << std::endl;
   // A character lost on the line leaves a wrong variable that saveenv saves all the same.
   if (checkRounds > 0 && !CheckEnvironment(port, commands, checkRounds)) return 0;
@@ -145,9 +146,10 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds)
 }
 
 int CountClones(RS232* port) {
-  Type(port, "run make_nand_kernel_clones\r\n");
+  TypeCommand(port, "run make_nand_kernel_clones");
+  // A failed erase or write ends the step at once, in whichever words U-Boot says it.
   for (int clone = 0; clone < kKernelClones; ++clone) {
-    if (!WaitForText("FAIL", "written: OK", port, kCloneTimeoutMs)) return 0;
+    if (!WaitForLine({"FAIL", "ERROR", "Bad block"}, "written: OK", port, kCloneTimeoutMs)) return 0;
   }
   return 1;
 }

@@ -11,12 +11,12 @@
 #include <sstream>
 #include <string>
 
-#include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
@@ -159,7 +159,7 @@ TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
   FillDefaultEnvironment(commands);
   // The countdown takes the first of step 4's "\r\n\r\n"; U-Boot's line editor reads the rest.
   std::string typed = "\r\n\r\n";
-  for (const std::string& command : commands) typed += command + "\r\n";
+  for (const std::string& command : commands) typed += command + "\r";
   sim::BoardOptions options;
   options.faults.loseCharacter = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
   {
@@ -229,7 +229,7 @@ TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
   SimulatedTarget target(options);
   ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
   const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
-  EXPECT_NE(typed.find("\r\nsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
+  EXPECT_NE(typed.find("\rsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
             std::string::npos);
 
   target.state().ram.clear();

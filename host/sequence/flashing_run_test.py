@@ -2,7 +2,8 @@
 """A whole flashing run as an operator makes it: devsim serves the board on an RFC 2217 loopback
 port at real time, BrenloFix runs steps 0 to 6 against it. Afterwards devsim's state dump must
 show the UBL and U-Boot in NAND, the saved environment holding every command typed (the 28
-defaults) and the identity, and ten kernel copies equal to uImage.
+defaults) and the identity, ten kernel copies equal to uImage, no command that U-Boot ran twice,
+no character its UART lost, and the clone script run once.
 
 Two runs:
   given     a blank board, BrenloFix -p URL -m 02:1B:4D:12:34:56 -s QV4N150101ABC
@@ -108,6 +109,9 @@ def check_dump(dump, log, kernel_size, serialno, ethaddr):
     for name, value in typed.items():
         assert saved.get(name) == value, "saved %s=%r, typed %r" % (name, saved.get(name), value)
     assert saved.get("serialno") == serialno and saved.get("ethaddr") == ethaddr, saved
+    # One Enter per command: U-Boot ran nothing twice, its UART lost nothing, the clones ran once.
+    for fact in ("uboot.repeated: 0", "uart.lost: 0", "uboot.run.make_nand_kernel_clones: 1"):
+        assert fact in lines, "%s missing:\n%s" % (fact, dump)
 
 
 def flashing_run(label, flashed, identity_args, serialno, ethaddr):

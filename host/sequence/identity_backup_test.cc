@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/testing/console_log_capture.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/simulated_target.h"
 
 namespace {
@@ -50,7 +50,7 @@ TEST_F(BackupIdentityTest, ReadsBothValuesThenErasesTheStartOfNand) {
   EXPECT_TRUE(StartIsErased(target));
   EXPECT_FALSE(target.state().nand.IsErased(sim::kUbootOffset, sim::kNandPage)) << "U-Boot itself stays";
 
-  const std::string typed = "\n\nprintenv serialno\nprintenv ethaddr\nnand erase 0x00000000 0x00080000\n";
+  const std::string typed = "\n\nprintenv serialno\rprintenv ethaddr\rnand erase 0x00000000 0x00080000\r";
   EXPECT_EQ(port.record.Written(), typed);
   // Paced: one byte a write, 10 ms apart.
   ASSERT_EQ(port.record.writes.size(), typed.size());
@@ -119,7 +119,7 @@ TEST_F(BackupIdentityTest, MissingEthaddrTimesOutAndLeavesNandAlone) {
   EXPECT_FALSE(StartIsErased(target));
   EXPECT_EQ(port.record.Written().find("nand erase"), std::string::npos);
   // WaitForValue gives up 5 s after it began (to the grain of one read).
-  uint32_t asked = port.record.TimeWritten("printenv ethaddr\n");
+  uint32_t asked = port.record.TimeWritten("printenv ethaddr\r");
   ASSERT_NE(asked, 0u);
   uint64_t waited = target.NowMs() - asked;
   EXPECT_GE(waited, 5000u);
@@ -134,7 +134,7 @@ TEST_F(BackupIdentityTest, EraseFailureFailsAfterBothValues) {
   RecordedPort port;
   EXPECT_EQ(BackupIdentity(port.name(), backup_), 0);
   EXPECT_EQ(backup_.size(), 2u);
-  uint32_t erase = port.record.TimeWritten("nand erase 0x00000000 0x00080000\n");
+  uint32_t erase = port.record.TimeWritten("nand erase 0x00000000 0x00080000\r");
   ASSERT_NE(erase, 0u);
   EXPECT_LT(target.NowMs() - erase, 1000u) << "the FAIL line ends the wait, not its time-out";
 }

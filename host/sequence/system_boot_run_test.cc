@@ -8,7 +8,7 @@
 #include "host/platform/port_list.h"
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
-#include "host/sequence/system_boot_test_support.h"
+#include "host/testing/system_boot_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/sequence/system_boot.h"
-#include "host/sequence/system_boot_test_support.h"
+#include "host/testing/system_boot_support.h"
 
 namespace {
 

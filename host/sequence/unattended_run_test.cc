@@ -12,7 +12,6 @@
 #include <string>
 
 #include "host/link/boot_image_test_files.h"
-#include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/run_log.h"
@@ -20,6 +19,7 @@
 #include "host/sequence/step_machine.h"
 #include "host/sequence/step_operations.h"
 #include "host/sequence/unattended_console.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
 

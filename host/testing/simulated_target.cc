@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <sstream>
+#include <string>
 
 #include "host/platform/serial_line.h"
 #include "host/testing/station_tftp_server.h"
@@ -81,9 +82,27 @@ struct TargetCore {
     }
     std::vector<uint8_t> out;
     board.TakeOutput(&out, now);
-    if (lineOpen) received.insert(received.end(), out.begin(), out.end());
+    Deliver(out, now);
   }
   sim::Micros NowUs() const { return clock.NowMs() * 1000; }
+
+  // The board's output reaches the host's side of the open line at time at, unless a pause
+  // after the awaited text holds it back.
+  void Deliver(const std::vector<uint8_t>& out, sim::Micros at) {
+    if (!lineOpen) return;
+    held.insert(held.end(), out.begin(), out.end());
+    const size_t n = pauseText.size();
+    while (!held.empty() && at >= heldUntilUs) {
+      received.push_back(held.front());
+      held.pop_front();
+      if (n > 0 && received.size() >= n && std::equal(pauseText.begin(), pauseText.end(), received.end() - n))
+        heldUntilUs = at + pauseUs;
+    }
+  }
+  void DropReceived() {
+    received.clear();
+    held.clear();
+  }
 
   // The board and the station's server in step, datagram by datagram, up to now: a block and its
   // acknowledgement take microseconds, far less than the host's millisecond clock.
@@ -98,7 +117,7 @@ struct TargetCore {
       }
       std::vector<uint8_t> out;
       board.TakeOutput(&out, next);
-      if (lineOpen) received.insert(received.end(), out.begin(), out.end());
+      Deliver(out, next);
       std::vector<sim::Datagram> sent;
       board.TakeDatagrams(&sent, next);
       for (const sim::Datagram& datagram : sent) {
@@ -127,6 +146,7 @@ struct TargetCore {
     sim::Micros next = board.NextEventTime();
     if (!inFlight.empty()) next = std::min(next, inFlight.front().due);
     if (!toBoard.empty()) next = std::min(next, toBoard.front().first);
+    if (!held.empty()) next = std::min(next, heldUntilUs);
     return next;
   }
 
@@ -134,6 +154,10 @@ struct TargetCore {
   sim::Board board;
   std::vector<uint8_t> hostBytes;
   std::deque<uint8_t> received;  // what the board sent and the host has not read
+  std::deque<uint8_t> held;      // what the line holds back until heldUntilUs
+  sim::Micros heldUntilUs = 0;
+  std::string pauseText;  // the line pauses for pauseUs after each of these
+  sim::Micros pauseUs = 0;
   sim::Micros hostByteUs = 0;    // a paced host line: one byte's time on it
   sim::Micros lineFreeUs = 0;    // when the paced line has carried everything so far
   std::deque<HostAction> inFlight;
@@ -148,7 +172,7 @@ class SimulatedLine : public SerialLine {
   explicit SimulatedLine(TargetCore* target) : target_(target) {
     if (!target_) return;
     target_->Sync();  // what the board sent while the port was closed is lost
-    target_->received.clear();
+    target_->DropReceived();
     target_->lineOpen = true;
     ++target_->openCount;
   }
@@ -224,7 +248,7 @@ class SimulatedLine : public SerialLine {
   bool Purge(unsigned flags) override {
     if (target_ && (flags & (kPurgeRxAbort | kPurgeRxClear))) {
       target_->Sync();
-      target_->received.clear();
+      target_->DropReceived();
     }
     return true;
   }
@@ -273,6 +297,11 @@ sim::Board& SimulatedTarget::board() { return impl_->board; }
 VirtualClock& SimulatedTarget::clock() { return impl_->clock; }
 void SimulatedTarget::PaceHostLine(uint32_t bytesPerSecond) {
   impl_->hostByteUs = bytesPerSecond ? (1000000 + bytesPerSecond - 1) / bytesPerSecond : 0;
+}
+
+void SimulatedTarget::PauseOutputAfter(const std::string& text, uint32_t pauseMs) {
+  impl_->pauseText = text;
+  impl_->pauseUs = sim::Micros{pauseMs} * 1000;
 }
 
 StationTftpServer& SimulatedTarget::Station() { return impl_->station; }

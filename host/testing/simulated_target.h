@@ -32,6 +32,11 @@ class SimulatedTarget {
   // its way; a break travels in order behind the bytes. 0 (the default): at once.
   void PaceHostLine(uint32_t bytesPerSecond);
 
+  // The line holds the board's output back for pauseMs each time the board has sent text, as a
+  // USB adapter's latency timer or a network server that packs data on its own timer does, or a
+  // board that works between two words of one line. Replaces an earlier pause.
+  void PauseOutputAfter(const std::string& text, uint32_t pauseMs);
+
   // The station on the board's network (192.168.102.134): its TFTP server serves the files the
   // test puts there; datagrams to any other address are lost.
   StationTftpServer& Station();

@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "host/link/kernel_upload_test_support.h"
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
+#include "host/testing/console_log_capture.h"
+#include "host/testing/kernel_upload_support.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
@@ -112,28 +113,10 @@ inline std::vector<uint32_t> MilestoneTimes(const kernel_upload_test::LineRecord
 }
 
 // The console and the log file of the code under test, and the board behind "REC1".
-class BoardConsoleTest : public ::testing::Test {
+class BoardConsoleTest : public ConsoleLogCaptureTest {
  protected:
-  void SetUp() override {
-    saved_ = std::cout.rdbuf(console_.rdbuf());
-    logName_ = ::testing::TempDir() + "system_boot_test_" + std::to_string(::getpid()) + ".log";
-    ASSERT_TRUE(OpenLogFile(logName_));
-  }
-  void TearDown() override {
-    CloseLogFile();
-    std::remove(logName_.c_str());
-    std::cout.rdbuf(saved_);
-  }
-  std::string Log() {
-    CloseLogFile();
-    std::ifstream in(logName_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  BoardConsoleTest() : ConsoleLogCaptureTest("system_boot_test.log") {}
   std::string Console() const { return console_.str(); }
-
-  std::ostringstream console_;
-  std::streambuf* saved_ = nullptr;
-  std::string logName_;
 };
 
 }  // namespace system_boot_test
