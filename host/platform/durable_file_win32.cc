@@ -1,0 +1,58 @@
+#include <windows.h>
+
+#include "host/platform/durable_file.h"
+#include "host/platform/system_error.h"
+
+namespace {
+
+// Owns one file handle.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool Close() {
+    const BOOL closed = CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+bool Fail(DWORD error, std::string* words) {
+  *words = SystemErrorText(static_cast<int>(error));
+  return false;
+}
+
+}  // namespace
+
+bool ReplaceFileDurably(const std::string& path, const std::string& text, std::string* error) {
+  const std::string temporary = DurableTemporaryName(path);
+  // CREATE_ALWAYS takes over a temporary file a killed writer left.
+  FileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return Fail(GetLastError(), error);
+  DWORD written = 0;
+  const bool done = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(file.get());
+  const DWORD writeError = GetLastError();
+  const bool closed = file.Close();
+  if (!done || !closed) {
+    const DWORD failure = done ? GetLastError() : writeError;
+    DeleteFileA(temporary.c_str());
+    return Fail(failure, error);
+  }
+  // Write-through: the call returns once the rename is on the disk.
+  if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD failure = GetLastError();
+    DeleteFileA(temporary.c_str());
+    return Fail(failure, error);
+  }
+  return true;
+}
