@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -15,6 +16,8 @@
 
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
+#include "host/sequence/run_report.h"
+#include "host/sequence/unattended_console.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/virtual_clock.h"
 
@@ -33,7 +36,9 @@ class ScriptedSteps : public StepOperations {
     calls.push_back("DetectTarget");
     return detectedPort;
   }
-  int BackupIdentity(const std::string& port, OptionMap& backup) override {
+  std::vector<WithoutIdentity> backupAsked;  // what each backup was to do without an identity
+  int BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) override {
+    backupAsked.push_back(without);
     backup = backupToGive;
     return Result("BackupIdentity", port);
   }
@@ -101,12 +106,12 @@ class StepMachineTest : public ::testing::Test {
   // A fresh log for the next run within one test.
   void ReopenLog() { ASSERT_TRUE(OpenLogFile(logPath_)); }
 
-  bool Run(const std::string& answers = "") {
+  bool Run(const std::string& answers = "", const RunSettings& settings = RunSettings()) {
     ScriptedConsole console(answers);
     std::ostringstream captured;
     std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
     const uint64_t start = clock_.clock().NowMs();
-    const bool succeeded = RunSteps(steps, options, switches, commands);
+    const bool succeeded = RunSteps(steps, options, switches, commands, settings);
     std::cout.rdbuf(saved);
     elapsedMs = clock_.clock().NowMs() - start;
     // Colours are terminal codes only when the tests run on a terminal.
@@ -382,6 +387,72 @@ TEST_F(StepMachineTest, InputEndingDuringTheConfirmationEndsTheRun) {
             "confirm or retype them.\r\n"
             "Error: cannot read the operator's answer, the run ends.\r\n");
   EXPECT_EQ(commands.size(), kDefaultCommandCount);
+}
+
+// An unattended run given no identity never programs the factory one by itself: a board without
+// an identity of its own (none, or one U-Boot would not keep as typed) ends the run in step 1, and
+// the backup is told to leave NAND as it is. --factory-identity, or -m and -s, let it go on; an
+// operator's run goes on as before, with the warning.
+TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
+  const std::string noIdentity =
+      "The board holds no serial number and MAC address, and none was given: give -m and -s, or "
+      "--factory-identity to program the placeholder.";
+  const OptionMap unkept{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N 01;reset"}};
+  const std::string unkeptWarning =
+      "Warning: the identity read from the board (serialno = 'QV4N 01;reset', ethaddr = '02:1B:4D:12:34:56') "
+      "is "
+      "not one U-Boot keeps as typed; it is not programmed back.";
+  UnattendedConsole answers(std::nullopt, std::nullopt, std::nullopt);
+  struct Case {
+    OptionMap backup;
+    bool unattended;
+    bool factoryIdentity;
+    OptionMap given;
+    bool goesOn;
+  };
+  const std::vector<Case> cases = {
+      {{}, true, false, {}, false},
+      {unkept, true, false, {}, false},
+      {{}, true, true, {}, true},
+      {unkept, false, false, {}, true},
+      {unkept, true, false, {{"ethaddr", "02:1B:4D:00:00:07"}, {"serialno", "SN7"}}, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases.data()));
+    steps = ScriptedSteps();
+    steps.backupToGive = c.backup;
+    steps.FlashingSucceeds();
+    options = c.given;
+    commands.resize(kDefaultCommandCount);
+    ReopenLog();
+    RunReport report(UtcTime{2026, 1, 2, 3, 4, 5, 6});
+    RunSettings settings;
+    settings.unattended = c.unattended ? &answers : nullptr;
+    settings.factoryIdentity = c.factoryIdentity;
+    settings.report = &report;
+    EXPECT_EQ(Run("", settings), c.goesOn) << output;
+    const bool mayErase = !c.unattended || c.factoryIdentity || !c.given.empty();
+    EXPECT_EQ(steps.backupAsked,
+              std::vector<WithoutIdentity>{mayErase ? WithoutIdentity::kErase : WithoutIdentity::kKeepNand});
+    EXPECT_EQ(output.find(unkeptWarning) != std::string::npos, !c.backup.empty()) << output;
+    const nlohmann::json record = nlohmann::json::parse(report.Json());
+    EXPECT_EQ(record["identity"]["read"].is_null(), c.backup.empty());
+    if (c.goesOn) {
+      EXPECT_EQ(steps.calls.back(), "MakeKernelClones@COM3");
+      EXPECT_EQ(commands[28], c.given.empty() ? "setenv serialno QV4N150101XXX" : "setenv serialno SN7");
+      continue;
+    }
+    EXPECT_EQ(steps.calls, (std::vector<std::string>{"DetectTarget", "BackupIdentity@COM3"}));
+    EXPECT_TRUE(output.size() > noIdentity.size() &&
+                output.compare(output.size() - noIdentity.size() - 1, noIdentity.size(), noIdentity) == 0)
+        << output;
+    EXPECT_EQ(log.substr(log.size() - noIdentity.size() - 2), noIdentity + "\r\n");
+    EXPECT_EQ(keysRead, 0u);
+    EXPECT_EQ(commands.size(), kDefaultCommandCount);
+    EXPECT_EQ(record["result"], "failed");
+    EXPECT_EQ(record["failedStep"], "BackupIdentity");
+    EXPECT_EQ(record["error"], noIdentity);
+    EXPECT_EQ(record["steps"][1]["result"], "failed");
+  }
 }
 
 }  // namespace
