@@ -60,14 +60,13 @@ int main(int argc, char* argv[]) {
 
   // Ctrl-C, SIGTERM, a closed terminal or console window: the record and the log say in which step
   // the run was stopped, the port is let go, and the program ends with status 1.
+  // The console comes last: a terminal that holds its output back must not keep the rest waiting.
   InterruptWatch interrupts([&](const std::string& how) {
     std::string line;
     const int status = report.Interrupt(how, &line);
-    if (!line.empty()) {
-      std::cout << std::endl << line << std::endl;
-      WriteLog(line + "\n");
-    }
+    if (!line.empty()) WriteLog(line + "\n");
     board.ReleasePortClaim();
+    if (!line.empty()) std::cout << std::endl << line << std::endl;
     return status;
   });
 
