@@ -257,6 +257,8 @@ class StationTest(unittest.TestCase):
         # "interrupted" there, where a stale "succeeded" stood.
         with open(record_path, "w") as f:
             f.write('{"result": "succeeded", "exitStatus": 0}')
+        with open(record_path + ".tmp", "w") as f:  # left by a run killed while it wrote
+            f.write('{"result": "succ')
         brenlofix = subprocess.Popen(argv + ["-m", "02:1B:4D:00:00:09", "-s", "QV4N150101009"], cwd=self.images,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         try:

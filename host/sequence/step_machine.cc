@@ -108,13 +108,15 @@ class StepMachine {
     current_ = step;
     const int number = static_cast<int>(step);
     ForgetPortTrouble();
+    // The record knows the step before the station sees its line: a run stopped at once after the
+    // line is stopped in that step.
+    if (settings_.report) settings_.report->StepBegins(number, StepName(number));
     if (Unattended()) {
       // A station follows the run by these lines.
       const std::string line = "Step " + std::to_string(number) + ": " + StepName(number) + "\n";
       std::cout << line << std::flush;
       WriteLog(line);
     }
-    if (settings_.report) settings_.report->StepBegins(number, StepName(number));
     const bool succeeded = operation() != 0;
     if (settings_.report) {
       settings_.report->StepEnds(number, succeeded);
