@@ -2,28 +2,9 @@
 
 #include "host/platform/durable_file.h"
 #include "host/platform/system_error.h"
+#include "host/platform/win32_handle.h"
 
 namespace {
-
-// Owns one file handle.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool Close() {
-    const BOOL closed = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed != 0;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 bool Fail(DWORD error, std::string* words) {
   *words = SystemErrorText(static_cast<int>(error));
@@ -35,8 +16,8 @@ bool Fail(DWORD error, std::string* words) {
 bool ReplaceFileDurably(const std::string& path, const std::string& text, std::string* error) {
   const std::string temporary = DurableTemporaryName(path);
   // CREATE_ALWAYS takes over a temporary file a killed writer left.
-  FileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  Win32Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return Fail(GetLastError(), error);
   DWORD written = 0;
   const bool done = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
