@@ -91,11 +91,11 @@ TEST(IdentityValues, SixHexPairsWithColonsAndSerialNumbersOfSafeCharacters) {
                           "021B4D000000:::::0", "02:1B:4D:00:0G:00", "02:1B:4D:00:00:00\n", ""}) {
     EXPECT_FALSE(IsMacAddress(bad)) << bad;
   }
-  for (const std::string good :
+  for (const std::string& good :
        {std::string("QV4N150101ABC"), std::string(32, 'z'), std::string("a.b_c:d/e-F9"), std::string("7")}) {
     EXPECT_TRUE(IsSerialNumber(good)) << good;
   }
-  for (const std::string bad :
+  for (const std::string& bad :
        {std::string(), std::string(33, 'S'), std::string("QV4N;reset"), std::string("A B"),
         std::string("A  B"), std::string("$serverip"), std::string("'A"), std::string("\"A\""),
         std::string("A#B"), std::string("A\\B"), std::string("A\tB"), std::string("QV4N\xE9"),
