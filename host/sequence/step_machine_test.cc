@@ -424,7 +424,9 @@ TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
                           "typed; it is not programmed back.") != std::string::npos,
               !c.backup.empty());
     EXPECT_EQ(commands.size(), c.programmed ? 31u : kDefaultCommandCount);
-    if (c.programmed) EXPECT_EQ(commands[28], std::string("setenv serialno ") + c.programmed);
+    if (c.programmed) {
+      EXPECT_EQ(commands[28], std::string("setenv serialno ") + c.programmed);
+    }
     EXPECT_EQ(output.find("The board holds no serial number and MAC address, and none was given") != std::string::npos,
               c.programmed == nullptr);
   }
