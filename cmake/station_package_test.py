@@ -81,7 +81,8 @@ class StationPackage(unittest.TestCase):
                                "--board", "/dev/no-such-station-port"], capture_output=True, text=True, timeout=120)
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
         self.assertIn("/dev/no-such-station-port", done.stdout)
-        with open(os.path.join(images, "record-dev_no_such_station_port.json"), encoding="utf-8") as f:
+        [name] = [f for f in os.listdir(images) if f.startswith("record-dev_no_such_station_port-")]
+        with open(os.path.join(images, name), encoding="utf-8") as f:
             record = json.load(f)
         self.assertEqual((record["result"], record["failedStep"]), ("failed", "BackupIdentity"))
         ledger = [os.path.join(bin_dir, "brenlofix-ledger"), "--ledger", "sqlite:" + os.path.join(images, "ledger")]

@@ -32,10 +32,14 @@ std::string DetectTarget(std::unique_ptr<PortClaim>* claim) {
   for (const auto& entry : ListSerialPorts()) {
     const std::string& name = entry.second;
     // Between its steps another run has its port closed; its break would restart that board.
-    if (!ClaimPort(name, &probing)) {
-      const std::string line = "Port " + name + " is in use by another BrenloFix run; passed over.\n";
-      std::cout << line << std::flush;
-      WriteLog(line);
+    std::string trouble;
+    if (!ClaimPort(name, &probing, &trouble)) {
+      for (const std::string& line :
+           {"Port " + name + " is in use by another BrenloFix run; passed over.", trouble}) {
+        if (line.empty()) continue;
+        std::cout << line << std::endl;
+        WriteLog(line + "\n");
+      }
       continue;
     }
     // A port that will not open is passed over too; Open has said why.

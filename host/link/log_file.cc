@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "host/link/url_credentials.h"
+
 namespace {
 
 // The one log stream of the process, as the console operations append to it without being
@@ -12,11 +14,16 @@ std::string portTrouble;
 
 constexpr size_t kLogLineLimit = 255;
 
+// One write a line, so that a line another thread logs (the end of an interrupted run) never lands
+// inside it.
 void AppendWithCrLf(const std::string& text) {
+  std::string bytes;
+  bytes.reserve(text.size() + 2);
   for (char c : text) {
-    if (c == '\n') std::fputc('\r', logFile);
-    std::fputc(c, logFile);
+    if (c == '\n') bytes += '\r';
+    bytes += c;
   }
+  std::fwrite(bytes.data(), 1, bytes.size(), logFile);
 }
 
 }  // namespace
@@ -43,7 +50,7 @@ bool LogFileIsOpen() { return logFile != nullptr; }
 
 void WriteLog(const std::string& text) {
   if (!logFile || text.size() >= kLogLineLimit) return;
-  AppendWithCrLf(text);
+  AppendWithCrLf(HideUrlCredentials(text));
   std::fflush(logFile);  // a run that is cut off still leaves its record
 }
 

@@ -15,7 +15,7 @@ void CloseLogFile();
 bool LogFileIsOpen();
 
 // Appends text (no terminator, no time stamp) when the log is open and the text is shorter than
-// 255 characters; otherwise does nothing.
+// 255 characters; otherwise does nothing. A URL's user and password are logged as "***".
 void WriteLog(const std::string& text);
 
 // Appends a line the target sent, as WaitForText keeps it: only lines shorter than 255 characters.

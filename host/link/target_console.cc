@@ -8,6 +8,7 @@
 
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
+#include "host/link/url_credentials.h"
 #include "host/platform/clock.h"
 #include "host/platform/console.h"
 
@@ -29,7 +30,9 @@ char Stored(uint8_t byte) { return byte == 0 ? '\n' : static_cast<char>(byte); }
 
 // One finished line on the console: its own last character ends the console line, and a line
 // ended by a carriage return is overwritten by the next "Target: ".
-void ShowLine(const std::string& line) {
+// A proxy's password the board echoes is not shown.
+void ShowLine(const std::string& target) {
+  const std::string line = HideUrlCredentials(target);
   std::cout << "Target: ";
   std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
   std::cout << std::flush;

@@ -13,11 +13,15 @@ class PortClaim {
   virtual ~PortClaim() = default;
 };
 
-// Claims the port for this process. False only when another process holds a claim on it; a claim
-// the system cannot keep at all (no folder to lock in) is given as an empty one, so that runs are
-// never stopped by it.
-bool ClaimPort(const std::string& name, std::unique_ptr<PortClaim>* claim);
+// Claims the port for this process. False when another process holds a claim on it, and also when
+// a claim is there that this process cannot even look at (a lock file of another user's that it may
+// not open): a claim never fails open. Then *trouble, when given, gets a line in words that names
+// what stands in the way (empty when it is simply another run's). A network serial server is claimed
+// by the addresses its name resolves to and its port, so that a host name and its address are one
+// claim. A claim the system cannot keep at all (no folder to lock in) is given as an empty one, so
+// that runs are never stopped by it.
+bool ClaimPort(const std::string& name, std::unique_ptr<PortClaim>* claim, std::string* trouble = nullptr);
 
-// The name claims are kept under: the same port under two names ("COM3", "com3", "\\.\COM3";
-// a device and a link to it) gives the same key.
+// The name claims of a local port are kept under: the same port under two names ("COM3", "com3",
+// "\\.\COM3"; a device and a link to it) gives the same key.
 std::string PortClaimKey(const std::string& name);

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "host/platform/port_claim.h"
+#include "host/platform/system_error.h"
 
 namespace {
 
@@ -26,9 +27,9 @@ std::string PortClaimKey(const std::string& name) {
   return key;
 }
 
-bool ClaimPlatformPort(const std::string& name, std::unique_ptr<PortClaim>* claim) {
+bool ClaimPlatformKey(const std::string& key, std::unique_ptr<PortClaim>* claim, std::string* trouble) {
   // The port belongs to the PC, not to one session: the claim is in the global namespace.
-  const std::string object = "Global\\BrenloFix.port." + PortClaimKey(name);
+  const std::string object = "Global\\BrenloFix.port." + key;
   HANDLE handle = CreateMutexA(nullptr, FALSE, object.c_str());
   const DWORD error = GetLastError();
   if (handle && error == ERROR_ALREADY_EXISTS) {
@@ -36,8 +37,13 @@ bool ClaimPlatformPort(const std::string& name, std::unique_ptr<PortClaim>* clai
     return false;
   }
   if (!handle) {
-    // Another user's claim is there and not ours to open; anything else leaves the run unclaimed.
-    if (error == ERROR_ACCESS_DENIED) return false;
+    // Another user's claim is there and not ours to open: it counts as held. Anything else leaves
+    // the run unclaimed.
+    if (error == ERROR_ACCESS_DENIED) {
+      *trouble = "The claim " + object + " cannot be opened (" + SystemErrorText(static_cast<int>(error)) +
+                 "); it belongs to another user's BrenloFix run.";
+      return false;
+    }
     claim->reset(new PortClaim());
     return true;
   }

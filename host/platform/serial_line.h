@@ -63,3 +63,8 @@ void UnregisterSerialLineOpener(const std::string& prefix);
 // True when a registered opener serves the name: a line inside this process, out of other
 // programs' reach.
 bool IsRegisteredSerialLine(const std::string& name);
+
+// The host and port of a network serial server's name, "rfc2217://HOST:PORT" (optionally with a
+// path or "?options" after it, pyserial's URL form; "[v6 address]" for IPv6). False for any other
+// name and for a malformed one.
+bool SplitRfc2217Url(const std::string& name, std::string* host, std::string* port);

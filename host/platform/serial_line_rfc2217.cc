@@ -29,31 +29,6 @@ uint32_t MsLeft(uint32_t start, uint32_t totalMs) {
   return elapsed >= totalMs ? 0 : totalMs - elapsed;
 }
 
-// "rfc2217://HOST:PORT", optionally with a path or "?options" after it (pyserial's URL form),
-// and "[v6 address]" for IPv6.
-bool SplitUrl(const std::string& name, std::string* host, std::string* port) {
-  std::string rest = name.substr(sizeof kRfc2217Scheme - 1);
-  rest = rest.substr(0, rest.find_first_of("/?"));
-  size_t colon = std::string::npos;
-  if (!rest.empty() && rest[0] == '[') {
-    const size_t close = rest.find(']');
-    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return false;
-    *host = rest.substr(1, close - 1);
-    colon = close + 1;
-  } else {
-    colon = rest.find(':');
-    if (colon == std::string::npos || rest.find(':', colon + 1) != std::string::npos) return false;
-    *host = rest.substr(0, colon);
-  }
-  *port = rest.substr(colon + 1);
-  if (host->empty() || port->empty() || port->size() > 5) return false;
-  for (char c : *port) {
-    if (c < '0' || c > '9') return false;
-  }
-  const unsigned long number = std::stoul(*port);
-  return number >= 1 && number <= 65535;
-}
-
 bool WeOffer(uint8_t option) {
   return option == telnet::kComPortOption || option == telnet::kBinary || option == telnet::kSuppressGoAhead;
 }
@@ -358,10 +333,34 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
 
 }  // namespace
 
+bool SplitRfc2217Url(const std::string& name, std::string* host, std::string* port) {
+  if (name.compare(0, sizeof kRfc2217Scheme - 1, kRfc2217Scheme) != 0) return false;
+  std::string rest = name.substr(sizeof kRfc2217Scheme - 1);
+  rest = rest.substr(0, rest.find_first_of("/?"));
+  size_t colon = std::string::npos;
+  if (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return false;
+    *host = rest.substr(1, close - 1);
+    colon = close + 1;
+  } else {
+    colon = rest.find(':');
+    if (colon == std::string::npos || rest.find(':', colon + 1) != std::string::npos) return false;
+    *host = rest.substr(0, colon);
+  }
+  *port = rest.substr(colon + 1);
+  if (host->empty() || port->empty() || port->size() > 5) return false;
+  for (char c : *port) {
+    if (c < '0' || c > '9') return false;
+  }
+  const unsigned long number = std::stoul(*port);
+  return number >= 1 && number <= 65535;
+}
+
 std::unique_ptr<SerialLine> OpenRfc2217SerialLine(const std::string& name, int* error) {
   std::string host;
   std::string port;
-  if (!SplitUrl(name, &host, &port)) {
+  if (!SplitRfc2217Url(name, &host, &port)) {
     *error = InvalidAddressError();
     return nullptr;
   }

@@ -4,25 +4,11 @@
 #include <windows.h>
 
 #include "host/platform/serial_line_backends.h"
+#include "host/platform/win32_handle.h"
 
 namespace {
 
 constexpr DWORD kDriverQueueBytes = 64 * 1024;
-
-// Owns one kernel handle.
-class Win32Handle {
- public:
-  explicit Win32Handle(HANDLE handle) : handle_(handle) {}
-  ~Win32Handle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  Win32Handle(const Win32Handle&) = delete;
-  Win32Handle& operator=(const Win32Handle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 class Win32SerialLine : public SerialLine {
  public:

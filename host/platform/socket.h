@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TcpConnection {
  public:
@@ -25,6 +26,10 @@ class TcpConnection {
 // Null on failure, with the system error number in *error.
 std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, const std::string& port, uint32_t timeoutMs,
                                           int* error);
+
+// The numeric addresses (for example "127.0.0.1", "::1") that host names, each once in the
+// resolver's order; empty when it names none.
+std::vector<std::string> ResolveTcpAddresses(const std::string& host, const std::string& port);
 
 // The error number a malformed address is reported with (EINVAL, WSAEINVAL).
 int InvalidAddressError();

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "host/platform/clock.h"
@@ -137,3 +138,21 @@ int InvalidAddressError() { return EINVAL; }
 int ConnectionResetError() { return ECONNRESET; }
 int NotSupportedError() { return ENOTSUP; }
 int TimedOutError() { return ETIMEDOUT; }
+
+std::vector<std::string> ResolveTcpAddresses(const std::string& host, const std::string& port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  AddressList addresses;
+  std::vector<std::string> numeric;
+  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses.first) != 0) return numeric;
+  for (addrinfo* address = addresses.first; address; address = address->ai_next) {
+    char text[NI_MAXHOST];
+    if (getnameinfo(address->ai_addr, static_cast<socklen_t>(address->ai_addrlen), text, sizeof text, nullptr,
+                    0, NI_NUMERICHOST) != 0) {
+      continue;
+    }
+    if (std::find(numeric.begin(), numeric.end(), text) == numeric.end()) numeric.push_back(text);
+  }
+  return numeric;
+}

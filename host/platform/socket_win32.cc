@@ -1,6 +1,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
+
 #include "host/platform/clock.h"
 #include "host/platform/socket.h"
 
@@ -149,3 +151,23 @@ int InvalidAddressError() { return WSAEINVAL; }
 int ConnectionResetError() { return WSAECONNRESET; }
 int NotSupportedError() { return ERROR_NOT_SUPPORTED; }
 int TimedOutError() { return WSAETIMEDOUT; }
+
+std::vector<std::string> ResolveTcpAddresses(const std::string& host, const std::string& port) {
+  int error = 0;
+  if (!StartWinsock(&error)) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  AddressList addresses;
+  std::vector<std::string> numeric;
+  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses.first) != 0) return numeric;
+  for (addrinfo* address = addresses.first; address; address = address->ai_next) {
+    char text[NI_MAXHOST];
+    if (getnameinfo(address->ai_addr, static_cast<socklen_t>(address->ai_addrlen), text, sizeof text, nullptr,
+                    0, NI_NUMERICHOST) != 0) {
+      continue;
+    }
+    if (std::find(numeric.begin(), numeric.end(), text) == numeric.end()) numeric.push_back(text);
+  }
+  return numeric;
+}

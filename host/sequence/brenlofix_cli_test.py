@@ -8,11 +8,13 @@ byte for byte. With --wine, BINARY is BrenloFix.exe and runs under wine in the g
 standard output has Windows line ends, and so must the expected texts.
 """
 import fcntl
+import glob
 import json
 import os
 import pty
 import re
 import select
+import signal
 import socket
 import subprocess
 import sys
@@ -44,8 +46,9 @@ Command line possible arguments:
     --unattended     No questions: a failed step is tried again by itself
     --retries <n>    Tries again of each failed step, unattended (default 2)
     --login <user>   Login, unattended (the password: BRENLOFIX_PASSWORD)
-    --proxy <url>    Proxy, unattended
-    --report <file>  Write the run's record (JSON) to <file>
+    --proxy <url>    Proxy, unattended (or BRENLOFIX_PROXY)
+    --factory-identity  Program the factory identity on a board that has none, unattended
+    --report <file>  Write the run's record (JSON) to <file>, from the start on
     --tftp <ip>      Load the kernel from the TFTP server at address <ip>
 
 Example: flashing with setup 'serialno' and 'ethaddr' from command line.
@@ -149,20 +152,49 @@ class HelpAndCommandLineErrors(unittest.TestCase):
         self.assertTrue(run.output.endswith(platform_text(KEY_WAIT)))
 
 
+RULES = {"ethaddr": "A MAC address is six pairs of hex digits 0-9 and A-F separated by colons, for example "
+                    "02:1B:4D:12:34:56.",
+         "serialno": "A serial number is 1 to 32 characters of A-Z a-z 0-9 . _ : / - (U-Boot keeps them as typed)."}
+
+
+def read_record(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
 class BadIdentityValues(unittest.TestCase):
-    def check_rejected(self, args, key):
+    def check_rejected(self, args, key, folder=None):
         # Standard input stays open and silent: a key wait here would hang until the time-out.
-        run = Run(args, answers=None, timeout=60)
-        self.assertEqual(run.output, platform_text(BANNER + "Error: '%s' has a bad value\n" % key))
+        run = Run(args, answers=None, timeout=60, cwd=folder)
+        self.assertEqual(run.output, platform_text(BANNER + "Error: '%s' has a bad value\n%s\n" % (key, RULES[key])))
         self.assertEqual(run.status, 1)
         self.assertEqual(run.logs, [])
+        return run
 
     def test_bad_mac_addresses(self):
-        for mac in ["02:1b:4d:00:00:00", "02:1B:4D:00:00:0", "02-1B-4D-00-00-00", "-s"]:
+        for mac in ["02:1b:4d:00:00:00", "02:1B:4D:00:00:0", "02-1B-4D-00-00-00", "-s", ":::::AABBCCDDEEFF"]:
             self.check_rejected(["-m", mac, "-s", "X"], "ethaddr")
 
-    def test_serial_numbers_longer_than_32_characters(self):
+    def test_serial_numbers_that_u_boot_would_not_keep_as_typed(self):
         self.check_rejected(["-m", GOOD_MAC, "-s", "S" * 33], "serialno")
+        # Refused before the port is opened.
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        listener.settimeout(0.2)
+        url = "rfc2217://127.0.0.1:%d" % listener.getsockname()[1]
+        for serial in ["QV4N;reset", "A B", "$serverip", "'", "A#B", "A\\B", ""]:
+            self.check_rejected(["-p", url, "-m", GOOD_MAC, "-s", serial, "--unattended"], "serialno")
+        # So is a run whose record cannot be written.
+        run = Run(["-p", url, "-m", GOOD_MAC, "-s", "QV4N150101ABC", "--unattended", "--report",
+                   "no-such-folder/record.json"], answers=KEEP_OPEN, timeout=60)
+        self.assertEqual(run.status, 1)
+        self.assertIn(platform_text("\nError: cannot write the run's record to no-such-folder/record.json ("),
+                      platform_text("\n") + run.output)
+        self.assertEqual(run.logs, [])
+        with self.assertRaises(socket.timeout):
+            listener.accept()
+        listener.close()
 
     def test_the_mac_address_is_checked_first(self):
         self.check_rejected(["-s", "S" * 40, "-m", "bad"], "ethaddr")
@@ -318,32 +350,136 @@ class UnattendedRunsAndPortTrouble(unittest.TestCase):
     def test_a_port_another_run_holds(self):
         # The first run waits at its retry question with its port closed, and still holds it.
         url = "rfc2217://127.0.0.1:%d" % closed_port()
-        command, env = command_and_environment(["-nf", "-p", url])
-        folder = tempfile.mkdtemp(prefix="run-", dir=SCRATCH.name)
-        first = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                 cwd=folder, env=env)
-        try:
-            shown = b""
-            while b"Press 'r' to retry" not in shown:
-                chunk = first.stdout.read1(4096)
-                self.assertTrue(chunk, shown)
-                shown += chunk
-            second = Run(["-p", url, "--unattended"], answers=KEEP_OPEN, cwd=folder)
+        with WaitingRun(url) as first:
+            second = Run(["-p", url, "--unattended"], answers=KEEP_OPEN, cwd=first.folder)
             self.assertIn(platform_text("\nError: cannot use %s: another BrenloFix run is using it.\n" % url),
                           second.output)
             self.assertNotIn("Could not open", second.output)
             self.assertEqual(second.status, 1)
-            first.stdin.write(b"q")
-            first.stdin.close()
-            self.assertEqual(first.wait(timeout=60), 1)
-        finally:
-            if first.poll() is None:
-                first.kill()
-            first.wait()
-            first.stdout.close()
+            # A host name and its address are one network serial server: one claim.
+            by_name = Run(["-p", url.replace("127.0.0.1", "localhost"), "--unattended"], answers=KEEP_OPEN,
+                          cwd=first.folder)
+            self.assertIn("another BrenloFix run is using it.", by_name.output)
+            self.assertEqual(first.finish(b"q"), 1)
         # Once it ended, the port is free again.
-        third = Run(["-p", url, "--unattended"], answers=KEEP_OPEN, cwd=folder)
+        third = Run(["-p", url, "--unattended"], answers=KEEP_OPEN, cwd=first.folder)
         self.assertNotIn("another BrenloFix run", third.output)
+
+    @unittest.skipIf(os.name != "posix", "lock files are POSIX claims")
+    def test_lock_files_never_fail_open(self):
+        if WINE_PREFIX:
+            self.skipTest("Windows keeps its claims as named mutexes")
+        folder = "/run/lock" if os.access("/run/lock", os.W_OK) else "/tmp"
+        # Made under umask 077, the lock file is readable by everyone all the same: another user's
+        # run must be able to open it to find the port held.
+        port = closed_port()
+        url = "rfc2217://127.0.0.1:%d" % port
+        lock = os.path.join(folder, "BrenloFix.rfc2217-127.0.0.1-%d.lock" % port)
+        with WaitingRun(url, umask=0o077) as first:
+            [made] = glob.glob(os.path.join(folder, "BrenloFix.*%d.lock" % port))
+            self.assertEqual((made, os.stat(made).st_mode & 0o777), (lock, 0o644))
+            first.finish(b"q")
+        self.assertFalse(os.path.exists(lock), "the claim's file goes with the claim")
+        # A lock file that cannot be opened (here a link, which is never followed) counts as held,
+        # and the run says which file stands in the way.
+        os.symlink("/etc/passwd", lock)
+        try:
+            run = Run(["-p", url, "--unattended"], answers=KEEP_OPEN)
+        finally:
+            os.unlink(lock)
+        words = ("The lock file %s cannot be used (Too many levels of symbolic links); it counts as another "
+                 "BrenloFix run's claim: remove it if no run uses the port." % lock)
+        self.assertIn("\n%s\nError: cannot use %s: another BrenloFix run is using it.\n" % (words, url), run.output)
+        self.assertEqual(run.status, 1)
+
+
+class RecordsOfEveryRun(unittest.TestCase):
+    """The record stands for the run however it ends: refused, stopped from outside, with nobody
+    reading its output any more."""
+
+    def test_a_refused_command_line_and_the_help_are_recorded(self):
+        folder = tempfile.mkdtemp(prefix="run-", dir=SCRATCH.name)
+        for args, status, error in [
+                (["-M", "--report", "record.json"], 1, "Error: Unknown argument -M"),
+                (["-m", GOOD_MAC, "-s", "A;B", "--report", "record.json"], 1,
+                 "Error: 'serialno' has a bad value\n" + RULES["serialno"]),
+                (["--report", "record.json", "-h"], 0, "The help text was asked for (-h); nothing was run.")]:
+            with open(os.path.join(folder, "record.json"), "w") as f:
+                f.write('{"result": "succeeded"}')
+            self.assertEqual(Run(args, answers=b"k", cwd=folder).status, status)
+            record = read_record(os.path.join(folder, "record.json"))
+            self.assertEqual((record["result"], record["exitStatus"], record["error"], record["log"], record["steps"]),
+                             ("rejected", status, error, None, []), args)
+        self.assertEqual(os.listdir(folder), ["record.json"], "no log, no temporary file")
+
+    def test_a_stopped_run_records_where_it_stopped(self):
+        # Under wine only Ctrl-C reaches the program (as a console event); SIGTERM and SIGHUP end wine.
+        for number, how in [(signal.SIGINT, "Ctrl-C")] if WINE_PREFIX else [
+                (signal.SIGINT, "SIGINT"), (signal.SIGHUP, "SIGHUP")]:
+            with WaitingRun("rfc2217://127.0.0.1:%d" % closed_port()) as waiting:
+                waiting.process.send_signal(number)
+                self.assertEqual(waiting.process.wait(timeout=30), 1, how)
+                line = "Error: the run was interrupted (%s) in step 7 (WatchSystemBoot)." % how
+                self.assertIn(platform_text("\n%s\n" % line), waiting.rest())
+                record = read_record(os.path.join(waiting.folder, "record.json"))
+                self.assertEqual((record["result"], record["failedStep"], record["error"], record["steps"][1]["result"]),
+                                 ("interrupted", "WatchSystemBoot", line, "failed"))
+                [log] = [f for f in os.listdir(waiting.folder) if f.endswith(".log")]
+                with open(os.path.join(waiting.folder, log), "rb") as f:
+                    self.assertTrue(f.read().endswith(line.encode() + b"\r\n"))
+
+    def test_output_nobody_reads_is_dropped_and_the_run_goes_on(self):
+        url = "rfc2217://127.0.0.1:%d" % closed_port()
+        with WaitingRun(url) as waiting:
+            waiting.process.stdout.close()  # the console went away
+            waiting.process.stdin.write(b"r")  # the retry writes to it
+            waiting.process.stdin.flush()
+            time.sleep(0.5)
+            self.assertEqual(waiting.finish(b"x"), 1)
+        record = read_record(os.path.join(waiting.folder, "record.json"))
+        self.assertEqual((record["result"], record["failedStep"]), ("failed", "WatchSystemBoot"))
+        self.assertEqual(record["steps"][1]["attempts"], 2)
+
+
+class WaitingRun:
+    """An operator's run that waits at its retry question (the boot watch on a port where nobody
+    listens) and holds its port meanwhile; its record goes to record.json in its folder."""
+
+    def __init__(self, url, umask=None):
+        command, env = command_and_environment(["-nf", "-p", url, "--report", "record.json"])
+        self.folder = tempfile.mkdtemp(prefix="run-", dir=SCRATCH.name)
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, cwd=self.folder, env=env,
+                                        preexec_fn=(lambda: os.umask(umask)) if umask is not None else None)
+        self.shown = b""
+        while b"Press 'r' to retry" not in self.shown:
+            chunk = self.process.stdout.read1(4096)
+            if not chunk:
+                self.__exit__()
+                raise AssertionError("no retry question: %r" % self.shown)
+            self.shown += chunk
+
+    def rest(self):
+        """What it printed, to its end."""
+        return (self.shown + self.process.stdout.read()).decode("latin-1")
+
+    def finish(self, keys):
+        self.process.stdin.write(keys)
+        self.process.stdin.close()
+        return self.process.wait(timeout=60)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *error):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout):
+            try:
+                stream.close()
+            except OSError:  # a pipe to a program that is gone
+                pass
 
 
 @unittest.skipIf(os.name != "posix", "a POSIX terminal")

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/platform/interrupt.h"
 #include "host/platform/timer_resolution.h"
 #include "host/platform/utc_time.h"
 #include "host/sequence/banner.h"
@@ -31,10 +32,18 @@ std::optional<std::string> PasswordFromEnvironment() {
   return std::string(password);
 }
 
-// The record of a run that ended with this status; a record that cannot be written fails the run.
-int Finish(const RunReport& report, const StationOptions& station, int status) {
-  if (station.reportPath.empty()) return status;
-  return report.Write(station.reportPath, status, CurrentUtcTime()) ? status : kExitFailed;
+// The run's end in its record; a record that cannot be written fails the run.
+int Finish(RunReport& report, RunReport::Result result, int status) {
+  return report.End(result, status) ? status : kExitFailed;
+}
+
+// A command line that was refused (or -h): its record says so before the help text and the key
+// wait.
+int Reject(RunReport& report, int argc, char* argv[], const std::string& error, int status) {
+  report.SetPath(ReportPathAsked(argc, argv));
+  report.RecordImages();
+  report.SetError(error);
+  return Finish(report, RunReport::Result::kRejected, status);
 }
 }  // namespace
 
@@ -46,54 +55,77 @@ int main(int argc, char* argv[]) {
   SwitchSet switches;
   CommandList commands;
   StationOptions station;
+  RunReport report(CurrentUtcTime());
+  BoardStepOperations board;
+
+  // Ctrl-C, SIGTERM, a closed terminal or console window: the record and the log say in which step
+  // the run was stopped, the port is let go, and the program ends with status 1.
+  // The console comes last: a terminal that holds its output back must not keep the rest waiting.
+  InterruptWatch interrupts([&](const std::string& how) {
+    std::string line;
+    const int status = report.Interrupt(how, &line);
+    if (!line.empty()) WriteLog(line + "\n");
+    board.ReleasePortClaim();
+    if (!line.empty()) std::cout << std::endl << line << std::endl;
+    return status;
+  });
 
   PrintBanner();
   FillDefaultEnvironment(commands);
 
   // A bad command line, or -h: the help text and one key (none in an unattended run).
   bool helpAsked = false;
-  if (!ParseCommandLine(argc, argv, options, switches, &helpAsked, &station)) {
+  std::string rejection;
+  if (!ParseCommandLine(argc, argv, options, switches, &helpAsked, &station, &rejection)) {
+    const int status = helpAsked ? kExitSucceeded : kExitFailed;
+    const int recorded =
+        Reject(report, argc, argv,
+               helpAsked ? "The help text was asked for (-h); nothing was run." : rejection, status);
     PrintUsage();
     std::cout << std::endl;
     if (!UnattendedAsked(argc, argv)) WaitForAnyKey();
-    return helpAsked ? kExitSucceeded : kExitFailed;
+    return recorded;
   }
-  // A bad MAC address or serial number ends the run at once; its error line is printed.
-  if (!ValidateOptions(options)) return kExitFailed;
+  // A bad MAC address or serial number ends the run at once; its error lines are printed.
+  if (!ValidateOptions(options, &rejection)) return Reject(report, argc, argv, rejection, kExitFailed);
 
   // The TFTP server is no identity value: it leaves the option map before the steps see it.
-  std::string tftpServer;
   const auto server = options.find("serverip");
   if (server != options.end()) {
-    tftpServer = server->second;
+    board.SetTftpServer(server->second);
     options.erase(server);
   }
 
-  const UtcTime started = CurrentUtcTime();
-  RunReport report(started);
+  // The record exists from here on; a file that cannot be written ends the run before the port
+  // is opened.
+  report.SetPath(station.reportPath);
   report.RecordImages();
+  if (!report.Save()) return Finish(report, RunReport::Result::kFailed, kExitFailed);
+
   // An unattended run without an answer it will need ends before anything is sent to the board.
+  TakeProxyFromEnvironment(station);
   const std::optional<std::string> password = PasswordFromEnvironment();
   const std::string missing = MissingUnattendedAnswer(switches, station, password);
   if (!missing.empty()) {
     std::cout << missing << std::endl;
     report.SetError(missing);
-    return Finish(report, station, kExitFailed);
+    return Finish(report, RunReport::Result::kFailed, kExitFailed);
   }
   UnattendedConsole answers(station.login, password, station.proxy);
   if (station.unattended) answers.Install();
 
-  const std::string logName = CreateRunLog(started);
+  const std::string logName = CreateRunLog(report.Started());
   if (!logName.empty()) report.SetLog(logName);
 
   // Find the board, back up its identity, flash, program, upload, clone, boot, update.
-  BoardStepOperations board(tftpServer);
   RunSettings settings;
   settings.unattended = station.unattended ? &answers : nullptr;
   settings.retries = station.retries;
+  settings.factoryIdentity = station.factoryIdentity;
   settings.report = &report;
   const bool succeeded = RunSteps(board, options, switches, commands, settings);
 
   CloseLogFile();
-  return Finish(report, station, succeeded ? kExitSucceeded : kExitFailed);
+  return Finish(report, succeeded ? RunReport::Result::kSucceeded : RunReport::Result::kFailed,
+                succeeded ? kExitSucceeded : kExitFailed);
 }

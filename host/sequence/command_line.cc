@@ -2,9 +2,23 @@
 
 #include <iostream>
 
+#include "host/link/url_credentials.h"
+
 namespace {
 
 constexpr size_t kMacAddressLength = 17;
+
+// Why a value was refused, under its error line.
+const char* ValueRule(const std::string& key) {
+  if (key == "ethaddr") {
+    return "A MAC address is six pairs of hex digits 0-9 and A-F separated by colons, for example "
+           "02:1B:4D:12:34:56.";
+  }
+  if (key == "serialno") {
+    return "A serial number is 1 to 32 characters of A-Z a-z 0-9 . _ : / - (U-Boot keeps them as typed).";
+  }
+  return nullptr;
+}
 
 // Options that take the next argument as their value, and the option map key they fill.
 const char* ValueOptionKey(const std::string& argument) {
@@ -25,8 +39,15 @@ const char* SwitchName(const std::string& argument) {
 
 }  // namespace
 
+bool Refuse(const std::string& line, std::string* error) {
+  const std::string shown = HideUrlCredentials(line);  // a misplaced proxy URL is an argument too
+  std::cout << shown << std::endl;
+  if (error) *error = shown;
+  return false;
+}
+
 bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, SwitchSet& switches,
-                      bool* helpAsked, StationOptions* station) {
+                      bool* helpAsked, StationOptions* station, std::string* error) {
   if (helpAsked) *helpAsked = false;
   StationOptions unused;
   if (!station) station = &unused;
@@ -37,32 +58,26 @@ bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, Sw
       return false;
     }
     if (const char* key = ValueOptionKey(argument)) {
-      if (i + 1 >= argc) {
-        std::cout << "Error: missing parameter of argument " << argument << std::endl;
-        return false;
-      }
+      if (i + 1 >= argc) return Refuse("Error: missing parameter of argument " + argument, error);
       options.emplace(key, argv[i + 1]);  // a repeated option keeps its first value
       i += 2;
     } else if (const char* name = SwitchName(argument)) {
       switches.insert(name);
       i += 1;
-    } else if (const int used = ParseStationOption(argc, argv, i, *station)) {
+    } else if (const int used = ParseStationOption(argc, argv, i, *station, error)) {
       if (used < 0) return false;
       i += used;
     } else {
-      std::cout << "Error: Unknown argument " << argument << std::endl;
-      return false;
+      return Refuse("Error: Unknown argument " + argument, error);
     }
   }
   if (options.count("serialno") != options.count("ethaddr")) {
-    std::cout << "Error: arguments -m and -s must used together" << std::endl;
-    return false;
+    return Refuse("Error: arguments -m and -s must used together", error);
   }
   if (switches.count("rpm") && !switches.count("autologin")) {
-    std::cout << "Error: arguments -ri and -al must used together" << std::endl;
-    return false;
+    return Refuse("Error: arguments -ri and -al must used together", error);
   }
-  return CheckStationOptions(switches, *station);
+  return CheckStationOptions(switches, *station, error);
 }
 
 void PrintUsage() {
@@ -81,8 +96,9 @@ void PrintUsage() {
                "    --unattended     No questions: a failed step is tried again by itself\n"
                "    --retries <n>    Tries again of each failed step, unattended (default 2)\n"
                "    --login <user>   Login, unattended (the password: BRENLOFIX_PASSWORD)\n"
-               "    --proxy <url>    Proxy, unattended\n"
-               "    --report <file>  Write the run's record (JSON) to <file>\n"
+               "    --proxy <url>    Proxy, unattended (or BRENLOFIX_PROXY)\n"
+               "    --factory-identity  Program the factory identity on a board that has none, unattended\n"
+               "    --report <file>  Write the run's record (JSON) to <file>, from the start on\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
@@ -96,37 +112,37 @@ void PrintUsage() {
             << std::endl;
 }
 
-bool ValidateOptions(const OptionMap& map) {
+bool ValidateOptions(const OptionMap& map, std::string* error) {
   for (const auto& [key, value] : map) {
     bool good = true;
     if (key == "ethaddr") good = IsMacAddress(value);
-    if (key == "serialno") good = value.size() <= kMaxSerialNumberLength;
+    if (key == "serialno") good = IsSerialNumber(value);
     if (key == "serverip") good = IsIpv4Address(value);
-    if (!good) {
-      std::cout << "Error: '" << key << "' has a bad value" << std::endl;
-      return false;
-    }
+    if (good) continue;
+    std::string lines = "Error: '" + key + "' has a bad value";
+    if (const char* rule = ValueRule(key)) lines += std::string("\n") + rule;
+    return Refuse(lines, error);
   }
   return true;
 }
 
 bool IsMacAddress(const std::string& text) {
   if (text.size() != kMacAddressLength) return false;
-  // Only the counts matter, so any arrangement of six pairs and five colons passes.
-  int pairs = 0;
-  int colons = 0;
-  for (size_t position = 0; position < text.size();) {
-    if (IsUpperHex(text.substr(position, 2))) {
-      ++pairs;
-      position += 2;
-    } else if (text[position] == ':') {
-      ++colons;
-      position += 1;
-    } else {
-      return false;
-    }
+  for (size_t position = 0; position < text.size(); ++position) {
+    const bool colon = position % 3 == 2;
+    if (colon ? text[position] != ':' : !IsUpperHex(text.substr(position, 1))) return false;
   }
-  return pairs == 6 && colons == 5;
+  return true;
+}
+
+bool IsSerialNumber(const std::string& text) {
+  // Nothing U-Boot's shell reads otherwise than as typed: no blanks, quotes, "$", ";", "#" or "\".
+  if (text.empty() || text.size() > kMaxSerialNumberLength) return false;
+  for (char c : text) {
+    const bool letterOrDigit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit && c != '.' && c != '_' && c != ':' && c != '/' && c != '-') return false;
+  }
+  return true;
 }
 
 bool IsIpv4Address(const std::string& text) {

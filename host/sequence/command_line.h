@@ -8,20 +8,28 @@
 #include "host/sequence/station_options.h"
 
 // True when the flashing run may start. False after -h (no message; helpAsked is set when given)
-// or after an error, whose line is already printed. The station options go into *station when
-// given (station_options.h).
+// or after an error, whose line is already printed (and put into *error when given). The station
+// options go into *station when given (station_options.h).
 bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, SwitchSet& switches,
-                      bool* helpAsked = nullptr, StationOptions* station = nullptr);
+                      bool* helpAsked = nullptr, StationOptions* station = nullptr,
+                      std::string* error = nullptr);
 
 // The help text.
 void PrintUsage();
 
 // Checks every ethaddr, serialno and serverip entry; prints "Error: '<key>' has a bad value" for the first
-// bad one and returns false.
-bool ValidateOptions(const OptionMap& map);
+// bad one, and under it what the value must be, and returns false (the lines in *error when given).
+bool ValidateOptions(const OptionMap& map, std::string* error = nullptr);
 
-// Six upper-case hex pairs and five colons in 17 characters.
+// Six pairs of upper-case hex digits separated by colons: 02:1B:4D:12:34:56.
 bool IsMacAddress(const std::string& text);
+
+// 1 to 32 characters of A-Z a-z 0-9 . _ : / -: text that U-Boot's shell keeps as it is typed.
+bool IsSerialNumber(const std::string& text);
+
+// Prints the error line (a URL's user and password hidden) and keeps it in *error when given;
+// false.
+bool Refuse(const std::string& line, std::string* error);
 
 // An IPv4 address in dotted decimal (192.168.102.134), not 0.0.0.0.
 bool IsIpv4Address(const std::string& text);

@@ -7,6 +7,7 @@
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
+#include "host/sequence/identity_choice.h"
 #include "host/sequence/identity_record.h"
 
 namespace {
@@ -37,7 +38,7 @@ bool ReadVariable(RS232* port, const std::string& name, OptionMap& backup) {
   return true;
 }
 
-int BackupOnOpenPort(RS232* port, OptionMap& backup) {
+int BackupOnOpenPort(RS232* port, OptionMap& backup, WithoutIdentity without) {
   port->pacedWrite = 1;
   port->SendBreak();
   HostClock().SleepMs(kAfterBreakMs);
@@ -51,6 +52,7 @@ int BackupOnOpenPort(RS232* port, OptionMap& backup) {
   LogIdentityHeading();
   if (!ReadVariable(port, "serialno", backup)) return 0;
   if (!ReadVariable(port, "ethaddr", backup)) return 0;
+  if (without == WithoutIdentity::kKeepNand && !IsProgrammableIdentity(backup)) return 1;
   // Erased only after both values are safe in the backup map.
   TypeCommand(port, "nand erase 0x00000000 0x00080000");
   return WaitForLine({"FAIL"}, "OK", port, kBootStageTimeoutMs) ? 1 : 0;
@@ -58,10 +60,10 @@ int BackupOnOpenPort(RS232* port, OptionMap& backup) {
 
 }  // namespace
 
-int BackupIdentity(const char* portName, OptionMap& backup) {
+int BackupIdentity(const char* portName, OptionMap& backup, WithoutIdentity without) {
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
-  int result = BackupOnOpenPort(port.get(), backup);
+  int result = BackupOnOpenPort(port.get(), backup, without);
   port->Close();
   return result;
 }

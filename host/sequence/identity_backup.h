@@ -6,4 +6,9 @@
 // Restarts the board, stops it at the U-Boot prompt, reads serialno and ethaddr into backup and
 // erases the first 512 KiB of NAND, so that the next restart ends in the boot ROM. A board that
 // shows no boot loader is no failure: 1 with backup left empty. 0 on failure.
-int BackupIdentity(const char* portName, OptionMap& backup);
+// A run that cannot go on without the board's own identity (unattended, nothing given instead) keeps
+// NAND as it is when the board holds none that can be programmed back (IsProgrammableIdentity):
+// 1 with what was read in backup, nothing erased.
+enum class WithoutIdentity { kErase, kKeepNand };
+int BackupIdentity(const char* portName, OptionMap& backup,
+                   WithoutIdentity without = WithoutIdentity::kErase);

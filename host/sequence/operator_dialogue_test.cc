@@ -10,6 +10,11 @@
 
 namespace {
 
+const std::string kMacRule =
+    "Error: 'ethaddr' has a bad value\n"
+    "A MAC address is six pairs of hex digits 0-9 and A-F separated by colons, for example "
+    "02:1B:4D:12:34:56.\n";
+
 // Runs a dialogue on scripted answers and keeps what it printed (terminal colours removed).
 class DialogueTest : public ::testing::Test {
  protected:
@@ -50,18 +55,21 @@ TEST_F(DialogueTest, OtherAnswersAskTheSameQuestionAgain) {
             "'serialno' is 'QV4N150101XXX' Confirm? [Y/N]: ");
 }
 
+// A refused value is told with what it must be: the serial number is typed unquoted at U-Boot's
+// prompt, where ";" would run a second command.
 TEST_F(DialogueTest, ARetypedValueIsAskedForUntilItIsValid) {
   EXPECT_TRUE(Answer("n\n02:1b:4d:00:00:01\n02:1B:4D:00:00:01\nN\n" + std::string(33, 'S') +
-                         "\n  QV4N150101777  \n",
+                         "\nQV4N;reset\n  QV4N150101777  \n",
                      [&] { return ConfirmValues(identity); }));
   EXPECT_EQ(identity, (OptionMap{{"ethaddr", "02:1B:4D:00:00:01"}, {"serialno", "QV4N150101777"}}));
-  EXPECT_EQ(output,
-            "'ethaddr' is '02:1B:4D:00:00:00' Confirm? [Y/N]: Enter ethaddr: "
-            "Error: 'ethaddr' has a bad value\n"
-            "Enter ethaddr: "
-            "'serialno' is 'QV4N150101XXX' Confirm? [Y/N]: Enter serialno: "
-            "Error: 'serialno' has a bad value\n"
-            "Enter serialno: ");
+  const std::string serialRule =
+      "Error: 'serialno' has a bad value\n"
+      "A serial number is 1 to 32 characters of A-Z a-z 0-9 . _ : / - (U-Boot keeps them as typed).\n"
+      "Enter serialno: ";
+  EXPECT_EQ(output, "'ethaddr' is '02:1B:4D:00:00:00' Confirm? [Y/N]: Enter ethaddr: " + kMacRule +
+                        "Enter ethaddr: "
+                        "'serialno' is 'QV4N150101XXX' Confirm? [Y/N]: Enter serialno: " +
+                        serialRule + serialRule);
 }
 
 TEST_F(DialogueTest, AnInvalidValueConfirmedEarlierDoesNotLockTheDialogue) {
@@ -78,9 +86,8 @@ TEST_F(DialogueTest, TheEndOfInputEndsTheDialogue) {
   EXPECT_FALSE(Answer("", [&] { return ConfirmValues(identity); }));
   EXPECT_FALSE(Answer("N\nbad", [&] { return ConfirmValues(identity); }));
   EXPECT_EQ(identity.at("ethaddr"), "02:1B:4D:00:00:00");
-  EXPECT_EQ(output,
-            "'ethaddr' is '02:1B:4D:00:00:00' Confirm? [Y/N]: Enter ethaddr: "
-            "Error: 'ethaddr' has a bad value\nEnter ethaddr: ");
+  EXPECT_EQ(output, "'ethaddr' is '02:1B:4D:00:00:00' Confirm? [Y/N]: Enter ethaddr: " + kMacRule +
+                        "Enter ethaddr: ");
 }
 
 TEST_F(DialogueTest, OnlyALowerCaseRIsARetry) {

@@ -1,8 +1,6 @@
 #include "host/sequence/run_report.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -12,21 +10,23 @@
 #include "host/link/crc32.h"
 #include "host/link/flasher_upload.h"
 #include "host/link/kernel_upload.h"
+#include "host/link/url_credentials.h"
 #include "host/platform/clock.h"
+#include "host/platform/durable_file.h"
 #include "host/sequence/banner.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
 using Json = nlohmann::ordered_json;
+using Lock = std::lock_guard<std::mutex>;
 
-Json TextOrNull(const std::optional<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
+constexpr char kSucceeded[] = "succeeded";
+constexpr char kFailed[] = "failed";
+constexpr char kInterrupted[] = "interrupted";
+
+Json TextOrNull(const std::optional<std::string>& text) {
+  return text ? Json(HideUrlCredentials(*text)) : Json(nullptr);
+}
 
 // serialno and ethaddr, each null when missing; null as a whole when the map is absent or empty.
 Json IdentityJson(const std::optional<OptionMap>& identity) {
@@ -45,6 +45,22 @@ std::string Hex8(uint32_t value) {
   return text;
 }
 
+const char* ResultName(RunReport::Result result) {
+  switch (result) {
+    case RunReport::Result::kRunning:
+      return "running";
+    case RunReport::Result::kSucceeded:
+      return kSucceeded;
+    case RunReport::Result::kFailed:
+      return kFailed;
+    case RunReport::Result::kRejected:
+      return "rejected";
+    case RunReport::Result::kInterrupted:
+      return kInterrupted;
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string IsoUtcTime(const UtcTime& t) {
@@ -56,10 +72,15 @@ std::string IsoUtcTime(const UtcTime& t) {
 
 RunReport::RunReport(const UtcTime& started) : started_(started) {}
 
+void RunReport::SetPath(const std::string& path) {
+  Lock lock(mutex_);
+  path_ = path;
+}
+
 void RunReport::RecordImages() {
   Crc32 crc;
   Crc32Init(crc, kCrc32Polynomial, kCrc32InitialValue, kCrc32FinalXor);
-  images_.clear();
+  std::vector<Image> images;
   for (const char* name : {kFlasherImageFile, kUblImageFile, kUbootImageFile, kKernelImageName}) {
     Image image{name, std::nullopt, std::nullopt};
     std::ifstream in(name, std::ios::binary);
@@ -70,39 +91,122 @@ void RunReport::RecordImages() {
         image.crc32 = Crc32Compute(crc, bytes.size(), bytes.data());
       }
     }
-    images_.push_back(image);
+    images.push_back(image);
   }
+  Lock lock(mutex_);
+  images_ = images;
+}
+
+void RunReport::SetLog(const std::string& name) {
+  Lock lock(mutex_);
+  log_ = name;
+}
+
+void RunReport::SetPort(const std::string& port) {
+  Lock lock(mutex_);
+  port_ = port;
+}
+
+void RunReport::SetReadIdentity(const OptionMap& backup) {
+  Lock lock(mutex_);
+  read_ = backup;
+}
+
+void RunReport::SetProgrammedIdentity(const OptionMap& identity) {
+  Lock lock(mutex_);
+  programmed_ = identity;
+}
+
+void RunReport::SetFailedStep(const std::string& name) {
+  Lock lock(mutex_);
+  failedStep_ = name;
+}
+
+void RunReport::SetError(const std::string& words) {
+  Lock lock(mutex_);
+  error_ = words;
 }
 
 void RunReport::StepBegins(int step, const std::string& name) {
   const uint32_t now = HostClock().TickMs();
-  for (Step& entry : steps_) {
-    if (entry.step != step) continue;
-    ++entry.attempts;
-    entry.beganAt = now;
+  Lock lock(mutex_);
+  for (size_t i = 0; i < steps_.size(); ++i) {
+    if (steps_[i].step != step) continue;
+    ++steps_[i].attempts;
+    steps_[i].beganAt = now;
+    stepInProgress_ = lastStepBegun_ = static_cast<int>(i);
     return;
   }
-  steps_.push_back(Step{step, name, false, 1, 0, now});
+  steps_.push_back(Step{step, name, kFailed, 1, 0, now});
+  stepInProgress_ = lastStepBegun_ = static_cast<int>(steps_.size() - 1);
 }
 
 void RunReport::StepEnds(int step, bool succeeded) {
+  const uint32_t now = HostClock().TickMs();
+  Lock lock(mutex_);
   for (Step& entry : steps_) {
     if (entry.step != step) continue;
-    entry.succeeded = succeeded;
-    entry.ms += HostClock().TickMs() - entry.beganAt;
-    return;
+    entry.result = succeeded ? kSucceeded : kFailed;
+    entry.ms += now - entry.beganAt;
   }
+  stepInProgress_ = -1;
 }
 
-std::string RunReport::Json(int exitStatus, const UtcTime& finished) const {
+bool RunReport::Save() {
+  Lock lock(mutex_);
+  return WriteLocked();
+}
+
+bool RunReport::End(Result result, int exitStatus) {
+  Lock lock(mutex_);
+  return EndLocked(result, exitStatus);
+}
+
+bool RunReport::EndLocked(Result result, int exitStatus) {
+  if (result_ != Result::kRunning) return !writeFailed_;
+  result_ = result;
+  exitStatus_ = exitStatus;
+  finished_ = CurrentUtcTime();
+  return WriteLocked();
+}
+
+int RunReport::Interrupt(const std::string& how, std::string* line) {
+  const uint32_t now = HostClock().TickMs();
+  Lock lock(mutex_);
+  line->clear();
+  if (result_ != Result::kRunning) return exitStatus_;
+  std::string where = "before its first step";
+  if (lastStepBegun_ >= 0) {
+    // In a step, or between two tries of it (a retry question, a pause): the step begun last.
+    Step& step = steps_[static_cast<size_t>(lastStepBegun_)];
+    if (stepInProgress_ == lastStepBegun_) {
+      step.result = kInterrupted;
+      step.ms += now - step.beganAt;
+      stepInProgress_ = -1;
+    }
+    where = "in step " + std::to_string(step.step) + " (" + step.name + ")";
+    failedStep_ = step.name;
+  }
+  *line = "Error: the run was interrupted (" + how + ") " + where + ".";
+  error_ = *line;
+  EndLocked(Result::kInterrupted, 1);
+  return 1;
+}
+
+std::string RunReport::Json() const {
+  Lock lock(mutex_);
+  return JsonLocked();
+}
+
+std::string RunReport::JsonLocked() const {
   ::Json record;
   record["program"] = "BrenloFix";
   record["version"] = kBrenloFixVersion;
   record["port"] = TextOrNull(port_);
   record["started"] = IsoUtcTime(started_);
-  record["finished"] = IsoUtcTime(finished);
-  record["result"] = exitStatus == 0 ? "succeeded" : "failed";
-  record["exitStatus"] = exitStatus;
+  record["finished"] = finished_ ? ::Json(IsoUtcTime(*finished_)) : ::Json(nullptr);
+  record["result"] = ResultName(result_);
+  record["exitStatus"] = result_ == Result::kRunning ? ::Json(nullptr) : ::Json(exitStatus_);
   record["failedStep"] = TextOrNull(failedStep_);
   record["error"] = TextOrNull(error_);
   record["log"] = TextOrNull(log_);
@@ -117,7 +221,7 @@ std::string RunReport::Json(int exitStatus, const UtcTime& finished) const {
   for (const Step& step : steps_) {
     record["steps"].push_back({{"step", step.step},
                                {"name", step.name},
-                               {"result", step.succeeded ? "succeeded" : "failed"},
+                               {"result", step.result},
                                {"attempts", step.attempts},
                                {"seconds", static_cast<double>(step.ms) / 1000.0}});
   }
@@ -126,21 +230,16 @@ std::string RunReport::Json(int exitStatus, const UtcTime& finished) const {
   return record.dump(2, ' ', false, ::Json::error_handler_t::replace) + "\n";
 }
 
-bool RunReport::Write(const std::string& path, int exitStatus, const UtcTime& finished) const {
-  const std::string text = Json(exitStatus, finished);
-  const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-  std::error_code error;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) error = std::error_code(errno, std::generic_category());
+bool RunReport::WriteLocked() {
+  if (path_.empty()) return true;
+  std::string error;
+  if (ReplaceFileDurably(path_, JsonLocked(), &error)) {
+    writeFailed_ = false;
+    return true;
   }
-  if (!error) std::filesystem::rename(temporary, path, error);
-  if (!error) return true;
-  std::error_code ignored;
-  std::filesystem::remove(temporary, ignored);
-  std::cout << "Error: cannot write the run's record to " << path << " (" << error.message() << ")."
-            << std::endl;
+  if (!writeFailed_) {
+    std::cout << "Error: cannot write the run's record to " << path_ << " (" << error << ")." << std::endl;
+  }
+  writeFailed_ = true;
   return false;
 }

@@ -1,10 +1,15 @@
 // The record of one run, for a factory's production database: which board got which identity
-// from which images, and how every step went. Written as one JSON object when the run ends, to a
-// temporary file beside the record's name and then renamed, so that a reader never sees half a
-// record. It holds no password and no proxy.
+// from which images, and how every step went. Given a file, the record is written as soon as the
+// command line is accepted (result "running"), again at the end of every step, and when the run
+// ends (before any key wait), each time whole: through a temporary file that reaches the disk before
+// it is renamed over the record (durable_file.h), so that a reader, a crash or a power cut never
+// leaves half a record. The program's thread fills it while an interruption's thread may end it,
+// so every operation takes the record's lock. It holds no password, and a URL's user and password
+// never.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,27 +19,44 @@
 
 class RunReport {
  public:
-  explicit RunReport(const UtcTime& started);
+  // What the record says of the run as a whole ("result").
+  enum class Result { kRunning, kSucceeded, kFailed, kRejected, kInterrupted };
 
+  explicit RunReport(const UtcTime& started);
+  const UtcTime& Started() const { return started_; }
+
+  // Where the record goes; empty (the default): nowhere.
+  void SetPath(const std::string& path);
   // Size and CRC-32 of the four image files in the current folder, as the run starts.
   void RecordImages();
-  void SetLog(const std::string& name) { log_ = name; }
-  void SetPort(const std::string& port) { port_ = port; }
+  void SetLog(const std::string& name);
+  void SetPort(const std::string& port);
   // What step 1 read from the board (an empty map: none), and the two values step 4 types.
-  void SetReadIdentity(const OptionMap& backup) { read_ = backup; }
-  void SetProgrammedIdentity(const OptionMap& identity) { programmed_ = identity; }
+  void SetReadIdentity(const OptionMap& backup);
+  void SetProgrammedIdentity(const OptionMap& identity);
   // A step's try begins and ends; tries of one step add up in one entry, in the order the steps
   // first ran. Times come from the host clock.
   void StepBegins(int step, const std::string& name);
   void StepEnds(int step, bool succeeded);
-  void SetFailedStep(const std::string& name) { failedStep_ = name; }
+  void SetFailedStep(const std::string& name);
   // Why the run could not go on, in words (a port that would not open, a refused start).
-  void SetError(const std::string& words) { error_ = words; }
+  void SetError(const std::string& words);
+
+  // Writes the record as it stands: "running" until the run ends. True when it was written (or
+  // there is no file); false after a printed error line.
+  bool Save();
+  // The run's end with its result and exit status, written at once. Only the first end counts: a
+  // later one, or an interruption, leaves the record as it was. True when the record of the end
+  // was written (or there is no file).
+  bool End(Result result, int exitStatus);
+  // The run stopped from outside (how: "SIGTERM", "Ctrl-C", ...): unless it has ended already,
+  // it ends "interrupted" in the step it was in, with exit status 1, and the record is written at
+  // once. *line gets the line that says so (empty when the run had ended before); the exit status
+  // the process ends with is returned.
+  int Interrupt(const std::string& how, std::string* line);
 
   // The record as text.
-  std::string Json(int exitStatus, const UtcTime& finished) const;
-  // Writes it under path; false after a printed error line.
-  bool Write(const std::string& path, int exitStatus, const UtcTime& finished) const;
+  std::string Json() const;
 
  private:
   struct Image {
@@ -45,19 +67,31 @@ class RunReport {
   struct Step {
     int step;
     std::string name;
-    bool succeeded;
+    const char* result;
     int attempts;
     uint64_t ms;
     uint32_t beganAt;
   };
 
+  std::string JsonLocked() const;
+  bool WriteLocked();
+  bool EndLocked(Result result, int exitStatus);
+
+  mutable std::mutex mutex_;
+  std::string path_;
+  bool writeFailed_ = false;  // told once until a write succeeds again
   UtcTime started_;
+  std::optional<UtcTime> finished_;
+  Result result_ = Result::kRunning;
+  int exitStatus_ = 0;
   std::optional<std::string> log_;
   std::optional<std::string> port_;
   std::optional<OptionMap> read_;
   std::optional<OptionMap> programmed_;
   std::vector<Image> images_;
   std::vector<Step> steps_;
+  int stepInProgress_ = -1;  // index into steps_ of a try under way
+  int lastStepBegun_ = -1;   // and of the step that began last
   std::optional<std::string> failedStep_;
   std::optional<std::string> error_;
 };

@@ -1,6 +1,8 @@
 #include "host/sequence/station_options.h"
 
-#include <iostream>
+#include <cstdlib>
+
+#include "host/sequence/command_line.h"
 
 namespace {
 
@@ -15,31 +17,33 @@ bool ParseRetries(const std::string& text, int* retries) {
   return *retries <= kMaxRetries;
 }
 
-bool Refuse(const std::string& message) {
-  std::cout << "Error: " << message << std::endl;
-  return false;
+bool TakesValue(const std::string& argument) {
+  return argument == "--retries" || argument == "--login" || argument == "--proxy" || argument == "--report";
 }
 
 }  // namespace
 
-int ParseStationOption(int argc, const char* const argv[], int i, StationOptions& station) {
+int ParseStationOption(int argc, const char* const argv[], int i, StationOptions& station,
+                       std::string* error) {
   const std::string argument = argv[i];
   if (argument == "--unattended") {
     station.unattended = true;
     return 1;
   }
-  if (argument != "--retries" && argument != "--login" && argument != "--proxy" && argument != "--report") {
-    return 0;
+  if (argument == "--factory-identity") {
+    station.factoryIdentity = true;
+    return 1;
   }
+  if (!TakesValue(argument)) return 0;
   if (i + 1 >= argc) {
-    std::cout << "Error: missing parameter of argument " << argument << std::endl;
+    Refuse("Error: missing parameter of argument " + argument, error);
     return -1;
   }
   const std::string value = argv[i + 1];
   if (argument == "--retries") {
     int retries = 0;
     if (!ParseRetries(value, &retries)) {
-      Refuse("argument --retries needs a number from 0 to " + std::to_string(kMaxRetries));
+      Refuse("Error: argument --retries needs a number from 0 to " + std::to_string(kMaxRetries), error);
       return -1;
     }
     if (!station.retriesGiven) station.retries = retries;
@@ -50,7 +54,7 @@ int ParseStationOption(int argc, const char* const argv[], int i, StationOptions
     if (!station.proxy) station.proxy = value;
   } else if (station.reportPath.empty()) {
     if (value.empty()) {
-      Refuse("argument --report needs a file name");
+      Refuse("Error: argument --report needs a file name", error);
       return -1;
     }
     station.reportPath = value;
@@ -58,12 +62,12 @@ int ParseStationOption(int argc, const char* const argv[], int i, StationOptions
   return 2;
 }
 
-bool CheckStationOptions(const SwitchSet& switches, const StationOptions& station) {
+bool CheckStationOptions(const SwitchSet& switches, const StationOptions& station, std::string* error) {
   if (switches.count("interactive") && station.unattended) {
-    return Refuse("arguments -i and --unattended cannot be used together");
+    return Refuse("Error: arguments -i and --unattended cannot be used together", error);
   }
   if (!station.unattended && (station.retriesGiven || station.login || station.proxy)) {
-    return Refuse("arguments --retries, --login and --proxy need --unattended");
+    return Refuse("Error: arguments --retries, --login and --proxy need --unattended", error);
   }
   return true;
 }
@@ -94,4 +98,21 @@ bool UnattendedAsked(int argc, const char* const argv[]) {
     if (std::string(argv[i]) == "--unattended") return true;
   }
   return false;
+}
+
+std::string ReportPathAsked(int argc, const char* const argv[]) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--report") return argv[i + 1];
+    // The value of another option is no option, even when it reads "--report".
+    if (TakesValue(argument) || argument == "-m" || argument == "-s" || argument == "-p" ||
+        argument == "--tftp")
+      ++i;
+  }
+  return "";
+}
+
+void TakeProxyFromEnvironment(StationOptions& station) {
+  if (!station.unattended || station.proxy) return;
+  if (const char* proxy = std::getenv(kProxyVariable)) station.proxy = std::string(proxy);
 }

@@ -1,15 +1,15 @@
 #!/usr/bin/python3
-"""The factory station as processes: tools/station runs one unattended BrenloFix per devsim board,
-and an unattended run without its password never starts.
+"""The factory station as processes: tools/station runs one unattended BrenloFix per devsim board
+(three at once, one failing a step once; the same three stopped with Ctrl-C; a silent board past its
+--timeout), and what the station relies on from one unattended run against devsim: no placeholder
+programmed on a rerun after step 1 erased the board, a record kept up to date and "interrupted" by
+SIGTERM in step 3, a missing password refused before the port is opened.
 
     station_run_test.py BRENLOFIX DEVSIM STATION
-
-- Three boards at once (-m, -s, -al, -ri; login, password and proxy from the station), one of them
-  with a flasher that stops halfway once: all end with status 0; three records, each valid JSON
-  with its own identity, image CRCs equal to the files', its own log file; the faulted board's
-  record counts two tries of steps 2 and 3; each board's NAND holds the identity its record names.
-- -al without BRENLOFIX_PASSWORD: refused before anything reaches the port.
 """
+import glob
+import importlib.machinery
+import importlib.util
 import json
 import os
 import re
@@ -18,6 +18,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import zlib
@@ -34,10 +35,23 @@ def read_text(path):
         return f.read()
 
 
+def run_records(records, port):
+    """A board's records in the station's folder, oldest first: record-PORT-TIME.json."""
+    safe = re.sub(r"[^A-Za-z0-9]+", "_", port).strip("_")
+    return sorted(glob.glob(os.path.join(records, "record-%s-*.json" % safe)))
+
+
+def processes_naming(text):
+    """The processes whose command line holds text."""
+    return subprocess.run(["pgrep", "-f", text], stdout=subprocess.PIPE).stdout.split()
+
+
 class Devsim:
     def __init__(self, work, name, *options):
         self.state = os.path.join(work, name + ".state")
         port_file = os.path.join(work, name + ".port")
+        if os.path.exists(port_file):  # a board started again: the state stays, the port is new
+            os.remove(port_file)
         self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", self.state,
                                          "--speed", "0"] + list(options),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -97,24 +111,26 @@ class StationTest(unittest.TestCase):
         self.assertNotIn(PASSWORD + '"', text)
         self.assertNotIn("s3cret", text)
 
-    def test_three_boards_at_once_one_failing_a_step_once(self):
+    def station_argv(self, boards, identities, records, *options):
+        argv = [STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records] + list(options)
+        for board, (mac, serial) in zip(boards, identities):
+            argv += ["--board", "%s=%s,%s" % (board.url, mac, serial)]
+        return argv + ["--", "-al", "-ri"]
+
+    def test_three_boards_at_once_one_failing_a_step_once_then_ctrl_c(self):
         identities = [("02:1B:4D:00:00:%02X" % n, "QV4N15010100%d" % n) for n in (1, 2, 3)]
         boards = [self.board("one"), self.board("two", "--fault", "flasher-stall"), self.board("three")]
         records = os.path.join(self.work, "records")
-        argv = [STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records,
-                "--login", "root", "--proxy", PROXY]
-        for board, (mac, serial) in zip(boards, identities):
-            argv += ["--board", "%s=%s,%s" % (board.url, mac, serial)]
-        done = subprocess.run(argv + ["--", "-al", "-ri"], env=dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD),
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=900)
+        done = subprocess.run(self.station_argv(boards, identities, records, "--login", "root", "--proxy", PROXY),
+                              env=dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=900)
         output = done.stdout.decode()
         self.assertEqual(done.returncode, 0, output[-3000:])
 
-        logs = set()
+        logs, first_records = set(), {}
         for board, (mac, serial) in zip(boards, identities):
-            name = "record-" + re.sub(r"[^A-Za-z0-9]+", "_", board.url).strip("_") + ".json"
-            with open(os.path.join(records, name), encoding="utf-8") as f:
-                text = f.read()
+            [path] = run_records(records, board.url)
+            text = first_records[path] = read_text(path)
             record = json.loads(text)
             self.check_record(record, text)
             self.assertEqual((record["exitStatus"], record["port"]), (0, board.url))
@@ -137,7 +153,159 @@ class StationTest(unittest.TestCase):
         self.assertEqual(sorted(logs), sorted(f for f in os.listdir(self.images) if f.endswith(".log")))
         # The table at the end names every board's result and identity.
         for mac, serial in identities:
-            self.assertRegex(output, r"succeeded +0 +- +%s +%s" % (serial, mac))
+            self.assertRegex(output, r"succeeded +0 +- +%s +%s +none " % (serial, mac))
+        # The board echoed the proxy's export line; its password stands nowhere.
+        for folder in (self.images, records):
+            for name in os.listdir(folder):
+                with open(os.path.join(folder, name), "rb") as f:
+                    self.assertNotIn(b"s3cret", f.read(), name)
+        self.assertNotIn("s3cret", output)
+        with open(os.path.join(self.images, sorted(logs)[0]), "rb") as f:
+            self.assertIn(b"export http_proxy=http://***@192.168.102.134:3128", f.read())
+
+        # The same boards again (their states kept), the proxy from the environment, and Ctrl-C to
+        # the station while they type their environment: every run stops and says where, the table
+        # follows, the first records stay as they were, and no run is left behind.
+        boards = [self.board(name) for name in ("one", "two", "three")]
+        station = subprocess.Popen(self.station_argv(boards, identities, records, "--login", "root"),
+                                   env=dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD, BRENLOFIX_PROXY=PROXY),
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            shown, deadline = b"", time.time() + 300
+            while not all(re.search(rb"(?m)^%s +step 4 ProgramEnvironment" % re.escape(b.url.encode()), shown)
+                          for b in boards):
+                self.assertLess(time.time(), deadline, shown.decode("latin-1")[-3000:])
+                chunk = station.stdout.read1(4096)
+                self.assertTrue(chunk, shown.decode("latin-1")[-3000:])
+                shown += chunk
+            station.send_signal(signal.SIGINT)
+            shown += station.stdout.read()
+            self.assertEqual(station.wait(timeout=60), 1)
+        finally:
+            if station.poll() is None:
+                station.kill()
+                station.wait()
+            station.stdout.close()
+        output = shown.decode()
+        self.assertIn("Stopping every run (SIGINT); each records where it was.", output)
+        self.assertEqual(processes_naming(records), [], "runs left behind")
+        for path, text in first_records.items():
+            self.assertEqual(read_text(path), text)
+        for board in boards:
+            self.assertRegex(output, r"%s +interrupted +1 +ProgramEnvironment +" % re.escape(board.url))
+            [path] = run_records(records, board.url)
+            record = json.loads(read_text(path))
+            self.assertEqual((record["result"], record["exitStatus"], record["failedStep"]),
+                             ("interrupted", 1, "ProgramEnvironment"))
+            self.assertEqual(record["steps"][-1]["result"], "interrupted")
+        self.assertEqual(len(glob.glob(os.path.join(records, "record-*.json"))), 6)
+        self.assertEqual(len(glob.glob(os.path.join(records, "console-*.txt"))), 6)
+
+    def test_a_board_past_its_time_is_stopped(self):
+        board = self.board("silent", "--fault", "silent")
+        records = os.path.join(self.work, "records")
+        started = time.time()
+        done = subprocess.run([STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records,
+                               "--timeout", "0.05", "--board", board.url + "=02:1B:4D:00:00:01,QV4N150101001"],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        output = done.stdout.decode()
+        self.assertEqual(done.returncode, 1, output)
+        # Step 1 waits 10 s for the UBL on a silent board; three seconds are up first.
+        self.assertLess(time.time() - started, 9, output)
+        # Nothing programmed, and no identity read to the end of step 1.
+        self.assertRegex(output, r"%s +timed out +1 +BackupIdentity +- +- +- +- " % re.escape(board.url))
+        [path] = run_records(records, board.url)
+        record = json.loads(read_text(path))
+        self.assertEqual((record["result"], record["failedStep"]), ("interrupted", "BackupIdentity"))
+        self.assertEqual(processes_naming(records), [])
+
+    def test_a_rerun_programs_no_placeholder_and_a_stopped_run_leaves_its_step(self):
+        # Given no identity, the run reads the board's, erases the start of NAND and fails in step 2.
+        board = self.board("rerun", "--flashed", "--fault", "corrupt-table")
+        record_path = os.path.join(self.work, "record.json")
+        argv = [BRENLOFIX, "-p", board.url, "--unattended", "--retries", "0", "--report", record_path]
+
+        def run(*more):
+            return subprocess.run(argv + list(more), cwd=self.images, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+
+        done = run()
+        record = json.loads(read_text(record_path))
+        self.assertEqual((done.returncode, record["result"], record["failedStep"]), (1, "failed", "UploadFlasher"))
+        self.assertEqual(record["identity"]["read"], {"serialno": "QV4N150107A23", "ethaddr": "00:0E:99:02:5A:17"})
+        board.stop()
+        # The rerun, on a board that would take a flashing now, finds the boot ROM only: no identity, none
+        # given. It ends in step 1, says so, and no placeholder reaches the board.
+        board = self.board("rerun")
+        argv[2] = board.url
+        done = run()
+        output = done.stdout.decode()
+        no_identity = ("The board holds no serial number and MAC address, and none was given: give -m and -s, or "
+                       "--factory-identity to program the placeholder.")
+        self.assertEqual(done.returncode, 1, output[-2000:])
+        self.assertTrue(output.endswith("\n" + no_identity + "\n"), output[-2000:])
+        record = json.loads(read_text(record_path))
+        self.assertEqual((record["result"], record["failedStep"], record["error"], record["identity"]["read"]),
+                         ("failed", "BackupIdentity", no_identity, None))
+        dump = board.dump()
+        self.assertNotIn("QV4N150101XXX", dump)
+        self.assertNotIn("env.serialno=", dump)
+        board = self.board("rerun", "--fault", "flasher-stall")
+        argv[2] = board.url
+
+        # With -m and -s: the record follows the run, and SIGTERM in step 3 (the flasher stalls) leaves
+        # "interrupted" there, where a stale "succeeded" stood.
+        with open(record_path, "w") as f:
+            f.write('{"result": "succeeded", "exitStatus": 0}')
+        with open(record_path + ".tmp", "w") as f:  # left by a run killed while it wrote
+            f.write('{"result": "succ')
+        brenlofix = subprocess.Popen(argv + ["-m", "02:1B:4D:00:00:09", "-s", "QV4N150101009"], cwd=self.images,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            shown = b""
+            while b"Step 3: FlashBootLoaders" not in shown:
+                chunk = brenlofix.stdout.read1(4096)
+                self.assertTrue(chunk, shown.decode("latin-1")[-2000:])
+                shown += chunk
+            record = json.loads(read_text(record_path))
+            self.assertEqual((record["result"], record["exitStatus"], record["finished"]), ("running", None, None))
+            self.assertEqual([(s["name"], s["result"]) for s in record["steps"]],
+                             [("DetectTarget", "succeeded"), ("BackupIdentity", "succeeded"),
+                              ("UploadFlasher", "succeeded")])
+            brenlofix.send_signal(signal.SIGTERM)
+            shown += brenlofix.stdout.read()
+            self.assertEqual(brenlofix.wait(timeout=30), 1)
+        finally:
+            if brenlofix.poll() is None:
+                brenlofix.kill()
+                brenlofix.wait()
+            brenlofix.stdout.close()
+        record = json.loads(read_text(record_path))
+        self.assertEqual((record["result"], record["exitStatus"], record["failedStep"]),
+                         ("interrupted", 1, "FlashBootLoaders"))
+        self.assertEqual(record["steps"][-1], dict(record["steps"][-1], name="FlashBootLoaders", result="interrupted"))
+        self.assertIn(b"Error: the run was interrupted (SIGTERM) in step 3 (FlashBootLoaders).", shown)
+        self.assertEqual(os.listdir(self.work).count("record.json.tmp"), 0)
+
+    def test_the_station_follows_a_run_whose_capture_cannot_be_written(self):
+        loader = importlib.machinery.SourceFileLoader("station", STATION)
+        station = importlib.util.module_from_spec(importlib.util.spec_from_loader("station", loader))
+        loader.exec_module(station)
+        board = station.Board("/dev/ttyUSB9", self.work)
+        board.console = "/dev/full"
+        # Far more than a pipe holds: the run ends only if the station reads it all.
+        board.process = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdout.write('Step 2: "
+                                          "UploadFlasher\\n' + 'x' * 1000000 + '\\nStep 3: FlashBootLoaders\\n')"],
+                                         stdout=subprocess.PIPE)
+        follower = threading.Thread(target=board.follow, args=(open("/dev/full", "wb"),), daemon=True)
+        follower.start()
+        follower.join(timeout=30)
+        self.assertFalse(follower.is_alive())
+        board.process.stdout.close()
+        self.assertEqual((board.status, board.step, board.name), (0, 3, "FlashBootLoaders"))
+        self.assertEqual(len(board.troubles), 1)
+        self.assertRegex(board.troubles[0], r"^/dev/full could not be written \(.*No space left on device")
+        self.assertIn("no record", " ".join(station.row(board)))
 
     def test_a_missing_password_is_refused_before_anything_reaches_the_port(self):
         listener = socket.socket()

@@ -7,6 +7,7 @@
 #include "host/link/log_file.h"
 #include "host/platform/clock.h"
 #include "host/platform/console.h"
+#include "host/sequence/identity_backup.h"
 #include "host/sequence/identity_choice.h"
 #include "host/sequence/identity_record.h"
 #include "host/sequence/operator_dialogue.h"
@@ -48,10 +49,7 @@ class StepMachine {
   bool Run() {
     Step step = Step::kFindTarget;
     while (step != Step::kSucceeded && step != Step::kFailed) step = RunStep(step);
-    if (step == Step::kFailed && settings_.report) {
-      settings_.report->SetFailedStep(StepName(static_cast<int>(current_)));
-      if (!LastPortTrouble().empty()) settings_.report->SetError(LastPortTrouble());
-    }
+    Conclude(step);
     return step == Step::kSucceeded;
   }
 
@@ -110,28 +108,48 @@ class StepMachine {
     current_ = step;
     const int number = static_cast<int>(step);
     ForgetPortTrouble();
+    // The record knows the step before the station sees its line: a run stopped at once after the
+    // line is stopped in that step.
+    if (settings_.report) settings_.report->StepBegins(number, StepName(number));
     if (Unattended()) {
       // A station follows the run by these lines.
       const std::string line = "Step " + std::to_string(number) + ": " + StepName(number) + "\n";
       std::cout << line << std::flush;
       WriteLog(line);
     }
-    if (settings_.report) settings_.report->StepBegins(number, StepName(number));
     const bool succeeded = operation() != 0;
-    if (settings_.report) settings_.report->StepEnds(number, succeeded);
+    if (settings_.report) {
+      settings_.report->StepEnds(number, succeeded);
+      settings_.report->Save();  // the steps so far, for whoever follows the run
+    }
     return succeeded;
+  }
+
+  // The run's end in its record: the step that ended it and why, written at once (an operator may
+  // close the window at the key wait that follows). Only the first end counts.
+  void Conclude(Step end) {
+    if (!settings_.report || concluded_) return;
+    concluded_ = true;
+    if (end == Step::kFailed) {
+      settings_.report->SetFailedStep(StepName(static_cast<int>(current_)));
+      if (!LastPortTrouble().empty()) settings_.report->SetError(LastPortTrouble());
+    }
+    const bool succeeded = end == Step::kSucceeded;
+    settings_.report->End(succeeded ? RunReport::Result::kSucceeded : RunReport::Result::kFailed,
+                          succeeded ? 0 : 1);
   }
 
   // Step 0: the port given with -p, else the first port a board answers on. Either way the port
   // is claimed for the whole run.
   Step FindTarget() {
     std::string refusal;
+    std::string trouble;
     Try(Step::kFindTarget, [&] {
       const auto given = options_.find("com");
       if (given != options_.end()) {
         port_ = given->second;
         options_.erase(given);
-        if (!port_.empty() && !steps_.ClaimPort(port_)) {
+        if (!port_.empty() && !steps_.ClaimPort(port_, &trouble)) {
           refusal = "Error: cannot use " + port_ + ": another BrenloFix run is using it.";
         }
       } else {
@@ -141,7 +159,11 @@ class StepMachine {
     });
     if (!port_.empty() && settings_.report) settings_.report->SetPort(port_);
     if (!refusal.empty()) {
-      if (settings_.report) settings_.report->SetError(refusal);
+      if (!trouble.empty()) {
+        std::cout << std::endl << trouble;
+        WriteLog(trouble + "\n");
+      }
+      if (settings_.report) settings_.report->SetError(trouble.empty() ? refusal : refusal + " " + trouble);
       return EndWithKeyWait(refusal, refusal + "\n", Step::kFailed);
     }
     if (port_.empty()) {
@@ -154,12 +176,29 @@ class StepMachine {
   }
 
   // Step 1: back up the board's identity, then choose the one to program: the command line's,
-  // else the backed-up one, else the factory identity.
+  // else the backed-up one, else the factory identity. An unattended run that was given none
+  // programs the factory identity only when allowed to; otherwise a board without an identity of
+  // its own ends it here, before anything is erased.
   Step BackupAndChooseIdentity() {
+    const bool needsBoardIdentity = Unattended() && !HoldsIdentity(options_) && !settings_.factoryIdentity;
+    const WithoutIdentity without = needsBoardIdentity ? WithoutIdentity::kKeepNand : WithoutIdentity::kErase;
     OptionMap backup;
-    const bool backedUp = Try(Step::kBackupIdentity, [&] { return steps_.BackupIdentity(port_, backup); });
+    bool backedUp = false;
+    const bool usable = Try(Step::kBackupIdentity, [&] {
+      backedUp = steps_.BackupIdentity(port_, backup, without) != 0;
+      return backedUp && (!needsBoardIdentity || IsProgrammableIdentity(backup));
+    });
     if (settings_.report) settings_.report->SetReadIdentity(backup);
     if (!backedUp) return EndWithKeyWait("Failed backup env.", "Failed backup env.\n", Step::kFailed);
+    // Values U-Boot would not keep as typed are shown, and the board counts as one without an identity.
+    if (HoldsIdentity(backup) && !IsProgrammableIdentity(backup)) {
+      WarnUnprogrammableIdentity(backup);
+      backup.clear();
+    }
+    if (!usable) {
+      if (settings_.report) settings_.report->SetError(kNoIdentityGiven);
+      return EndWithKeyWait(kNoIdentityGiven, std::string(kNoIdentityGiven) + "\n", Step::kFailed);
+    }
     OptionMap factory;
     OptionMap* source = &options_;
     if (!HoldsIdentity(options_)) {
@@ -221,10 +260,12 @@ class StepMachine {
     return true;
   }
 
-  // Nobody presses a key in an unattended run: its end does not wait for one.
+  // Nobody presses a key in an unattended run: its end does not wait for one. The record of the
+  // end is written before the key wait.
   Step EndWithKeyWait(const std::string& message, const std::string& logLine, Step end) {
     std::cout << std::endl << message << std::endl;
     WriteLog(logLine);
+    Conclude(end);
     if (!Unattended()) WaitForAnyKey();
     return end;
   }
@@ -238,6 +279,7 @@ class StepMachine {
   Step current_ = Step::kFindTarget;
   std::map<Step, int> retriesUsed_;
   OptionMap programmed_;  // the identity step 4 types
+  bool concluded_ = false;
 };
 
 }  // namespace

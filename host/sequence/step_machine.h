@@ -14,13 +14,18 @@ struct RunSettings {
   // `retries` times, and a question the run has no answer for ends it.
   const UnattendedConsole* unattended = nullptr;
   int retries = 2;
-  // Filled as the run goes, when given.
+  // An unattended run given no identity programs the factory identity on a board that holds none
+  // only with this set; otherwise it ends in step 1, before the board is erased.
+  bool factoryIdentity = false;
+  // Filled as the run goes and written at the end of every step, when given. The run's end is
+  // written before any key wait.
   RunReport* report = nullptr;
 };
 
 // Runs from step 0 to an end. options loses its "com" entry when one was given; commands gets the
 // identity lines in step 1. True when the run succeeded; false when it ended in failure (board not
-// found, backup failed, a retry refused, the operator's input ended).
+// found, backup failed, no identity for an unattended run, a retry refused, the operator's input
+// ended).
 bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switches, CommandList& commands,
               const RunSettings& settings = RunSettings());
 

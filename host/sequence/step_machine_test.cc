@@ -15,6 +15,7 @@
 
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
+#include "host/sequence/unattended_console.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/virtual_clock.h"
 
@@ -33,7 +34,9 @@ class ScriptedSteps : public StepOperations {
     calls.push_back("DetectTarget");
     return detectedPort;
   }
-  int BackupIdentity(const std::string& port, OptionMap& backup) override {
+  std::vector<WithoutIdentity> backupAsked;  // what each backup was to do without an identity
+  int BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) override {
+    backupAsked.push_back(without);
     backup = backupToGive;
     return Result("BackupIdentity", port);
   }
@@ -101,12 +104,12 @@ class StepMachineTest : public ::testing::Test {
   // A fresh log for the next run within one test.
   void ReopenLog() { ASSERT_TRUE(OpenLogFile(logPath_)); }
 
-  bool Run(const std::string& answers = "") {
+  bool Run(const std::string& answers = "", const RunSettings& settings = RunSettings()) {
     ScriptedConsole console(answers);
     std::ostringstream captured;
     std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
     const uint64_t start = clock_.clock().NowMs();
-    const bool succeeded = RunSteps(steps, options, switches, commands);
+    const bool succeeded = RunSteps(steps, options, switches, commands, settings);
     std::cout.rdbuf(saved);
     elapsedMs = clock_.clock().NowMs() - start;
     // Colours are terminal codes only when the tests run on a terminal.
@@ -382,6 +385,51 @@ TEST_F(StepMachineTest, InputEndingDuringTheConfirmationEndsTheRun) {
             "confirm or retype them.\r\n"
             "Error: cannot read the operator's answer, the run ends.\r\n");
   EXPECT_EQ(commands.size(), kDefaultCommandCount);
+}
+
+// An unattended run given no identity never programs the factory one by itself: a board without
+// an identity of its own (none, or one U-Boot would not keep as typed) ends the run in step 1, and
+// the backup is told to leave NAND as it is. --factory-identity, or -m and -s, let it go on; an
+// operator's run goes on as before, with the warning. (The line and the record: station_run_test.py.)
+TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
+  const OptionMap unkept{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N 01;reset"}};
+  const OptionMap given{{"ethaddr", "02:1B:4D:00:00:07"}, {"serialno", "SN7"}};
+  UnattendedConsole answers(std::nullopt, std::nullopt, std::nullopt);
+  struct Case {
+    OptionMap backup;
+    bool unattended;
+    bool factoryIdentity;
+    OptionMap given;
+    const char* programmed;  // null: the run ends in step 1
+  };
+  const std::vector<Case> cases = {{{}, true, false, {}, nullptr},
+                                   {unkept, true, false, {}, nullptr},
+                                   {{}, true, true, {}, "QV4N150101XXX"},
+                                   {unkept, false, false, {}, "QV4N150101XXX"},
+                                   {unkept, true, false, given, "SN7"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases.data()));
+    steps = ScriptedSteps();
+    steps.backupToGive = c.backup;
+    steps.FlashingSucceeds();
+    options = c.given;
+    commands.resize(kDefaultCommandCount);
+    RunSettings settings;
+    settings.unattended = c.unattended ? &answers : nullptr;
+    settings.factoryIdentity = c.factoryIdentity;
+    EXPECT_EQ(Run("", settings), c.programmed != nullptr) << output;
+    const bool mayErase = !c.unattended || c.factoryIdentity || !c.given.empty();
+    EXPECT_EQ(steps.backupAsked[0], mayErase ? WithoutIdentity::kErase : WithoutIdentity::kKeepNand);
+    EXPECT_EQ(output.find("(serialno = 'QV4N 01;reset', ethaddr = '02:1B:4D:12:34:56') is not one U-Boot keeps as "
+                          "typed; it is not programmed back.") != std::string::npos,
+              !c.backup.empty());
+    EXPECT_EQ(commands.size(), c.programmed ? 31u : kDefaultCommandCount);
+    if (c.programmed) {
+      EXPECT_EQ(commands[28], std::string("setenv serialno ") + c.programmed);
+    }
+    EXPECT_EQ(output.find("The board holds no serial number and MAC address, and none was given") != std::string::npos,
+              c.programmed == nullptr);
+  }
 }
 
 }  // namespace

@@ -8,12 +8,29 @@
 #include "host/sequence/identity_backup.h"
 #include "host/sequence/system_boot.h"
 
-std::string BoardStepOperations::DetectTarget() { return ::DetectTarget(&claim_); }
+std::string BoardStepOperations::DetectTarget() {
+  std::unique_ptr<PortClaim> claim;
+  const std::string port = ::DetectTarget(&claim);
+  std::lock_guard<std::mutex> lock(claimMutex_);
+  claim_ = std::move(claim);
+  return port;
+}
 
-bool BoardStepOperations::ClaimPort(const std::string& port) { return ::ClaimPort(port, &claim_); }
+bool BoardStepOperations::ClaimPort(const std::string& port, std::string* trouble) {
+  std::unique_ptr<PortClaim> claim;
+  if (!::ClaimPort(port, &claim, trouble)) return false;
+  std::lock_guard<std::mutex> lock(claimMutex_);
+  claim_ = std::move(claim);
+  return true;
+}
 
-int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& backup) {
-  return ::BackupIdentity(port.c_str(), backup);
+void BoardStepOperations::ReleasePortClaim() {
+  std::lock_guard<std::mutex> lock(claimMutex_);
+  claim_.reset();
+}
+
+int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) {
+  return ::BackupIdentity(port.c_str(), backup, without);
 }
 
 int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str()); }

@@ -4,17 +4,20 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "host/platform/port_claim.h"
 #include "host/sequence/containers.h"
+#include "host/sequence/identity_backup.h"
 
 class StepOperations {
  public:
   virtual ~StepOperations() = default;
   virtual std::string DetectTarget() = 0;                                       // step 0
-  virtual int BackupIdentity(const std::string& port, OptionMap& backup) = 0;  // step 1
+  virtual int BackupIdentity(const std::string& port, OptionMap& backup,       // step 1
+                             WithoutIdentity without) = 0;
   virtual int UploadFlasher(const std::string& port) = 0;                      // step 2
   virtual int FlashBootLoaders(const std::string& port) = 0;                   // step 3
   virtual int ProgramEnvironment(const std::string& port, const CommandList& commands) = 0;  // 4
@@ -22,9 +25,10 @@ class StepOperations {
   virtual int MakeKernelClones(const std::string& port) = 0;                   // step 6
   virtual int WatchSystemBoot(const std::string& port) = 0;                    // step 7
   virtual int UpdateKernelPackages(const std::string& port) = 0;               // step 8
-  // Holds the port given with -p for the whole run; false when another run holds it. (A port
+  // Holds the port given with -p for the whole run; false when another run holds it, with the
+  // words of what stands in the way in *trouble when it is no plain claim of another run. (A port
   // that DetectTarget found is held already.)
-  virtual bool ClaimPort(const std::string& /*port*/) { return true; }
+  virtual bool ClaimPort(const std::string& /*port*/, std::string* /*trouble*/) { return true; }
 };
 
 // The real steps, talking to the board. With a TFTP server's address, step 5 has U-Boot fetch the
@@ -33,8 +37,9 @@ class StepOperations {
 class BoardStepOperations : public StepOperations {
  public:
   explicit BoardStepOperations(std::string tftpServer = std::string()) : tftpServer_(std::move(tftpServer)) {}
+  void SetTftpServer(const std::string& server) { tftpServer_ = server; }
   std::string DetectTarget() override;
-  int BackupIdentity(const std::string& port, OptionMap& backup) override;
+  int BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) override;
   int UploadFlasher(const std::string& port) override;
   int FlashBootLoaders(const std::string& port) override;
   int ProgramEnvironment(const std::string& port, const CommandList& commands) override;
@@ -42,9 +47,12 @@ class BoardStepOperations : public StepOperations {
   int MakeKernelClones(const std::string& port) override;
   int WatchSystemBoot(const std::string& port) override;
   int UpdateKernelPackages(const std::string& port) override;
-  bool ClaimPort(const std::string& port) override;
+  bool ClaimPort(const std::string& port, std::string* trouble) override;
+  // Lets go of the run's port at once (the run is interrupted); from any thread.
+  void ReleasePortClaim();
 
  private:
   std::string tftpServer_;
+  std::mutex claimMutex_;
   std::unique_ptr<PortClaim> claim_;  // the run's port, from step 0 to the end
 };

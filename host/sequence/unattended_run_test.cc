@@ -53,11 +53,13 @@ class UnattendedRunTest : public ::testing::Test {
 
   // An unattended run on SIM1 with these answers, its log created as the program creates it; the
   // record is written and read back.
-  bool Run(OptionMap options, const SwitchSet& switches, CountingAnswers& answers) {
+  bool Run(OptionMap options, const SwitchSet& switches, CountingAnswers& answers,
+           bool factoryIdentity = false) {
     options["com"] = "SIM1";
     CommandList commands;
     FillDefaultEnvironment(commands);
     RunReport report(kStarted);
+    report.SetPath("record.json");
     report.RecordImages();
     logName_ = CreateRunLog(kStarted);
     report.SetLog(logName_);
@@ -66,10 +68,10 @@ class UnattendedRunTest : public ::testing::Test {
     RunSettings settings;
     settings.unattended = &answers;
     settings.retries = 2;
+    settings.factoryIdentity = factoryIdentity;
     settings.report = &report;
     const bool succeeded = RunSteps(board, options, switches, commands, settings);
     CloseLogFile();
-    EXPECT_TRUE(report.Write("record.json", succeeded ? 0 : 1, kStarted));
     std::ifstream in("record.json", std::ios::binary);
     recordText_.assign(std::istreambuf_iterator<char>(in), {});
     record_ = Json::parse(recordText_);  // throws on a record that is no JSON
@@ -128,9 +130,9 @@ TEST_F(UnattendedRunTest, ABoardThatNeverAnswersFailsAfterTheRetriesWithinTheTim
 }
 
 // -al -ri unattended: the login, the password and the proxy are typed to the board as the questions
-// come, and the run ends without a key. The password shows nowhere; the proxy is not in the record
-// (the log holds the board's echo of its export line, as in an operator's run). The board's own serial number
-// is not UTF-8: the record is written all the same.
+// come, and the run ends without a key. The password shows nowhere; the proxy's user and password
+// neither (the board's echo of the export line is shown and logged with "***"). The board's own serial
+// number is not UTF-8: the record is written all the same.
 TEST_F(UnattendedRunTest, AWholeUnattendedRunTypesItsAnswersAndKeepsThemOutOfLogAndRecord) {
   SimulatedTarget target;
   kernel_upload_test::InstallBootLoaders(target.state());
@@ -147,12 +149,37 @@ TEST_F(UnattendedRunTest, AWholeUnattendedRunTypesItsAnswersAndKeepsThemOutOfLog
   EXPECT_EQ(console_.str().find("Press any key"), std::string::npos);
   for (const std::string& text : {console_.str(), log_, recordText_}) {
     EXPECT_EQ(text.find("brenlo\n"), std::string::npos);
+    EXPECT_EQ(text.find("s3cret"), std::string::npos);
   }
-  EXPECT_EQ(recordText_.find("s3cret"), std::string::npos);
+  EXPECT_NE(log_.find("export http_proxy=http://***@192.168.102.134:3128\r"), std::string::npos) << log_;
   EXPECT_EQ(record_["result"], "succeeded");
   EXPECT_EQ(record_["identity"]["read"]["serialno"], "QV4N\xEF\xBF\xBD\xEF\xBF\xBD");  // U+FFFD twice
   EXPECT_EQ(record_["identity"]["programmed"]["serialno"], "QV4N150101ABC");
   EXPECT_EQ(Steps().back(), "8:UpdateKernelPackages:succeeded:1");
+}
+
+// A board whose serial number U-Boot's shell would not keep as typed (";" would run a second
+// command): it is shown, recorded as read, and not programmed back. Unattended and given no identity,
+// the run ends in step 1 with the start of NAND as it was.
+TEST_F(UnattendedRunTest, AnIdentityUBootWouldNotKeepIsNotProgrammedBack) {
+  SimulatedTarget target;
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N;reset", "02:1B:4D:77:77:77");
+  CountingAnswers answers(std::nullopt, std::nullopt, std::nullopt);
+  EXPECT_FALSE(Run({}, {}, answers));
+  EXPECT_FALSE(target.state().nand.IsErased(0, 0x80000)) << "the UBL must stay";
+  EXPECT_NE(
+      console_.str().find("Warning: the identity read from the board (serialno = 'QV4N;reset', ethaddr = "
+                          "'02:1B:4D:77:77:77') is not one U-Boot keeps as typed; it is not programmed "
+                          "back.\n\nThe board holds no serial number and MAC address, and none was given"),
+      std::string::npos)
+      << console_.str();
+  EXPECT_EQ(Steps(), (std::vector<std::string>{"0:DetectTarget:succeeded:1", "1:BackupIdentity:failed:1"}));
+  EXPECT_EQ(record_["identity"]["read"]["serialno"], "QV4N;reset");
+  EXPECT_EQ(record_["identity"]["programmed"], nullptr);
+  EXPECT_EQ(record_["failedStep"], "BackupIdentity");
+  const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
+  EXPECT_EQ(typed.find("nand erase"), std::string::npos);
 }
 
 // BRENLOFIX_PASSWORD set and empty says the board asks none; this board asks. The run ends after

@@ -1,0 +1,3 @@
+#include "host/platform/durable_file.h"
+
+std::string DurableTemporaryName(const std::string& path) { return path + ".tmp"; }
