@@ -186,8 +186,6 @@ class StationTest(unittest.TestCase):
         self.assertEqual((failed["result"], failed["failedStep"], failed["identity"]),
                          ("failed", "UploadFlasher", {"read": None, "programmed": None, "written": False}))
         self.assertRegex(output, r"%s +failed +1 +UploadFlasher +- +- +- +none " % re.escape(boards[1].url))
-        self.assertIn("%s: ledger: Run 2: %s back in the pool, %s back in the pool." % ((boards[1].url,) + pool[1]),
-                      output)
         # The three boards now carry the first three pairs of the pools, the failed run's pair on board
         # two from its second run: every record and every board's NAND say so.
         logs, first_records = set(), {path: read_text(path)}
@@ -221,12 +219,7 @@ class StationTest(unittest.TestCase):
                                                 ("2", "line-1", boards[1].url, "failed", "returned"),
                                                 ("3", "line-1", boards[2].url, "succeeded", "bound"),
                                                 ("4", "line-2", again.url, "succeeded", "bound")])
-        self.assertIn("MAC addresses: 13 free, 0 reserved, 3 written, 0 to check", ledger(records, "status"))
         self.assertIn("no MAC address or serial number was written to two boards", ledger(records, "audit"))
-        found = ledger(records, "find", pool[1][1])
-        self.assertRegex(found, r"(?m)^2 +line-1 +%s .* failed +1 +UploadFlasher .* returned " % re.escape(boards[1].url))
-        self.assertRegex(found, r"(?m)^4 +line-2 +%s .* succeeded +0 +- +%s +%s +bound " % (
-            re.escape(again.url), pool[1][1], pool[1][0]))
         # The board echoed the proxy's export line; its password stands nowhere, the ledger included.
         for folder in (self.images, records):
             for name in os.listdir(folder):
@@ -275,7 +268,6 @@ class StationTest(unittest.TestCase):
             self.assertEqual(record["steps"][-1]["result"], "interrupted")
         self.assertEqual(ledger_runs(records)[4:], [(str(run), "line-1", board.url, "interrupted", "returned")
                                                     for run, board in zip((5, 6, 7), boards)])
-        self.assertIn("MAC addresses: 13 free, 0 reserved, 3 written, 0 to check", ledger(records, "status"))
         self.assertEqual(len(glob.glob(os.path.join(records, "record-*.json"))), 7)
         self.assertEqual(len(glob.glob(os.path.join(records, "console-*.txt"))), 7)
 
@@ -313,18 +305,16 @@ class StationTest(unittest.TestCase):
         self.assertEqual(done.returncode, 1, output)
         # Step 1 waits 10 s for the UBL on a silent board; three seconds are up first.
         self.assertLess(time.time() - started, 9, output)
-        self.assertIn("Ledger: Run 1: 02:1B:4D:00:02:00 bound, QV4N150201 bound.\n", output)
-        # Nothing programmed, and no identity read to the end of step 1; the pair goes back.
+        # Nothing programmed, and no identity read to the end of step 1.
         self.assertRegex(output, r"%s +timed out +1 +BackupIdentity +- +- +- +- " % re.escape(board.url))
-        self.assertIn("%s: ledger: Run 2: 02:1B:4D:00:02:01 back in the pool, QV4N150202 back in the pool." % board.url,
-                      output)
         self.assertRegex(output, r"rfc2217://127.0.0.1:1 +not started +- .* Error: the MAC address pool is empty.\n")
+        self.assertIn("rfc2217://127.0.0.1:2: ledger: Run 3: nothing from the pools.\n", output)
         [path] = run_records(records, board.url)
         record = json.loads(read_text(path))
         self.assertEqual((record["result"], record["failedStep"]), ("interrupted", "BackupIdentity"))
-        self.assertIn("rfc2217://127.0.0.1:2: ledger: Run 3: nothing from the pools.\n", output)
         self.assertEqual(len(glob.glob(os.path.join(records, "console-*"))), 2, "no capture for a run not started")
         self.assertEqual(processes_naming(records), [])
+        # Every run settled: the killed station's pair bound, the silent board's back in the pool.
         self.assertEqual(ledger_runs(records), [("1", "line-1", "-", "running", "bound"),
                                                 ("2", "line-1", board.url, "interrupted", "returned"),
                                                 ("3", "line-1", "rfc2217://127.0.0.1:2", "failed", "-")])

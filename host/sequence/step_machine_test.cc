@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -16,7 +15,6 @@
 
 #include "host/link/log_file.h"
 #include "host/sequence/default_environment.h"
-#include "host/sequence/run_report.h"
 #include "host/sequence/unattended_console.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/virtual_clock.h"
@@ -47,12 +45,10 @@ class ScriptedSteps : public StepOperations {
     return Result("FlashBootLoaders", port);
   }
   int ProgramEnvironment(const std::string& port, const CommandList& commands,
-                         const std::function<void()>& saving) override {
+                         const std::function<void()>& /*saving*/) override {
     typedEnvironments.push_back(commands);
-    if (typesSaveenv) saving();
     return Result("ProgramEnvironment", port);
   }
-  bool typesSaveenv = true;  // false: step 4 fails before it types saveenv
   int UploadKernel(const std::string& port) override { return Result("UploadKernel", port); }
   int MakeKernelClones(const std::string& port) override {
     return Result("MakeKernelClones", port);
@@ -394,11 +390,14 @@ TEST_F(StepMachineTest, InputEndingDuringTheConfirmationEndsTheRun) {
 
 // An unattended run given no identity never programs the factory one by itself: a board without
 // an identity of its own (none, or one U-Boot would not keep as typed) ends the run in step 1, and
-// the backup is told to leave NAND as it is. --factory-identity, or -m and -s, let it go on; an
-// operator's run goes on as before, with the warning. (The line and the record: station_run_test.py.)
+// the backup is told to leave NAND as it is. --factory-identity, -m and -s, or a fallback identity
+// let it go on; the fallback goes only to a board without an identity it keeps. An operator's run
+// goes on as before, with the warning. (The line and the record: station_run_test.py.)
 TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
   const OptionMap unkept{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N 01;reset"}};
+  const OptionMap own{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}};
   const OptionMap given{{"ethaddr", "02:1B:4D:00:00:07"}, {"serialno", "SN7"}};
+  const OptionMap fallback{{"ethaddr", "02:1B:4D:00:00:2A"}, {"serialno", "QV4N1501000042"}};
   UnattendedConsole answers(std::nullopt, std::nullopt, std::nullopt);
   struct Case {
     OptionMap backup;
@@ -406,12 +405,16 @@ TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
     bool factoryIdentity;
     OptionMap given;
     const char* programmed;  // null: the run ends in step 1
+    OptionMap fallback;
   };
-  const std::vector<Case> cases = {{{}, true, false, {}, nullptr},
-                                   {unkept, true, false, {}, nullptr},
-                                   {{}, true, true, {}, "QV4N150101XXX"},
-                                   {unkept, false, false, {}, "QV4N150101XXX"},
-                                   {unkept, true, false, given, "SN7"}};
+  const std::vector<Case> cases = {{{}, true, false, {}, nullptr, {}},
+                                   {unkept, true, false, {}, nullptr, {}},
+                                   {{}, true, true, {}, "QV4N150101XXX", {}},
+                                   {unkept, false, false, {}, "QV4N150101XXX", {}},
+                                   {unkept, true, false, given, "SN7", {}},
+                                   {unkept, true, false, {}, "QV4N1501000042", fallback},
+                                   {{}, false, false, {}, "QV4N1501000042", fallback},
+                                   {own, true, false, {}, "QV4N150101ABC", fallback}};
   for (const Case& c : cases) {
     SCOPED_TRACE("case " + std::to_string(&c - cases.data()));
     steps = ScriptedSteps();
@@ -422,78 +425,21 @@ TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
     RunSettings settings;
     settings.unattended = c.unattended ? &answers : nullptr;
     settings.factoryIdentity = c.factoryIdentity;
+    settings.fallbackIdentity = c.fallback;
     EXPECT_EQ(Run("", settings), c.programmed != nullptr) << output;
-    const bool mayErase = !c.unattended || c.factoryIdentity || !c.given.empty();
+    EXPECT_EQ(output.find("factory identity will be programmed") != std::string::npos,
+              c.programmed && std::string(c.programmed) == "QV4N150101XXX");
+    const bool mayErase = !c.unattended || c.factoryIdentity || !c.given.empty() || !c.fallback.empty();
     EXPECT_EQ(steps.backupAsked[0], mayErase ? WithoutIdentity::kErase : WithoutIdentity::kKeepNand);
     EXPECT_EQ(output.find("(serialno = 'QV4N 01;reset', ethaddr = '02:1B:4D:12:34:56') is not one U-Boot keeps as "
                           "typed; it is not programmed back.") != std::string::npos,
-              !c.backup.empty());
+              c.backup == unkept);
     EXPECT_EQ(commands.size(), c.programmed ? 31u : kDefaultCommandCount);
     if (c.programmed) {
       EXPECT_EQ(commands[28], std::string("setenv serialno ") + c.programmed);
     }
     EXPECT_EQ(output.find("The board holds no serial number and MAC address, and none was given") != std::string::npos,
               c.programmed == nullptr);
-  }
-}
-
-// A board that holds no identity gets the fallback identity (a station's, from its pools) instead
-// of the factory one, unattended or not, and an unattended run needs nothing more; a board that
-// holds an identity U-Boot keeps keeps it. The record says the identity was written once step 4
-// typed saveenv, also when that step or a later one then failed, and not before.
-TEST_F(StepMachineTest, AFallbackIdentityGoesToABoardThatHoldsNoneAndTheRecordSaysWhenItWasWritten) {
-  const OptionMap own{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}};
-  const OptionMap unkept{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N 01;reset"}};
-  const OptionMap fallback{{"ethaddr", "02:1B:4D:00:00:2A"}, {"serialno", "QV4N1501000042"}};
-  UnattendedConsole answers(std::nullopt, std::nullopt, std::nullopt);
-  struct Case {
-    OptionMap backup;
-    bool unattended;
-    const char* programmed;
-    const char* failing;  // the step that fails for good, or null
-    bool typesSaveenv;
-    bool written;
-  };
-  const std::vector<Case> cases = {
-      {{}, true, "QV4N1501000042", nullptr, true, true},
-      {{}, false, "QV4N1501000042", nullptr, true, true},
-      {unkept, true, "QV4N1501000042", nullptr, true, true},
-      {own, true, "QV4N150101ABC", nullptr, true, true},
-      {{}, true, "QV4N1501000042", "ProgramEnvironment", true, true},
-      {{}, true, "QV4N1501000042", "ProgramEnvironment", false, false},
-      {{}, true, "QV4N1501000042", "UploadKernel", true, true},
-      {{}, true, "QV4N1501000042", "UploadFlasher", true, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("case " + std::to_string(&c - cases.data()));
-    steps = ScriptedSteps();
-    steps.backupToGive = c.backup;
-    steps.FlashingSucceeds();
-    steps.typesSaveenv = c.typesSaveenv;
-    if (c.failing) steps.results[c.failing] = {0};
-    options.clear();
-    commands.resize(kDefaultCommandCount);
-    RunReport report(UtcTime{2026, 3, 9, 14, 5, 7, 45});
-    RunSettings settings;
-    settings.unattended = c.unattended ? &answers : nullptr;
-    settings.retries = 0;
-    settings.fallbackIdentity = fallback;
-    settings.report = &report;
-    EXPECT_EQ(Run(c.unattended ? "" : "x", settings), c.failing == nullptr) << output;
-    EXPECT_EQ(steps.backupAsked[0], WithoutIdentity::kErase);
-    EXPECT_EQ(commands.size(), 31u);
-    EXPECT_EQ(commands[28], std::string("setenv serialno ") + c.programmed);
-    const bool fromFallback = c.programmed == fallback.at("serialno");
-    EXPECT_EQ(commands[29],
-              std::string("setenv ethaddr ") + (fromFallback ? "02:1B:4D:00:00:2A" : "02:1B:4D:12:34:56"));
-    EXPECT_EQ(
-        output.find("The board holds no identity; the one given with --fallback-identity is programmed.") !=
-            std::string::npos,
-        fromFallback);
-    EXPECT_EQ(output.find("factory identity"), std::string::npos);
-    const nlohmann::json record = nlohmann::json::parse(report.Json());
-    EXPECT_EQ(record["identity"]["written"], c.written);
-    EXPECT_EQ(record["failedStep"], c.failing ? nlohmann::json(c.failing) : nlohmann::json(nullptr));
   }
 }
 
