@@ -56,9 +56,10 @@ def ledger(records, *argv, status=0):
 
 
 def ledger_runs(records):
-    """The ledger's runs: run, station, port, result and what became of their pool values."""
+    """The ledger's runs by number (it lists them by their start): run, station, port, result and what
+    became of their pool values."""
     rows = list(csv.reader(io.StringIO(ledger(records, "runs", "--since", "2000-01-01", "--csv"))))
-    return [(row[0], row[1], row[2], row[4], row[9]) for row in rows[1:]]
+    return sorted(((row[0], row[1], row[2], row[4], row[9]) for row in rows[1:]), key=lambda row: int(row[0]))
 
 
 def processes_naming(text):
