@@ -5,8 +5,9 @@ tests and board tools, then CPack's DEB generator), and used as a station PC wou
   - it holds BrenloFix, devsim, brenlofix-station, brenlofix-ledger and the guides under /usr,
     nothing else;
   - unpacked into a scratch root, BrenloFix -h prints its help and ends with status 0, devsim writes
-    the images, brenlofix-station finds the BrenloFix beside it and reads a run's record, and
-    brenlofix-ledger makes a ledger and hands out its first identity;
+    the images, brenlofix-ledger makes a ledger beside the records, and brenlofix-station finds the
+    BrenloFix and the brenlofix-ledger beside it, takes the ledger's first identity for its board,
+    reads the run's record and gives the identity back to the pool, where it is handed out again;
   - apt, asked to simulate `apt install ./package.deb`, finds every dependency on this Debian.
 
   station_package_test.py SOURCE_DIR VERSION
@@ -76,20 +77,24 @@ class StationPackage(unittest.TestCase):
         images = os.path.join(self.tmp.name, "images")
         os.mkdir(images)
         run(os.path.join(bin_dir, "devsim"), "make-images", images)
-        # The station finds the BrenloFix beside it; a port that does not exist fails at once.
+        # A ledger beside the records (here the images folder), which the station uses by itself.
+        ledger = [os.path.join(bin_dir, "brenlofix-ledger"), "--ledger",
+                  "sqlite:" + os.path.join(images, "ledger.sqlite")]
+        run(*ledger, "init")
+        run(*ledger, "add-macs", "02:1B:4D:00:00:10", "02:1B:4D:00:00:1F")
+        run(*ledger, "add-serials", "QV4N1501", "000100", "000199")
+        # The station finds the BrenloFix and the ledger beside it; a port that does not exist fails at
+        # once, and the pair reserved for its board goes back to the pool.
         done = subprocess.run([os.path.join(bin_dir, "brenlofix-station"), "--images", images,
                                "--board", "/dev/no-such-station-port"], capture_output=True, text=True, timeout=120)
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
-        self.assertIn("/dev/no-such-station-port", done.stdout)
+        self.assertIn("/dev/no-such-station-port: ledger: Run 1: 02:1B:4D:00:00:10 back in the pool, "
+                      "QV4N1501000100 back in the pool.", done.stdout)
         [name] = [f for f in os.listdir(images) if f.startswith("record-dev_no_such_station_port-")]
         with open(os.path.join(images, name), encoding="utf-8") as f:
             record = json.load(f)
         self.assertEqual((record["result"], record["failedStep"]), ("failed", "BackupIdentity"))
-        ledger = [os.path.join(bin_dir, "brenlofix-ledger"), "--ledger", "sqlite:" + os.path.join(images, "ledger")]
-        run(*ledger, "init")
-        run(*ledger, "add-macs", "02:1B:4D:00:00:10", "02:1B:4D:00:00:1F")
-        run(*ledger, "add-serials", "QV4N1501", "000100", "000199")
-        self.assertEqual(run(*ledger, "reserve"), "1 02:1B:4D:00:00:10,QV4N1501000100\n")
+        self.assertEqual(run(*ledger, "reserve"), "2 02:1B:4D:00:00:10,QV4N1501000100\n")
 
     @unittest.skipUnless(shutil.which("apt-get"), "no apt")
     def test_apt_finds_every_dependency(self):

@@ -18,7 +18,10 @@
 #   --board-tools     instead: uboot-nand on a sample environment block
 #   --boards N        instead: the factory station (tools/station) flashes N simulated boards at once,
 #                     unattended, each devsim on its own port and state file; the second board's
-#                     flasher stops halfway once (or the --fault given), and its run tries again by itself
+#                     flasher stops halfway once (or the --fault given), and its run tries again by itself.
+#                     The boards are given no identities: the station takes them from a SQLite ledger
+#                     with a pool of MAC addresses and one of serial numbers, and the demo ends with the
+#                     ledger's status and the runs of the first board's serial number
 set -euo pipefail
 
 BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR [options]}" && pwd)"
@@ -65,15 +68,22 @@ VARS
   od -A x -t x1z -N 48 env.bin
 }
 
-# The factory station: N devsim boards, one unattended BrenloFix each, a table of their records.
+# The factory station: N devsim boards, one unattended BrenloFix each, identities from the ledger's
+# pools, a table of their records.
 station_demo() {
   case "$BOARDS" in [1-9]) ;; *) echo "Error: --boards takes 1 to 9" >&2; exit 2 ;; esac
-  local work pids=() n fault argv=()
+  local work pids=() n fault argv=() ledger
   work="$(mktemp -d "${TMPDIR:-/tmp}/brenlo-station.XXXXXX")"
   trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
-  mkdir "$work/images"
+  mkdir "$work/images" "$work/records"
   echo "== the four image files, written by devsim make-images into $work/images"
   "$BIN/devsim" make-images "$work/images" | sed 's/^/   /'
+  echo
+  ledger=(--ledger "sqlite:$work/records/ledger.sqlite")
+  echo "== the station's ledger beside its records: brenlofix-ledger init, add-macs, add-serials"
+  { "$BIN/brenlofix-ledger" "${ledger[@]}" init &&
+    "$BIN/brenlofix-ledger" "${ledger[@]}" add-macs 02:1B:4D:00:10:00 02:1B:4D:00:10:FF &&
+    "$BIN/brenlofix-ledger" "${ledger[@]}" add-serials QV4N1501 000001 000999; } | sed 's/^/   /'
   for n in $(seq 1 "$BOARDS"); do
     fault=()
     [ "$n" -eq 2 ] && fault=(--fault "${FAULT:-flasher-stall}")
@@ -83,14 +93,15 @@ station_demo() {
   done
   for n in $(seq 1 "$BOARDS"); do
     for _ in $(seq 100); do [ -s "$work/board$n.port" ] && break; sleep 0.1; done
-    argv+=(--board "rfc2217://127.0.0.1:$(cat "$work/board$n.port")=02:1B:4D:00:00:0$n,QV4N15010100$n")
+    argv+=(--board "rfc2217://127.0.0.1:$(cat "$work/board$n.port")")
     echo "   board $n: devsim on rfc2217://127.0.0.1:$(cat "$work/board$n.port")$([ "$n" -eq 2 ] && echo ", fault ${FAULT:-flasher-stall}")"
   done
   echo
-  echo "== tools/station: $BOARDS unattended runs of BrenloFix -al -ri at once"
+  echo "== tools/station: $BOARDS unattended runs of BrenloFix -al -ri at once, identities from the ledger"
   status=0
   BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$TOOLS/station" --brenlofix "$BIN/BrenloFix" \
-    --images "$work/images" --records "$work/records" --login root "${argv[@]}" -- -al -ri || status=$?
+    --brenlofix-ledger "$BIN/brenlofix-ledger" --images "$work/images" --records "$work/records" --login root \
+    "${argv[@]}" -- -al -ri || status=$?
   kill -TERM "${pids[@]}" 2>/dev/null || true
   wait "${pids[@]}" 2>/dev/null || true
   echo
@@ -101,7 +112,16 @@ station_demo() {
       "$(grep -m1 '^env.ethaddr=' <<<"$dump" || echo 'no ethaddr')" "$(grep -m1 '^nand.kernel.equal:' <<<"$dump" | sed 's/.*: //')"
   done
   echo
-  echo "The records and each run's console: $work/records; the logs: $work/images"
+  echo "== brenlofix-ledger status"
+  "$BIN/brenlofix-ledger" "${ledger[@]}" status | sed 's/^/   /' || true
+  serial="$("$BIN/devsim" dump --state "$work/board1.state" 2>/dev/null | sed -n 's/^env.serialno=//p' | head -n 1)"
+  if [ -n "$serial" ]; then
+    echo
+    echo "== brenlofix-ledger find $serial (board 1)"
+    "$BIN/brenlofix-ledger" "${ledger[@]}" find "$serial" | sed 's/^/   /' || true
+  fi
+  echo
+  echo "The records, each run's console and the ledger: $work/records; the logs: $work/images"
   exit "$status"
 }
 

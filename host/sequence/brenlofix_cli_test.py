@@ -48,6 +48,7 @@ Command line possible arguments:
     --login <user>   Login, unattended (the password: BRENLOFIX_PASSWORD)
     --proxy <url>    Proxy, unattended (or BRENLOFIX_PROXY)
     --factory-identity  Program the factory identity on a board that has none, unattended
+    --fallback-identity <mac>,<serial>  Program these on a board that has no identity
     --report <file>  Write the run's record (JSON) to <file>, from the start on
     --tftp <ip>      Load the kernel from the TFTP server at address <ip>
 
@@ -402,6 +403,8 @@ class RecordsOfEveryRun(unittest.TestCase):
         for args, status, error in [
                 (["-M", "--report", "record.json"], 1, "Error: Unknown argument -M"),
                 (["-m", GOOD_MAC, "-s", "A;B", "--report", "record.json"], 1,
+                 "Error: 'serialno' has a bad value\n" + RULES["serialno"]),
+                (["--unattended", "--fallback-identity", "02:1B:4D:00:00:2A,QV4N 01", "--report", "record.json"], 1,
                  "Error: 'serialno' has a bad value\n" + RULES["serialno"]),
                 (["--report", "record.json", "-h"], 0, "The help text was asked for (-h); nothing was run.")]:
             with open(os.path.join(folder, "record.json"), "w") as f:

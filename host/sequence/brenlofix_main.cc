@@ -122,6 +122,7 @@ int main(int argc, char* argv[]) {
   settings.unattended = station.unattended ? &answers : nullptr;
   settings.retries = station.retries;
   settings.factoryIdentity = station.factoryIdentity;
+  settings.fallbackIdentity = station.fallbackIdentity;
   settings.report = &report;
   const bool succeeded = RunSteps(board, options, switches, commands, settings);
 

@@ -77,6 +77,10 @@ bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, Sw
   if (switches.count("rpm") && !switches.count("autologin")) {
     return Refuse("Error: arguments -ri and -al must used together", error);
   }
+  // -m and -s are programmed whatever the board holds: a fallback would never be used.
+  if (options.count("ethaddr") && !station->fallbackIdentity.empty()) {
+    return Refuse("Error: arguments -m and -s cannot be used with --fallback-identity", error);
+  }
   return CheckStationOptions(switches, *station, error);
 }
 
@@ -98,6 +102,7 @@ void PrintUsage() {
                "    --login <user>   Login, unattended (the password: BRENLOFIX_PASSWORD)\n"
                "    --proxy <url>    Proxy, unattended (or BRENLOFIX_PROXY)\n"
                "    --factory-identity  Program the factory identity on a board that has none, unattended\n"
+               "    --fallback-identity <mac>,<serial>  Program these on a board that has no identity\n"
                "    --report <file>  Write the run's record (JSON) to <file>, from the start on\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
                "\n"

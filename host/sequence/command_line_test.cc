@@ -163,6 +163,19 @@ TEST(ParseCommandLine, StationOptionsAndTheirRefusals) {
   EXPECT_EQ(Parse({"--unattended", "--report"}).output, "Error: missing parameter of argument --report\n");
   EXPECT_TRUE(Parse({"--factory-identity"}).station.factoryIdentity);
   EXPECT_FALSE(parsed.station.factoryIdentity);
+
+  // The fallback identity is held to the rules of -m and -s, and goes with neither them nor the
+  // factory identity.
+  EXPECT_EQ(Parse({"--fallback-identity", "02:1B:4D:00:00:2A,QV4N1501000042"}).station.fallbackIdentity,
+            (OptionMap{{"ethaddr", "02:1B:4D:00:00:2A"}, {"serialno", "QV4N1501000042"}}));
+  EXPECT_EQ(Parse({"--fallback-identity", "02:1B:4D:00:00:2A"}).output,
+            "Error: argument --fallback-identity takes MAC,SERIAL, for example 02:1B:4D:12:34:56,QV4N150101ABC\n");
+  EXPECT_EQ(Parse({"--fallback-identity", "02:1B:4D:00:00:2A,QV4N,01"}).output.substr(0, 34),
+            "Error: 'serialno' has a bad value\n");
+  EXPECT_EQ(Parse({"-m", "02:1B:4D:00:00:01", "-s", "S1", "--fallback-identity", "02:1B:4D:00:00:2A,S2"}).output,
+            "Error: arguments -m and -s cannot be used with --fallback-identity\n");
+  EXPECT_EQ(Parse({"--fallback-identity", "02:1B:4D:00:00:2A,S2", "--factory-identity"}).output,
+            "Error: arguments --factory-identity and --fallback-identity cannot be used together\n");
 }
 
 // A refused command line has its record too: the error as printed (a proxy's password that landed

@@ -38,11 +38,12 @@ bool CatchBootAtPrompt(RS232* port) {
 }
 
 // Types the list without reading: the echo and U-Boot's answers queue up in the receive buffer
-// and the final wait reads through them.
-void TypeCommands(RS232* port, const CommandList& commands) {
+// and the final wait reads through them. saving hears of saveenv before it is typed.
+void TypeCommands(RS232* port, const CommandList& commands, const std::function<void()>& saving) {
   const unsigned count = static_cast<unsigned>(commands.size());
   for (unsigned i = 0; i < count; ++i) {
     HostClock().SleepMs(kCommandPauseMs);
+    if (saving && commands[i] == "saveenv") saving();
     TypeCommand(port, commands[i]);
     ShowProgress(TypingPercent(i, count));
   }
@@ -128,12 +129,13 @@ OptionMap IdentityTyped(const CommandList& commands) {
   return identity;
 }
 
-int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds) {
+int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds,
+                      const std::function<void()>& saving) {
   port->pacedWrite = 1;
   port->SendBreak();
   if (!CatchBootAtPrompt(port)) return 0;
   std::cout << "\n\t\t\tSetting U-Boot Enviroment.." << std::endl;
-  TypeCommands(port, commands);
+  TypeCommands(port, commands, saving);
   std::cout << std::endl;
   if (!WaitForLine({}, kSaved, port, kSaveTimeoutMs)) return 0;
   std::cout << std::endl;
@@ -162,10 +164,11 @@ unsigned TypingPercent(unsigned index, unsigned count) {
   return index * 100u / (count - 1);
 }
 
-int ProgramEnvironment(const char* portName, const CommandList& commands, int checkRounds) {
+int ProgramEnvironment(const char* portName, const CommandList& commands, int checkRounds,
+                       const std::function<void()>& saving) {
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
-  int result = ProgramOnOpenPort(port.get(), commands, checkRounds);
+  int result = ProgramOnOpenPort(port.get(), commands, checkRounds, saving);
   port->Close();
   return result;
 }

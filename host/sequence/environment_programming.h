@@ -1,6 +1,8 @@
 // Steps 4 and 6: type the U-Boot environment, and copy the kernel into its ten NAND slots.
 #pragma once
 
+#include <functional>
+
 #include "host/sequence/containers.h"
 
 // How often step 4 reads the saved environment back before it gives up.
@@ -10,9 +12,10 @@ constexpr int kEnvironmentCheckRounds = 3;
 // list (the last one is saveenv) and waits for "Writing to Nand... done". Then reads the
 // environment back with printenv: a variable that is missing or differs from what its command
 // stores is typed again and saved, up to checkRounds reads in all (0: no read-back). 1 when every
-// variable holds its typed value, 0 on failure.
+// variable holds its typed value, 0 on failure. saving, when given, is called just before saveenv
+// is first typed.
 int ProgramEnvironment(const char* portName, const CommandList& commands,
-                       int checkRounds = kEnvironmentCheckRounds);
+                       int checkRounds = kEnvironmentCheckRounds, const std::function<void()>& saving = {});
 
 // Runs make_nand_kernel_clones at the prompt the kernel upload left and counts the ten
 // "written: OK". 1 on success, 0 on failure.

@@ -78,7 +78,10 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   const CommandList commands = FullCommandList();
   ASSERT_EQ(commands.size(), 31u);
   uint64_t start = target.NowMs();
-  ASSERT_EQ(ProgramEnvironment(port.name(), commands), 1) << console_.str();
+  // The run hears of saveenv once, just before it goes out: every setenv typed, saveenv not yet.
+  std::vector<std::string> typedBeforeSave;
+  const auto saving = [&] { typedBeforeSave.push_back(port.record.Written()); };
+  ASSERT_EQ(ProgramEnvironment(port.name(), commands, kEnvironmentCheckRounds, saving), 1) << console_.str();
 
   std::map<std::string, std::string> saved;
   ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
@@ -93,6 +96,7 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
   for (const std::string& command : commands) typed += command + "\r";
   // Then printenv once: the board holds every variable as typed.
   EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed + "printenv\r");
+  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n" + typed.substr(0, typed.size() - 8)});
   // Half a second before each command and 10 ms per character, paced.
   EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
 

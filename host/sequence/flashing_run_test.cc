@@ -146,8 +146,9 @@ TEST_F(FlashingRunTest, BlankBoardWithoutIdentityGetsTheFactoryOneAfterAWarning)
 // Step 4 with its read-back switched off, as it was before the read-back was built.
 class UncheckedEnvironmentSteps : public BoardStepOperations {
  public:
-  int ProgramEnvironment(const std::string& port, const CommandList& commands) override {
-    return ::ProgramEnvironment(port.c_str(), commands, 0);
+  int ProgramEnvironment(const std::string& port, const CommandList& commands,
+                         const std::function<void()>& saving) override {
+    return ::ProgramEnvironment(port.c_str(), commands, 0, saving);
   }
 };
 

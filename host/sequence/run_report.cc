@@ -117,6 +117,13 @@ void RunReport::SetProgrammedIdentity(const OptionMap& identity) {
   programmed_ = identity;
 }
 
+void RunReport::SetIdentityWritten() {
+  Lock lock(mutex_);
+  if (written_) return;
+  written_ = true;
+  WriteLocked();
+}
+
 void RunReport::SetFailedStep(const std::string& name) {
   Lock lock(mutex_);
   failedStep_ = name;
@@ -210,7 +217,8 @@ std::string RunReport::JsonLocked() const {
   record["failedStep"] = TextOrNull(failedStep_);
   record["error"] = TextOrNull(error_);
   record["log"] = TextOrNull(log_);
-  record["identity"] = {{"read", IdentityJson(read_)}, {"programmed", IdentityJson(programmed_)}};
+  record["identity"] = {
+      {"read", IdentityJson(read_)}, {"programmed", IdentityJson(programmed_)}, {"written", written_}};
   record["images"] = ::Json::array();
   for (const Image& image : images_) {
     record["images"].push_back({{"name", image.name},

@@ -34,6 +34,10 @@ class RunReport {
   // What step 1 read from the board (an empty map: none), and the two values step 4 types.
   void SetReadIdentity(const OptionMap& backup);
   void SetProgrammedIdentity(const OptionMap& identity);
+  // saveenv of step 4 is about to be typed: the board may hold the programmed identity from now on,
+  // also when a later step fails (identity.written). Written at once, so that a run stopped in the
+  // moment that follows leaves a record that errs towards "written".
+  void SetIdentityWritten();
   // A step's try begins and ends; tries of one step add up in one entry, in the order the steps
   // first ran. Times come from the host clock.
   void StepBegins(int step, const std::string& name);
@@ -88,6 +92,7 @@ class RunReport {
   std::optional<std::string> port_;
   std::optional<OptionMap> read_;
   std::optional<OptionMap> programmed_;
+  bool written_ = false;
   std::vector<Image> images_;
   std::vector<Step> steps_;
   int stepInProgress_ = -1;  // index into steps_ of a try under way

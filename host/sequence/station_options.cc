@@ -18,7 +18,20 @@ bool ParseRetries(const std::string& text, int* retries) {
 }
 
 bool TakesValue(const std::string& argument) {
-  return argument == "--retries" || argument == "--login" || argument == "--proxy" || argument == "--report";
+  return argument == "--retries" || argument == "--login" || argument == "--proxy" ||
+         argument == "--report" || argument == "--fallback-identity";
+}
+
+// MAC,SERIAL, each value as -m and -s take it.
+bool ParseFallbackIdentity(const std::string& text, OptionMap* identity, std::string* error) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) {
+    return Refuse(
+        "Error: argument --fallback-identity takes MAC,SERIAL, for example 02:1B:4D:12:34:56,QV4N150101ABC",
+        error);
+  }
+  *identity = {{"ethaddr", text.substr(0, comma)}, {"serialno", text.substr(comma + 1)}};
+  return ValidateOptions(*identity, error);
 }
 
 }  // namespace
@@ -52,6 +65,10 @@ int ParseStationOption(int argc, const char* const argv[], int i, StationOptions
     if (!station.login) station.login = value;
   } else if (argument == "--proxy") {
     if (!station.proxy) station.proxy = value;
+  } else if (argument == "--fallback-identity") {
+    OptionMap identity;
+    if (!ParseFallbackIdentity(value, &identity, error)) return -1;
+    if (station.fallbackIdentity.empty()) station.fallbackIdentity = identity;
   } else if (station.reportPath.empty()) {
     if (value.empty()) {
       Refuse("Error: argument --report needs a file name", error);
@@ -68,6 +85,11 @@ bool CheckStationOptions(const SwitchSet& switches, const StationOptions& statio
   }
   if (!station.unattended && (station.retriesGiven || station.login || station.proxy)) {
     return Refuse("Error: arguments --retries, --login and --proxy need --unattended", error);
+  }
+  // Each names the identity of a board that holds none.
+  if (station.factoryIdentity && !station.fallbackIdentity.empty()) {
+    return Refuse("Error: arguments --factory-identity and --fallback-identity cannot be used together",
+                  error);
   }
   return true;
 }

@@ -7,6 +7,8 @@
 //                     user's sight)
 //   --factory-identity  a board that holds no identity gets the factory one (otherwise an
 //                     unattended run given no -m and -s ends in step 1 on such a board)
+//   --fallback-identity MAC,SERIAL  the identity a board that holds none gets (a station's, from
+//                     its pools); a board that holds one keeps it
 //   --report FILE     the run's record, one JSON object, written from the start of the run on
 #pragma once
 
@@ -26,7 +28,8 @@ struct StationOptions {
   std::optional<std::string> login;
   std::optional<std::string> proxy;
   bool factoryIdentity = false;
-  std::string reportPath;  // empty: no record
+  OptionMap fallbackIdentity;  // ethaddr and serialno, or empty
+  std::string reportPath;      // empty: no record
 };
 
 // One station option at argv[i]: the number of arguments it took (1 or 2), 0 when argv[i] is none

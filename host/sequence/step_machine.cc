@@ -73,7 +73,8 @@ class StepMachine {
         return Step::kProgramEnvironment;
       case Step::kProgramEnvironment:
         if (settings_.report) settings_.report->SetProgrammedIdentity(programmed_);
-        if (Try(step, [&] { return steps_.ProgramEnvironment(port_, commands_); }))
+        if (Try(step,
+                [&] { return steps_.ProgramEnvironment(port_, commands_, [this] { SavingIdentity(); }); }))
           return Step::kUploadKernel;
         return RetryOrQuit(step, "Setting U-Boot Environment failed!");
       case Step::kUploadKernel:
@@ -123,6 +124,12 @@ class StepMachine {
       settings_.report->Save();  // the steps so far, for whoever follows the run
     }
     return succeeded;
+  }
+
+  // saveenv is about to be typed: from here on the board may hold the programmed identity, and the
+  // record says so before U-Boot can have saved it (a run stopped now counts as written).
+  void SavingIdentity() {
+    if (settings_.report) settings_.report->SetIdentityWritten();
   }
 
   // The run's end in its record: the step that ended it and why, written at once (an operator may
@@ -176,11 +183,14 @@ class StepMachine {
   }
 
   // Step 1: back up the board's identity, then choose the one to program: the command line's,
-  // else the backed-up one, else the factory identity. An unattended run that was given none
-  // programs the factory identity only when allowed to; otherwise a board without an identity of
-  // its own ends it here, before anything is erased.
+  // else the backed-up one, else the fallback identity, else the factory identity. An unattended run
+  // that was given neither an identity nor a fallback programs the factory identity only when
+  // allowed to; otherwise a board without an identity of its own ends it here, before anything is
+  // erased.
   Step BackupAndChooseIdentity() {
-    const bool needsBoardIdentity = Unattended() && !HoldsIdentity(options_) && !settings_.factoryIdentity;
+    const OptionMap& fallback = settings_.fallbackIdentity;
+    const bool needsBoardIdentity =
+        Unattended() && !HoldsIdentity(options_) && !HoldsIdentity(fallback) && !settings_.factoryIdentity;
     const WithoutIdentity without = needsBoardIdentity ? WithoutIdentity::kKeepNand : WithoutIdentity::kErase;
     OptionMap backup;
     bool backedUp = false;
@@ -199,17 +209,21 @@ class StepMachine {
       if (settings_.report) settings_.report->SetError(kNoIdentityGiven);
       return EndWithKeyWait(kNoIdentityGiven, std::string(kNoIdentityGiven) + "\n", Step::kFailed);
     }
-    OptionMap factory;
+    OptionMap chosen;
     OptionMap* source = &options_;
     if (!HoldsIdentity(options_)) {
       if (HoldsIdentity(backup)) {
         source = &backup;
+      } else if (HoldsIdentity(fallback)) {
+        chosen = fallback;
+        source = &chosen;
+        SayFallbackIdentity();
       } else {
-        factory = FactoryIdentity();
-        source = &factory;
+        chosen = FactoryIdentity();
+        source = &chosen;
+        WarnBeforeFactoryIdentity(options_, backup);
       }
     }
-    WarnBeforeFactoryIdentity(options_, backup);
     if (Has("interactive") && !ConfirmValues(*source)) {
       SetConsoleColour(kColourNormal);
       const std::string message = "Error: cannot read the operator's answer, the run ends.";
@@ -221,6 +235,13 @@ class StepMachine {
     AppendIdentityCommands(*source, commands_);
     programmed_ = {{"serialno", source->at("serialno")}, {"ethaddr", source->at("ethaddr")}};
     return Step::kUploadFlasher;
+  }
+
+  static void SayFallbackIdentity() {
+    const std::string line =
+        "The board holds no identity; the one given with --fallback-identity is programmed.";
+    std::cout << std::endl << line << std::endl;
+    WriteLog(line + "\n");
   }
 
   Step UpdateKernelPackages() {

@@ -17,6 +17,9 @@ struct RunSettings {
   // An unattended run given no identity programs the factory identity on a board that holds none
   // only with this set; otherwise it ends in step 1, before the board is erased.
   bool factoryIdentity = false;
+  // The identity (ethaddr and serialno) to program on a board that holds none when the command line
+  // gave none; a board that holds one keeps it. It takes the factory identity's place.
+  OptionMap fallbackIdentity;
   // Filled as the run goes and written at the end of every step, when given. The run's end is
   // written before any key wait.
   RunReport* report = nullptr;

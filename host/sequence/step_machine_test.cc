@@ -44,7 +44,8 @@ class ScriptedSteps : public StepOperations {
   int FlashBootLoaders(const std::string& port) override {
     return Result("FlashBootLoaders", port);
   }
-  int ProgramEnvironment(const std::string& port, const CommandList& commands) override {
+  int ProgramEnvironment(const std::string& port, const CommandList& commands,
+                         const std::function<void()>& /*saving*/) override {
     typedEnvironments.push_back(commands);
     return Result("ProgramEnvironment", port);
   }
@@ -389,11 +390,14 @@ TEST_F(StepMachineTest, InputEndingDuringTheConfirmationEndsTheRun) {
 
 // An unattended run given no identity never programs the factory one by itself: a board without
 // an identity of its own (none, or one U-Boot would not keep as typed) ends the run in step 1, and
-// the backup is told to leave NAND as it is. --factory-identity, or -m and -s, let it go on; an
-// operator's run goes on as before, with the warning. (The line and the record: station_run_test.py.)
+// the backup is told to leave NAND as it is. --factory-identity, -m and -s, or a fallback identity
+// let it go on; the fallback goes only to a board without an identity it keeps. An operator's run
+// goes on as before, with the warning. (The line and the record: station_run_test.py.)
 TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
   const OptionMap unkept{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N 01;reset"}};
+  const OptionMap own{{"ethaddr", "02:1B:4D:12:34:56"}, {"serialno", "QV4N150101ABC"}};
   const OptionMap given{{"ethaddr", "02:1B:4D:00:00:07"}, {"serialno", "SN7"}};
+  const OptionMap fallback{{"ethaddr", "02:1B:4D:00:00:2A"}, {"serialno", "QV4N1501000042"}};
   UnattendedConsole answers(std::nullopt, std::nullopt, std::nullopt);
   struct Case {
     OptionMap backup;
@@ -401,12 +405,16 @@ TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
     bool factoryIdentity;
     OptionMap given;
     const char* programmed;  // null: the run ends in step 1
+    OptionMap fallback;
   };
-  const std::vector<Case> cases = {{{}, true, false, {}, nullptr},
-                                   {unkept, true, false, {}, nullptr},
-                                   {{}, true, true, {}, "QV4N150101XXX"},
-                                   {unkept, false, false, {}, "QV4N150101XXX"},
-                                   {unkept, true, false, given, "SN7"}};
+  const std::vector<Case> cases = {{{}, true, false, {}, nullptr, {}},
+                                   {unkept, true, false, {}, nullptr, {}},
+                                   {{}, true, true, {}, "QV4N150101XXX", {}},
+                                   {unkept, false, false, {}, "QV4N150101XXX", {}},
+                                   {unkept, true, false, given, "SN7", {}},
+                                   {unkept, true, false, {}, "QV4N1501000042", fallback},
+                                   {{}, false, false, {}, "QV4N1501000042", fallback},
+                                   {own, true, false, {}, "QV4N150101ABC", fallback}};
   for (const Case& c : cases) {
     SCOPED_TRACE("case " + std::to_string(&c - cases.data()));
     steps = ScriptedSteps();
@@ -417,12 +425,15 @@ TEST_F(StepMachineTest, AnUnattendedRunProgramsNoPlaceholderUnlessAllowed) {
     RunSettings settings;
     settings.unattended = c.unattended ? &answers : nullptr;
     settings.factoryIdentity = c.factoryIdentity;
+    settings.fallbackIdentity = c.fallback;
     EXPECT_EQ(Run("", settings), c.programmed != nullptr) << output;
-    const bool mayErase = !c.unattended || c.factoryIdentity || !c.given.empty();
+    EXPECT_EQ(output.find("factory identity will be programmed") != std::string::npos,
+              c.programmed && std::string(c.programmed) == "QV4N150101XXX");
+    const bool mayErase = !c.unattended || c.factoryIdentity || !c.given.empty() || !c.fallback.empty();
     EXPECT_EQ(steps.backupAsked[0], mayErase ? WithoutIdentity::kErase : WithoutIdentity::kKeepNand);
     EXPECT_EQ(output.find("(serialno = 'QV4N 01;reset', ethaddr = '02:1B:4D:12:34:56') is not one U-Boot keeps as "
                           "typed; it is not programmed back.") != std::string::npos,
-              !c.backup.empty());
+              c.backup == unkept);
     EXPECT_EQ(commands.size(), c.programmed ? 31u : kDefaultCommandCount);
     if (c.programmed) {
       EXPECT_EQ(commands[28], std::string("setenv serialno ") + c.programmed);

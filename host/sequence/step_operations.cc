@@ -39,8 +39,9 @@ int BoardStepOperations::FlashBootLoaders(const std::string& port) {
   return ::FlashBootLoaders(port.c_str());
 }
 
-int BoardStepOperations::ProgramEnvironment(const std::string& port, const CommandList& commands) {
-  return ::ProgramEnvironment(port.c_str(), commands);
+int BoardStepOperations::ProgramEnvironment(const std::string& port, const CommandList& commands,
+                                            const std::function<void()>& saving) {
+  return ::ProgramEnvironment(port.c_str(), commands, kEnvironmentCheckRounds, saving);
 }
 
 int BoardStepOperations::UploadKernel(const std::string& port) {

@@ -3,6 +3,7 @@
 // prints its own reasons.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,7 +21,9 @@ class StepOperations {
                              WithoutIdentity without) = 0;
   virtual int UploadFlasher(const std::string& port) = 0;                      // step 2
   virtual int FlashBootLoaders(const std::string& port) = 0;                   // step 3
-  virtual int ProgramEnvironment(const std::string& port, const CommandList& commands) = 0;  // 4
+  // Step 4; saving is called just before saveenv is first typed.
+  virtual int ProgramEnvironment(const std::string& port, const CommandList& commands,
+                                 const std::function<void()>& saving) = 0;
   virtual int UploadKernel(const std::string& port) = 0;                       // step 5
   virtual int MakeKernelClones(const std::string& port) = 0;                   // step 6
   virtual int WatchSystemBoot(const std::string& port) = 0;                    // step 7
@@ -42,7 +45,8 @@ class BoardStepOperations : public StepOperations {
   int BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) override;
   int UploadFlasher(const std::string& port) override;
   int FlashBootLoaders(const std::string& port) override;
-  int ProgramEnvironment(const std::string& port, const CommandList& commands) override;
+  int ProgramEnvironment(const std::string& port, const CommandList& commands,
+                         const std::function<void()>& saving) override;
   int UploadKernel(const std::string& port) override;
   int MakeKernelClones(const std::string& port) override;
   int WatchSystemBoot(const std::string& port) override;

@@ -120,6 +120,7 @@ TEST_F(UnattendedRunTest, ABoardThatNeverAnswersFailsAfterTheRetriesWithinTheTim
   EXPECT_EQ(record_["failedStep"], "UploadFlasher");
   EXPECT_EQ(record_["identity"]["read"], nullptr);
   EXPECT_EQ(record_["identity"]["programmed"], nullptr);
+  EXPECT_EQ(record_["identity"]["written"], false);
   EXPECT_NE(console_.str().find("Uploading failed! No retry left; the unattended run ends."),
             std::string::npos);
   EXPECT_TRUE(log_.size() >= 19 && log_.compare(log_.size() - 19, 19, "Uploading failed!\r\n") == 0) << log_;
@@ -196,6 +197,7 @@ TEST_F(UnattendedRunTest, AnEmptyPasswordEndsTheRunAtOnceWhenTheBoardAsksForOne)
   EXPECT_EQ(Steps().back(), "7:WatchSystemBoot:failed:1");
   EXPECT_EQ(record_["failedStep"], "WatchSystemBoot");
   EXPECT_EQ(record_["identity"]["programmed"]["ethaddr"], "02:1B:4D:12:34:56");
+  EXPECT_EQ(record_["identity"]["written"], true) << "saved in step 4, whatever befell step 7";
 }
 
 // Two runs on this PC started in this millisecond and the next already have their logs: this run
