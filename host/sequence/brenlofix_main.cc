@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/link/target_console.h"
 #include "host/platform/timer_resolution.h"
 #include "host/platform/utc_time.h"
 #include "host/sequence/banner.h"
@@ -67,6 +68,12 @@ int main(int argc, char* argv[]) {
   if (server != options.end()) {
     tftpServer = server->second;
     options.erase(server);
+  }
+  // How commands are typed at U-Boot's prompt, for the whole run; neither is it an identity value.
+  const auto typing = options.find("typing");
+  if (typing != options.end()) {
+    SetUBootTyping(typing->second == "echo" ? UBootTyping::kEcho : UBootTyping::kPaced);
+    options.erase(typing);
   }
 
   const UtcTime started = CurrentUtcTime();

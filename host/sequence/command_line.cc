@@ -12,6 +12,7 @@ const char* ValueOptionKey(const std::string& argument) {
   if (argument == "-s") return "serialno";
   if (argument == "-p") return "com";
   if (argument == "--tftp") return "serverip";
+  if (argument == "--typing") return "typing";
   return nullptr;
 }
 
@@ -84,6 +85,8 @@ void PrintUsage() {
                "    --proxy <url>    Proxy, unattended\n"
                "    --report <file>  Write the run's record (JSON) to <file>\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
+               "    --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the\n"
+               "                     default) or at the pace of its 'echo', checking each character\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
                "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX\n"
@@ -102,6 +105,7 @@ bool ValidateOptions(const OptionMap& map) {
     if (key == "ethaddr") good = IsMacAddress(value);
     if (key == "serialno") good = value.size() <= kMaxSerialNumberLength;
     if (key == "serverip") good = IsIpv4Address(value);
+    if (key == "typing") good = value == "paced" || value == "echo";
     if (!good) {
       std::cout << "Error: '" << key << "' has a bad value" << std::endl;
       return false;
