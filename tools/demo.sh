@@ -94,7 +94,8 @@ station_demo() {
   echo "== tools/station: $BOARDS unattended runs of BrenloFix -al -ri at once"
   status=0
   BRENLOFIX_PASSWORD=brenlo "$TOOLS/station" --brenlofix "$BIN/BrenloFix" --images "$work/images" \
-    --records "$work/records" --login root --proxy http://192.168.102.134:3128 "${argv[@]}" -- -al -ri || status=$?
+    --records "$work/records" --login root --proxy http://192.168.102.134:3128 ${TYPING:+--typing "$TYPING"} \
+    "${argv[@]}" -- -al -ri || status=$?
   kill -TERM "${pids[@]}" 2>/dev/null || true
   wait "${pids[@]}" 2>/dev/null || true
   echo

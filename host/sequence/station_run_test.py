@@ -5,7 +5,8 @@ and an unattended run without its password never starts.
     station_run_test.py BRENLOFIX DEVSIM STATION
 
 - Three boards at once (-m, -s, -al, -ri; login, password and proxy from the station), one of them
-  with a flasher that stops halfway once: all end with status 0; three records, each valid JSON
+  with a flasher that stops halfway once: all end with status 0, having typed at the pace of
+  U-Boot's echo (the station's default); three records, each valid JSON
   with its own identity, image CRCs equal to the files', its own log file; the faulted board's
   record counts two tries of steps 2 and 3; each board's NAND holds the identity its record names.
 - -al without BRENLOFIX_PASSWORD: refused before anything reaches the port.
@@ -129,6 +130,13 @@ class StationTest(unittest.TestCase):
             self.assertEqual(sum(tries.values()), 11 if faulted else 9)
             self.assertTrue(os.path.exists(os.path.join(self.images, record["log"])), record["log"])
             logs.add(record["log"])
+            # Typed at the pace of the echo: step 4 shows each command's echo and no bar counting them.
+            with open(os.path.join(records, name.replace("record-", "console-").replace(".json", ".txt")),
+                      "rb") as f:
+                console = f.read()
+            step4 = console[console.rfind(b"Setting U-Boot Enviroment"):console.rfind(b"Writing to Nand")]
+            self.assertIn(b"Target: B-Boot > setenv ipaddr 192.168.102.30", step4)
+            self.assertNotIn(b"% [", step4)
             dump = board.dump().splitlines()
             self.assertIn("env.serialno=" + serial, dump)
             self.assertIn("env.ethaddr=" + mac, dump)
