@@ -54,6 +54,7 @@ a simulated board for training and tests.")
              COMMAND ${KIT_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/station_package_test.py ${PROJECT_SOURCE_DIR}
                      ${PROJECT_VERSION})
     set_tests_properties(station_package PROPERTIES LABELS package TIMEOUT 1200)
+    kit_test_schedule(station_package COST 70 CORES 2)  # its build runs two compilers
   endif()
 else()
   return()

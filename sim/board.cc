@@ -32,6 +32,7 @@ class Board::Impl {
     state_.faults = options.faults;
     state_.login = options.login;
     state_.ethernet = &firmware_.ethernet();
+    state_.tftpTimeout = Micros{options.tftpTimeoutMs} * 1000;
   }
 
   void Boot(Uart& uart) { RunBootRom(uart, state_); }

@@ -19,6 +19,9 @@ struct BoardOptions {
   double speed = 1.0;          // device delays are divided by this (0: no device delays)
   Faults faults;
   Login login;
+  // How long U-Boot waits for each answer of the TFTP server before it asks again. U-Boot 1.2 waits
+  // 5 s; newer ones take it from their environment (tftptimeout).
+  uint32_t tftpTimeoutMs = 5000;
 };
 
 class Board {

@@ -33,6 +33,7 @@ void PrintUsage() {
       "  --password TEXT     its password (default brenlo; empty: none asked)\n"
       "  --tftp-port N       the station's TFTP server: the board's requests to port 69 go to 127.0.0.1:N\n"
       "  --station ADDR      the station's address on the board's network (default 192.168.102.134)\n"
+      "  --tftp-timeout MS   U-Boot's wait for each TFTP answer before it asks again (default 5000)\n"
       "  --fault NAME[=N]    switch on a failure (repeatable):\n");
   for (const std::string& line : sim::FaultNames()) std::printf("      %s\n", line.c_str());
 }
@@ -111,6 +112,14 @@ int main(int argc, char** argv) {
         return 2;
       }
       serve.stationIp = a << 24 | b << 16 | c << 8 | d;
+    } else if (arg == "--tftp-timeout" && hasValue) {
+      char* end = nullptr;
+      const long ms = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || ms < 1 || ms > 600000) {
+        std::fprintf(stderr, "Error: bad TFTP time-out %s\n", argv[i]);
+        return 2;
+      }
+      board.tftpTimeoutMs = static_cast<uint32_t>(ms);
     } else if (arg == "--port-file" && hasValue) {
       serve.portFile = argv[++i];
     } else if (arg == "--pty") {

@@ -68,6 +68,13 @@ const Switch kSwitches[] = {
      "drop-faster=N: characters typed less than N ms apart at a console are lost"},
     {"lose-char", Kind::kNumber, nullptr, &Faults::loseCharacter, 1, 1 << 30,
      "lose-char=N: the N-th character typed at U-Boot's prompt is lost, as in a UART overrun"},
+    {"double-char", Kind::kNumber, nullptr, &Faults::doubleCharacter, 1, 1 << 30,
+     "double-char=N: the N-th character typed at U-Boot's prompt arrives twice"},
+    {"change-char", Kind::kNumber, nullptr, &Faults::changeCharacter, 1, 1 << 30,
+     "change-char=N: the N-th character typed at U-Boot's prompt arrives with its lowest bit flipped"},
+    {"hang-at-char", Kind::kNumber, nullptr, &Faults::hangAtCharacter, 1, 1 << 30,
+     "hang-at-char=N: U-Boot's console hangs at the N-th character typed at its prompt: it takes and "
+     "echoes nothing more until the next reset"},
     {"tftp-no-server", Kind::kFlag, &Faults::tftpNoServer, nullptr, 0, 0,
      "no TFTP server answers: U-Boot's tftpboot times out and retries"},
     {"tftp-not-found", Kind::kFlag, &Faults::tftpNotFound, nullptr, 0, 0,

@@ -42,6 +42,9 @@ struct Faults {
   // Typing
   int dropFasterThanMs = 0;         // "drop-faster=MS": characters typed faster than MS apart are lost
   int loseCharacter = 0;            // "lose-char=N": the N-th character typed at U-Boot's prompt is lost
+  int doubleCharacter = 0;          // "double-char=N": ... arrives twice
+  int changeCharacter = 0;          // "change-char=N": ... arrives with one bit flipped
+  int hangAtCharacter = 0;          // "hang-at-char=N": from the N-th on, U-Boot takes and echoes nothing
   // Network and the station's TFTP server
   bool tftpNoServer = false;        // "tftp-no-server": nothing answers the board's datagrams
   bool tftpNotFound = false;        // "tftp-not-found": the server lacks the file asked for

@@ -122,8 +122,10 @@ struct BoardState {
   Mmc mmc;
   Login login;
   Faults faults;
-  // The network port, given by the board runtime (null: no cable). Not saved.
+  // The network port, given by the board runtime (null: no cable), and U-Boot's wait for each TFTP
+  // answer (BoardOptions). Not saved.
   Ethernet* ethernet = nullptr;
+  Micros tftpTimeout = 5000000;
   // RAM survives a reset here as on the real board; U-Boot's loady and nand read fill it.
   std::map<uint32_t, std::vector<uint8_t>> ram;  // address -> bytes
   uint32_t lastLoadSize = 0;                      // filesize of the last loady / nand read

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "sim/firmware.h"
 
 namespace sim {
@@ -21,7 +23,8 @@ std::vector<uint8_t> Nand::Read(uint32_t offset, uint32_t length) const {
     if (chunk > length - done) chunk = length - done;
     auto it = blocks_.find(block);
     if (it != blocks_.end()) {
-      for (uint32_t i = 0; i < chunk; ++i) out[done + i] = it->second[inBlock + i];
+      const auto from = it->second.begin() + inBlock;
+      std::copy(from, from + chunk, out.begin() + done);
     }
     done += chunk;
   }
@@ -42,9 +45,14 @@ bool Nand::Program(uint32_t offset, const std::vector<uint8_t>& data) {
     for (uint32_t i = 0; i < chunk && allOnes; ++i) allOnes = data[done + i] == 0xFF;
     if (!allOnes) {
       auto& bytes = blocks_[block];
-      if (bytes.empty()) bytes.assign(kNandEraseBlock, 0xFF);
-      // Programming only clears bits; setting them again needs an erase.
-      for (uint32_t i = 0; i < chunk; ++i) bytes[inBlock + i] &= data[done + i];
+      const auto from = data.begin() + done;
+      if (bytes.empty()) {  // an erased block takes the data as it is
+        bytes.assign(kNandEraseBlock, 0xFF);
+        std::copy(from, from + chunk, bytes.begin() + inBlock);
+      } else {
+        // Programming only clears bits; setting them again needs an erase.
+        for (uint32_t i = 0; i < chunk; ++i) bytes[inBlock + i] &= from[i];
+      }
     }
     done += chunk;
   }

@@ -57,7 +57,9 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_TRUE(SetFault(f, "tftp-other-file"));
   EXPECT_TRUE(f.tftpOtherFile);
   EXPECT_FALSE(SetFault(f, "tftp-no-server=1"));
-  EXPECT_EQ(FaultNames().size(), 31u);
+  EXPECT_TRUE(SetFault(f, "double-char=7"));
+  EXPECT_EQ(f.doubleCharacter, 7);
+  EXPECT_EQ(FaultNames().size(), 34u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {

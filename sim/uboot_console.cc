@@ -3,11 +3,9 @@
 #include <cstdio>
 #include <string>
 
-namespace sim {
+#include "sim/firmware_io.h"
 
-namespace {
-constexpr Micros kSecond = 1000000;
-}
+namespace sim {
 
 bool CountDownAutoboot(Uart& uart, int bootDelay) {
   if (bootDelay < 0) return false;
@@ -39,15 +37,37 @@ bool CountDownAutoboot(Uart& uart, int bootDelay) {
 }
 
 int LineEditor::NextCharacter() {
-  const int c = uart_.Receive(kNever);
+  if (doubled_ >= 0) {  // the double-char fault's second copy
+    const int c = doubled_;
+    doubled_ = -1;
+    return c;
+  }
+  int c = uart_.Receive(kNever);
   const Micros now = uart_.Now();
   const Faults& faults = board_.faults;
-  // The lose-char fault: one character overrun in the UART, counted since the board started.
-  if (++board_.promptCharacters == static_cast<unsigned long>(faults.loseCharacter)) {
-    board_.events.push_back("u-boot: lost typed character " + std::to_string(board_.promptCharacters) +
-                            " (fault)");
+  if (hung_) return -1;
+  // The line faults, each on one character counted since the board started: overrun in the UART,
+  // received twice, received with a bit flipped; or the console hangs from there on.
+  const unsigned long n = ++board_.promptCharacters;
+  const auto hits = [n](int which) { return n == static_cast<unsigned long>(which); };
+  const std::string which = "typed character " + std::to_string(n) + " (fault)";
+  if (hits(faults.loseCharacter)) {
+    Note(board_, "u-boot: lost " + which);
     ++board_.lostCharacters;
     return -1;
+  }
+  if (hits(faults.hangAtCharacter)) {
+    Note(board_, "u-boot: the console hangs at " + which);
+    hung_ = true;
+    return -1;
+  }
+  if (hits(faults.doubleCharacter)) {
+    Note(board_, "u-boot: received twice " + which);
+    doubled_ = c;
+  }
+  if (hits(faults.changeCharacter)) {
+    Note(board_, "u-boot: received with a bit flipped " + which);
+    c ^= 1;
   }
   // The drop-faster fault: a console that needs that long after each character it takes.
   const bool tooFast = faults.dropFasterThanMs > 0 && anyTaken_ &&

@@ -24,14 +24,16 @@ class LineEditor {
   std::optional<std::string> ReadLine(const std::string& prompt);
 
  private:
-  // The next typed character, or -1 when it came too soon after the last one taken or is the one
-  // the lose-char fault drops.
+  // The next typed character, or -1 when it came too soon after the last one taken, is the one the
+  // lose-char fault drops or came after the hang-at-char fault; double-char and change-char alter it.
   int NextCharacter();
 
   Uart& uart_;
   BoardState& board_;
   Micros lastTaken_ = 0;
   bool anyTaken_ = false;
+  int doubled_ = -1;   // a character to take once more
+  bool hung_ = false;  // until the next reset
 };
 
 }  // namespace sim

@@ -17,7 +17,6 @@ namespace {
 
 constexpr uint16_t kRead = 1, kData = 3, kAck = 4, kError = 5;
 constexpr size_t kBlockSize = 512;
-constexpr Micros kTimeout = 5000000;
 constexpr int kTimeoutsBeforeRestart = 10;
 constexpr int kBlocksPerHash = 10;
 constexpr int kHashesPerLine = 65;
@@ -69,7 +68,8 @@ class Transfer {
     Send(kTftpServerPort, request);
 
     int timeouts = 0;
-    Micros deadline = ctx_.uart.Now() + kTimeout;
+    const Micros timeout = ctx_.board.tftpTimeout;
+    Micros deadline = ctx_.uart.Now() + timeout;
     for (;;) {
       if (ctx_.CtrlC()) {
         ctx_.uart.Send("\nAbort\n");
@@ -84,7 +84,7 @@ class Transfer {
         }
         ctx_.uart.Send("T ");
         Send(lastPort_, last_);
-        deadline = ctx_.uart.Now() + kTimeout;
+        deadline = ctx_.uart.Now() + timeout;
         continue;
       }
       if (!net_.ReceiveDatagram(&in, deadline - now)) continue;
@@ -119,7 +119,7 @@ class Transfer {
         continue;  // neither the next block nor the last one again
       }
       Send(serverPort_, Packet(kAck, number));
-      deadline = ctx_.uart.Now() + kTimeout;
+      deadline = ctx_.uart.Now() + timeout;
       if (number == block_ && in.payload.size() - 4 < kBlockSize) return Outcome::kDone;
     }
   }

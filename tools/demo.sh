@@ -5,16 +5,18 @@
 # are typed from a script. The operator's console shows live; the run ends with a summary of what
 # the board now holds and the log file's path.
 #
-# Usage: tools/demo.sh BIN_DIR [--fault NAME[=N]] [--line-emulation] [--fast] [--tftp] [--board-tools]
-#                     [--boards N]
+# Usage: tools/demo.sh BIN_DIR [--fault NAME[=N]] [--line-emulation] [--fast] [--tftp] [--typing HOW]
+#                     [--board-tools] [--boards N]
 #   --fault NAME      switch a board failure on (devsim --help lists them); the first retry
 #                     question is answered with "r" once the fault is switched off again. Some
 #                     failures the run mends without a question: --fault lose-char=121 loses the
 #                     "3" of serverip's value as step 4 types it, and step 4's read-back types it again
+#                     (with --typing echo its echo shows the loss and the command is typed again at once)
 #   --line-emulation  the board sends at the real 115200 baud (the kernel alone then takes 3 min)
 #   --fast            no device delays (boot, NAND, countdown)
 #   --tftp            the kernel over Ethernet: tftpd-hpa serves the images folder on a loopback
 #                     port as the station's TFTP server, BrenloFix gets --tftp 192.168.102.134
+#   --typing HOW      BrenloFix --typing: paced (its default) or echo, at the pace of U-Boot's echo
 #   --board-tools     instead: uboot-nand on a sample environment block
 #   --boards N        instead: the factory station (tools/station) flashes N simulated boards at once,
 #                     unattended, each devsim on its own port and state file; the second board's
@@ -31,7 +33,7 @@ PYTHON=/usr/bin/python3  # python3-serial is installed for Debian's interpreter
 MAC=02:1B:4D:12:34:56
 SERIAL=QV4N150101ABC
 
-FAULT="" LINE="" SPEED=1 BOARD_TOOLS="" TFTP="" BOARDS=""
+FAULT="" LINE="" SPEED=1 BOARD_TOOLS="" TFTP="" BOARDS="" TYPING=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --fault) FAULT="${2:?--fault needs a name (devsim --help lists them)}"; shift 2 ;;
@@ -39,6 +41,8 @@ while [ $# -gt 0 ]; do
     --line-emulation) LINE=--line-emulation; shift ;;
     --fast) SPEED=0; shift ;;
     --tftp) TFTP=--tftp; shift ;;
+    --typing) TYPING="${2:?--typing needs paced or echo}"; shift 2 ;;
+    --typing=*) TYPING="${1#--typing=}"; shift ;;
     --board-tools) BOARD_TOOLS=1; shift ;;
     --boards) BOARDS="${2:?--boards needs a number}"; shift 2 ;;
     --boards=*) BOARDS="${1#--boards=}"; shift ;;
@@ -101,7 +105,7 @@ station_demo() {
   status=0
   BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$TOOLS/station" --brenlofix "$BIN/BrenloFix" \
     --brenlofix-ledger "$BIN/brenlofix-ledger" --images "$work/images" --records "$work/records" --login root \
-    "${argv[@]}" -- -al -ri || status=$?
+    ${TYPING:+--typing "$TYPING"} "${argv[@]}" -- -al -ri || status=$?
   kill -TERM "${pids[@]}" 2>/dev/null || true
   wait "${pids[@]}" 2>/dev/null || true
   echo
@@ -163,14 +167,14 @@ echo "== the four image files, written by devsim make-images into $IMAGES"
 "$BIN/devsim" make-images "$IMAGES" | sed 's/^/   /'
 
 echo
-echo "== BrenloFix -m $MAC -s $SERIAL -al -ri${TFTP:+ --tftp 192.168.102.134} against the simulated board"
+echo "== BrenloFix -m $MAC -s $SERIAL -al -ri${TFTP:+ --tftp 192.168.102.134}${TYPING:+ --typing $TYPING} against the simulated board"
 [ -z "$FAULT" ] || echo "   with the fault $FAULT switched on"
 started=$SECONDS
 status=0
 # In the background, so that a signal reaches the trap at once rather than after the run.
 "$PYTHON" "$TOOLS/demo_operator.py" --devsim "$BIN/devsim" --brenlofix "$BIN/BrenloFix" \
   --images "$IMAGES" --state "$STATE" --pid-file "$PID_FILE" --speed "$SPEED" \
-  ${FAULT:+--fault "$FAULT"} $LINE $TFTP -- -m "$MAC" -s "$SERIAL" -al -ri &
+  ${FAULT:+--fault "$FAULT"} $LINE $TFTP -- -m "$MAC" -s "$SERIAL" -al -ri ${TYPING:+--typing "$TYPING"} &
 OPERATOR=$!
 wait "$OPERATOR" || status=$?
 OPERATOR=""
@@ -198,6 +202,8 @@ summary "board resets:" "$(fact resets:)"
 summary "U-Boot console:" "commands run twice: $(fact uboot.repeated:), characters lost: $(fact uart.lost:)"
 log="$(find "$IMAGES" -maxdepth 1 -name '*.log' | head -n 1)"
 if [ -n "$log" ]; then
+  summary "echo check:" "$(grep -a 'Echo check:' "$log" | tr -d '\r' | sed 's/^Echo check: //' |
+    paste -sd '|' | sed 's,|, / ,g' || true)"
   summary "environment check:" "$(grep -a 'Environment check:' "$log" | tr -d '\r' | sed 's/^Environment check: //' |
     paste -sd '|' | sed 's,|, / ,g' || true)"
   summary "logged in:" "$(grep -q ':~#' "$log" && echo yes || echo no)"

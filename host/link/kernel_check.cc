@@ -93,13 +93,12 @@ bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHea
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
   const int32_t paced = port->pacedWrite;
   port->pacedWrite = 1;
-  TypeCommand(port, kIminfoCommand);
-  const bool verified = WaitForLine({"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"},
+  const bool verified = TypeCommand(port, kIminfoCommand) &&
+                        WaitForLine({"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"},
                                     "Verifying Checksum ... OK", port, kIminfoTimeoutMs);
   port->pacedWrite = 0;
   std::vector<std::string> lines;
-  if (verified) {
-    TypeCommand(port, kShowHeaderCommand);
+  if (verified && TypeCommand(port, kShowHeaderCommand)) {
     WaitForLine({"Unknown command"}, kLastHeaderLine, port, kShowHeaderTimeoutMs, &lines);
   }
   port->pacedWrite = paced;

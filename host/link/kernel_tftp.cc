@@ -36,8 +36,11 @@ uint32_t TftpTimeoutMs(uint32_t fileSize) { return kStartAndRetriesMs + fileSize
 int LoadKernelOverTftp(RS232* port, const char* server, const char* fileName, uint32_t fileSize) {
   const int32_t paced = port->pacedWrite;
   port->pacedWrite = 1;
-  TypeCommand(port, std::string("setenv serverip ") + server);
-  TypeCommand(port, std::string("tftpboot 0x80700000 ") + fileName);
+  if (!TypeCommand(port, std::string("setenv serverip ") + server) ||
+      !TypeCommand(port, std::string("tftpboot 0x80700000 ") + fileName)) {
+    port->pacedWrite = paced;
+    return 0;
+  }
   // The number after the text is what counts: the line is judged once U-Boot has ended it.
   std::vector<std::string> lines;
   bool loaded = WaitForLine({"TFTP error", "Retry count exceeded"}, kBytesTransferred, port,

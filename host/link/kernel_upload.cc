@@ -75,7 +75,7 @@ int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t
   std::unique_ptr<YModemBlock> block(new YModemBlock());
   block->fill(0);
 
-  TypeCommand(port, kLoadyCommand);
+  if (!TypeCommand(port, kLoadyCommand)) return 0;
   if (!WaitForText(nullptr, kLoadyReady, port, kReadyTimeoutMs)) return 0;
   port->PurgeInput();  // the rest of U-Boot's console output
   if (!WaitControlByte(port, kStartTimeoutMs, kYModemCrcRequest)) return 0;

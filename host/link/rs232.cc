@@ -17,6 +17,8 @@ constexpr uint32_t kDefaultReadTotalMs = 1000;
 constexpr uint32_t kDefaultWriteTotalMs = 100;
 constexpr uint32_t kBreakMs = 500;
 constexpr uint32_t kPacedWritePauseMs = 10;
+// Enough of the last input to hold U-Boot's prompt and the blanks after it.
+constexpr size_t kRecentInputSize = 32;
 
 // Messages go to standard output and are flushed at once, as every console line of the program.
 void Print(const char* format, ...) {
@@ -92,6 +94,7 @@ int RS232::Open(const char* path, const char* settings) {
   }
   characterNs_ = CharacterNs(settings);
   backlogNs_ = 0;
+  ForgetInput();
   SetTimeouts(0, 0);
   if (!handle->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) {
     Print("PurgeComm() failed.\n");
@@ -148,6 +151,7 @@ int RS232::Read(void* buffer, uint32_t length, uint32_t* readCount, int /*reserv
   size_t count = 0;
   // The line reports its time-out as a success with fewer bytes, which is what callers expect.
   const bool ok = handle->Read(static_cast<uint8_t*>(buffer), length, &count);
+  NoteRead(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
   if (readCount) *readCount = static_cast<uint32_t>(count);
   return ok ? 1 : 0;
 }
@@ -169,6 +173,18 @@ uint32_t RS232::LineBacklogMs() {
   return static_cast<uint32_t>(backlogNs_ / 1000000u);
 }
 
+void RS232::NoteRead(const uint8_t* bytes, uint32_t count) {
+  if (count == 0) return;
+  anyInputRead_ = true;
+  recentInput_.append(reinterpret_cast<const char*>(bytes), count);
+  if (recentInput_.size() > kRecentInputSize) recentInput_.erase(0, recentInput_.size() - kRecentInputSize);
+}
+
+void RS232::ForgetInput() {
+  recentInput_.clear();
+  anyInputRead_ = false;
+}
+
 void RS232::NoteWritten(uint32_t count) {
   LineBacklogMs();  // what has drained since the last write
   backlogNs_ += uint64_t{count} * characterNs_;
@@ -183,6 +199,7 @@ int RS232::SendBreak() {
 
 int RS232::PurgeInput() {
   if (!isOpen || !handle) return 0;
+  ForgetInput();
   return handle->Purge(kPurgeRxAbort | kPurgeRxClear) ? 1 : 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "host/platform/serial_line.h"
 
@@ -36,6 +37,10 @@ class RS232 {
   // its rate. A network serial server takes a large write at once and holds it in its buffers, so
   // the return of Write says nothing about when the target has the bytes.
   uint32_t LineBacklogMs();
+  // The last bytes read since the port was opened or its input purged (up to kRecentInputSize), and
+  // whether any came at all: what the target printed last, say U-Boot's prompt.
+  const std::string& RecentInput() const { return recentInput_; }
+  bool AnyInputRead() const { return anyInputRead_; }
 
   // The open line; null while closed (the invalid handle).
   std::unique_ptr<SerialLine> handle;
@@ -46,12 +51,16 @@ class RS232 {
 
  private:
   void NoteWritten(uint32_t count);
+  void NoteRead(const uint8_t* bytes, uint32_t count);
+  void ForgetInput();
 
   uint32_t readTotalMs_ = 0;
   uint32_t writeTotalMs_ = 0;
   uint64_t characterNs_ = 0;  // one character on the line at the opened rate and framing
   uint64_t backlogNs_ = 0;    // line time still owed at backlogTick_
   uint32_t backlogTick_ = 0;
+  std::string recentInput_;
+  bool anyInputRead_ = false;
 };
 
 // The time of a wait that follows a write: it counts from the moment the bytes written so far can

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/link/echo_typing.h"
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/url_credentials.h"
@@ -115,8 +116,7 @@ bool WaitForAnyText(const char* const* failTexts, size_t failCount, const char* 
       awaited = awaited || EndsWithAwaited(line, okText);
     }
 
-    ShowLine(line);
-    LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
+    ShowTargetLine(line);
     if (lines) lines->push_back(line);
 
     if (prompt || ended) {
@@ -195,7 +195,29 @@ void Type(RS232* port, const std::string& text) {
   port->Write(text.data(), static_cast<uint32_t>(text.size()), nullptr, 0);
 }
 
-void TypeCommand(RS232* port, const std::string& command) { Type(port, command + kUBootEnter); }
+namespace {
+UBootTyping uBootTyping = UBootTyping::kPaced;
+}  // namespace
+
+void SetUBootTyping(UBootTyping typing) { uBootTyping = typing; }
+
+UBootTyping CurrentUBootTyping() { return uBootTyping; }
+
+bool TypeCommand(RS232* port, const std::string& command) {
+  if (uBootTyping == UBootTyping::kEcho) return TypeCommandAtEcho(port, command);
+  Type(port, command + kUBootEnter);
+  return true;
+}
+
+void ReportLine(const std::string& line) {
+  std::cout << std::endl << line << std::endl;
+  WriteLog("\n" + line + "\n");
+}
+
+void ShowTargetLine(const std::string& line) {
+  ShowLine(line);
+  LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
+}
 
 void ProgressBar::Show(unsigned percent) {
   if (drawn_ && percent == shown_) return;

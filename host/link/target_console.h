@@ -40,9 +40,26 @@ int WaitForValue(std::string& value, RS232* port, const char* key);
 // when pacedWrite is on, as the Linux shell's lines and single keys are typed.
 void Type(RS232* port, const std::string& text);
 
-// Types one command line at the U-Boot prompt and its Enter, as the port is set. Every command the
-// program gives U-Boot goes through here.
-void TypeCommand(RS232* port, const std::string& command);
+// How the run types commands at U-Boot's prompt. Paced: as the port is set, blind (pacedWrite: one
+// character every 10 ms), U-Boot's echo and answers left for the next wait. Echo: at the pace of
+// U-Boot's echo, each character compared as it comes back (echo_typing.h). One choice for the whole
+// run, made from its command line; paced until then.
+enum class UBootTyping { kPaced, kEcho };
+void SetUBootTyping(UBootTyping typing);
+UBootTyping CurrentUBootTyping();
+
+// Types one command line at the U-Boot prompt and its Enter, as the run types. Every command the
+// program gives U-Boot goes through here. False when the board did not take it as typed (echo
+// typing only; the reason is printed and logged).
+bool TypeCommand(RS232* port, const std::string& command);
+
+// A line of the program's own among the target's, on a line of its own on the console and in the
+// log: the target's last line may have ended with a carriage return alone.
+void ReportLine(const std::string& line);
+
+// One finished line of the target's: shown after "Target: " (its own last character ends the
+// console line) and, when shorter than 255 characters, appended to the log file.
+void ShowTargetLine(const std::string& line);
 
 // Draws the 50-cell progress bar: "\t 050% [ ... ] " and "\r", or "\r\n" from 100 on.
 void ShowProgress(unsigned percent);

@@ -8,6 +8,7 @@
 
 #include "host/link/log_file.h"
 #include "host/platform/interrupt.h"
+#include "host/link/target_console.h"
 #include "host/platform/timer_resolution.h"
 #include "host/platform/utc_time.h"
 #include "host/sequence/banner.h"
@@ -94,6 +95,12 @@ int main(int argc, char* argv[]) {
   if (server != options.end()) {
     board.SetTftpServer(server->second);
     options.erase(server);
+  }
+  // How commands are typed at U-Boot's prompt, for the whole run; neither is it an identity value.
+  const auto typing = options.find("typing");
+  if (typing != options.end()) {
+    SetUBootTyping(typing->second == "echo" ? UBootTyping::kEcho : UBootTyping::kPaced);
+    options.erase(typing);
   }
 
   // The record exists from here on; a file that cannot be written ends the run before the port

@@ -17,6 +17,7 @@ const char* ValueRule(const std::string& key) {
   if (key == "serialno") {
     return "A serial number is 1 to 32 characters of A-Z a-z 0-9 . _ : / - (U-Boot keeps them as typed).";
   }
+  if (key == "typing") return "The typing is 'paced' or 'echo'.";
   return nullptr;
 }
 
@@ -26,6 +27,7 @@ const char* ValueOptionKey(const std::string& argument) {
   if (argument == "-s") return "serialno";
   if (argument == "-p") return "com";
   if (argument == "--tftp") return "serverip";
+  if (argument == "--typing") return "typing";
   return nullptr;
 }
 
@@ -105,6 +107,8 @@ void PrintUsage() {
                "    --fallback-identity <mac>,<serial>  Program these on a board that has no identity\n"
                "    --report <file>  Write the run's record (JSON) to <file>, from the start on\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
+               "    --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the\n"
+               "                     default) or at the pace of its 'echo', checking each character\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
                "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX\n"
@@ -123,6 +127,7 @@ bool ValidateOptions(const OptionMap& map, std::string* error) {
     if (key == "ethaddr") good = IsMacAddress(value);
     if (key == "serialno") good = IsSerialNumber(value);
     if (key == "serverip") good = IsIpv4Address(value);
+    if (key == "typing") good = value == "paced" || value == "echo";
     if (good) continue;
     std::string lines = "Error: '" + key + "' has a bad value";
     if (const char* rule = ValueRule(key)) lines += std::string("\n") + rule;

@@ -1,5 +1,5 @@
-// The command line of BrenloFix: options with values (-p, -m, -s, --tftp) into the option map, switches
-// (-al, -ri, -nf, -i) into the switch set, and the checks on the identity values.
+// The command line of BrenloFix: options with values (-p, -m, -s, --tftp, --typing) into the option
+// map, switches (-al, -ri, -nf, -i) into the switch set, and the checks on the identity values.
 #pragma once
 
 #include <string>
@@ -17,7 +17,7 @@ bool ParseCommandLine(int argc, const char* const argv[], OptionMap& options, Sw
 // The help text.
 void PrintUsage();
 
-// Checks every ethaddr, serialno and serverip entry; prints "Error: '<key>' has a bad value" for the first
+// Checks every ethaddr, serialno, serverip and typing entry; prints "Error: '<key>' has a bad value" for the first
 // bad one, and under it what the value must be, and returns false (the lines in *error when given).
 bool ValidateOptions(const OptionMap& map, std::string* error = nullptr);
 

@@ -237,4 +237,17 @@ TEST(ParseCommandLine, TftpTakesTheServerAddressWhichMustBeAnIpv4Address) {
   EXPECT_EQ(captured.str(), "Error: 'serverip' has a bad value\n");
 }
 
+TEST(ParseCommandLine, TypingIsPacedOrEcho) {
+  const Parsed parsed = Parse({"--typing", "echo", "-al"});
+  EXPECT_TRUE(parsed.accepted);
+  EXPECT_EQ(parsed.options, (OptionMap{{"typing", "echo"}}));
+  EXPECT_TRUE(ValidateOptions(parsed.options));
+  EXPECT_TRUE(ValidateOptions(OptionMap{{"typing", "paced"}}));
+  std::ostringstream captured;
+  std::streambuf* saved = std::cout.rdbuf(captured.rdbuf());
+  EXPECT_FALSE(ValidateOptions(OptionMap{{"typing", "fast"}}));
+  std::cout.rdbuf(saved);
+  EXPECT_EQ(captured.str(), "Error: 'typing' has a bad value\n");
+}
+
 }  // namespace

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "host/link/log_file.h"
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
@@ -37,24 +36,37 @@ bool CatchBootAtPrompt(RS232* port) {
   return WaitForText("BOOTME", "B-Boot >", port, kBootStageTimeoutMs);
 }
 
-// Types the list without reading: the echo and U-Boot's answers queue up in the receive buffer
-// and the final wait reads through them. saving hears of saveenv before it is typed.
-void TypeCommands(RS232* port, const CommandList& commands, const std::function<void()>& saving) {
+// The pause before a command: before each one when typing blind, before the first only when
+// typing at the pace of the echo, which waits for U-Boot's prompt instead.
+void PauseBeforeCommand(bool first) {
+  if (first || CurrentUBootTyping() == UBootTyping::kPaced) HostClock().SleepMs(kCommandPauseMs);
+}
+
+// Typed blind, the list is not read: the echo and U-Boot's answers queue up in the receive buffer
+// and the final wait reads through them, and a bar shows how far the typing got. At the pace of
+// the echo each command's line is shown as U-Boot confirms it. saving hears of saveenv before it is
+// typed. False when one was not taken.
+bool TypeCommands(RS232* port, const CommandList& commands, const std::function<void()>& saving) {
+  const bool paced = CurrentUBootTyping() == UBootTyping::kPaced;
   const unsigned count = static_cast<unsigned>(commands.size());
   for (unsigned i = 0; i < count; ++i) {
-    HostClock().SleepMs(kCommandPauseMs);
+    PauseBeforeCommand(i == 0);
     if (saving && commands[i] == "saveenv") saving();
-    TypeCommand(port, commands[i]);
-    ShowProgress(TypingPercent(i, count));
+    if (!TypeCommand(port, commands[i])) return false;
+    if (paced) ShowProgress(TypingPercent(i, count));
   }
+  return true;
 }
 
 // printenv, and its name=value lines up to the prompt after them. False when its echo or the
 // prompt after it did not come in time.
 bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
-  TypeCommand(port, "printenv");
-  // Our own command's echo first: the prompts before it answered the commands typed earlier.
-  if (!WaitForText(nullptr, "printenv", port, kReadBackTimeoutMs)) return false;
+  if (!TypeCommand(port, "printenv")) return false;
+  // Typed blind, our own command's echo first: the prompts before it answered the commands typed
+  // earlier. At the pace of the echo that is read already.
+  if (CurrentUBootTyping() == UBootTyping::kPaced &&
+      !WaitForText(nullptr, "printenv", port, kReadBackTimeoutMs))
+    return false;
   std::vector<std::string> lines;
   if (!WaitForTextKeepingLines({}, "B-Boot >", port, kReadBackTimeoutMs, &lines)) return false;
   *printed = PrintedVariables(lines);
@@ -65,19 +77,11 @@ bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
 bool TypeAgain(RS232* port, const std::map<std::string, TypedVariable>& typed,
                const std::vector<std::string>& differing) {
   for (const std::string& name : differing) {
-    HostClock().SleepMs(kCommandPauseMs);
-    TypeCommand(port, typed.at(name).command);
+    PauseBeforeCommand(false);
+    if (!TypeCommand(port, typed.at(name).command)) return false;
   }
-  HostClock().SleepMs(kCommandPauseMs);
-  TypeCommand(port, "saveenv");
-  return WaitForLine({}, kSaved, port, kSaveTimeoutMs);
-}
-
-// A line of the check's own, on a line of its own: the board's last line (its prompt's echo) may
-// have ended with a carriage return alone.
-void Report(const std::string& line) {
-  std::cout << std::endl << line << std::endl;
-  WriteLog("\n" + line + "\n");
+  PauseBeforeCommand(false);
+  return TypeCommand(port, "saveenv") && WaitForLine({}, kSaved, port, kSaveTimeoutMs);
 }
 
 std::string Names(const std::vector<std::string>& names) {
@@ -95,23 +99,23 @@ bool CheckEnvironment(RS232* port, const CommandList& commands, int rounds) {
     const bool last = round == rounds;
     std::map<std::string, std::string> printed;
     if (!ReadEnvironment(port, &printed)) {
-      Report(std::string("Environment check: no answer to printenv") + (last ? "." : "; asking again."));
+      ReportLine(std::string("Environment check: no answer to printenv") + (last ? "." : "; asking again."));
       continue;
     }
     const std::vector<std::string> differing = DifferingVariables(typed, printed);
     if (differing.empty()) {
-      Report("Environment check: " + std::to_string(typed.size()) + " of " + std::to_string(typed.size()) +
-             " variables as typed.");
+      ReportLine("Environment check: " + std::to_string(typed.size()) + " of " +
+                 std::to_string(typed.size()) + " variables as typed.");
       return true;
     }
     const bool one = differing.size() == 1;
     std::string line = "Environment check: " + std::to_string(differing.size()) +
                        (one ? " variable differs (" : " variables differ (") + Names(differing) + ")";
     if (last) {
-      Report(line + " after " + std::to_string(rounds) + " checks.");
+      ReportLine(line + " after " + std::to_string(rounds) + " checks.");
       break;
     }
-    Report(line + (one ? "; typing it again." : "; typing them again."));
+    ReportLine(line + (one ? "; typing it again." : "; typing them again."));
     if (!TypeAgain(port, typed, differing)) return false;
   }
   return false;
@@ -135,7 +139,7 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds,
   port->SendBreak();
   if (!CatchBootAtPrompt(port)) return 0;
   std::cout << "\n\t\t\tSetting U-Boot Enviroment.." << std::endl;
-  TypeCommands(port, commands, saving);
+  if (!TypeCommands(port, commands, saving)) return 0;
   std::cout << std::endl;
   if (!WaitForLine({}, kSaved, port, kSaveTimeoutMs)) return 0;
   std::cout << std::endl;
@@ -148,7 +152,7 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds,
 }
 
 int CountClones(RS232* port) {
-  TypeCommand(port, "run make_nand_kernel_clones");
+  if (!TypeCommand(port, "run make_nand_kernel_clones")) return 0;
   // A failed erase or write ends the step at once, in whichever words U-Boot says it.
   for (int clone = 0; clone < kKernelClones; ++clone) {
     if (!WaitForLine({"FAIL", "ERROR", "Bad block"}, "written: OK", port, kCloneTimeoutMs)) return 0;

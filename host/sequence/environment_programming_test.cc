@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -166,6 +168,114 @@ TEST_F(EnvironmentProgrammingTest, BoardInBootRomFailsAtOnce) {
   EXPECT_EQ(ProgramEnvironment(target.portName(), FullCommandList()), 0);
   EXPECT_LT(target.NowMs() - start, 3000u);
   EXPECT_TRUE(target.HostBytes().empty());
+}
+
+// The most characters the host had typed at U-Boot's prompt, from its write number `from` on, that
+// had not come back to it yet, at any of its writes: a byte it read that is the next one awaiting
+// its echo is that echo (the Enter's CR comes back as CR LF); Ctrl-C clears the line.
+size_t MostUnechoed(const kernel_upload_test::LineRecord& record, size_t from) {
+  std::vector<std::pair<uint64_t, const kernel_upload_test::TimedBytes*>> events;
+  for (size_t i = from; i < record.writes.size(); ++i)
+    events.emplace_back(record.writes[i].order, &record.writes[i]);
+  for (const auto& read : record.reads) {
+    if (read.order > record.writes[from].order) events.emplace_back(read.order, &read);
+  }
+  std::sort(events.begin(), events.end());
+  std::deque<char> unechoed;
+  size_t most = 0;
+  for (const auto& [order, event] : events) {
+    const bool written = event >= record.writes.data() && event < record.writes.data() + record.writes.size();
+    for (char c : event->bytes) {
+      if (written && c == 0x03) {
+        unechoed.clear();
+      } else if (written) {
+        unechoed.push_back(c);
+      } else if (!unechoed.empty() && unechoed.front() == c) {
+        unechoed.pop_front();
+      }
+    }
+    if (written) most = std::max(most, unechoed.size());
+  }
+  return most;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Typed at the pace of U-Boot's echo over a line at 115200 baud both ways: never more than the
+// board's 16-character FIFO on its way unechoed, and that many whenever the line allows, so the list
+// takes the line's time, not 10 ms a character and half a second a command. A character of
+// serverip's value lost, doubled or changed on its way shows in the echo: Ctrl-C clears the line and
+// the command is typed again once, before saveenv, so that the read-back finds nothing to mend.
+TEST_F(EnvironmentProgrammingTest, EchoTypingKeepsTheFifoFullAndTypesAgainWhatCameBackOtherwise) {
+  const CommandList commands = FullCommandList();
+  std::string typed = "\r\n\r\n";  // the countdown takes the first; U-Boot's line editor the rest
+  for (const std::string& command : commands) typed += command + "\r";
+  const int three = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
+  for (int sim::Faults::*fault : {static_cast<int sim::Faults::*>(nullptr), &sim::Faults::loseCharacter,
+                                  &sim::Faults::doubleCharacter, &sim::Faults::changeCharacter}) {
+    sim::BoardOptions options;
+    options.baudEmulation = true;
+    if (fault) options.faults.*fault = three;
+    SimulatedTarget target(options);
+    target.PaceHostLine(11520);
+    InstallBootLoaders(target.state());
+    kernel_upload_test::ScopedUBootTyping echo(UBootTyping::kEcho);
+    RecordedPort port;
+    console_.str("");
+    OpenLogFile(logName_);
+    ASSERT_EQ(ProgramEnvironment(port.name(), commands), 1) << console_.str().substr(0, 3000);
+
+    std::map<std::string, std::string> saved;
+    ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+    for (const auto& entry : ExpectedEnvironment(commands))
+      EXPECT_EQ(saved[entry.first], entry.second) << entry.first;
+    size_t first = 0;
+    while (first < port.record.writes.size() && port.record.writes[first].bytes.compare(0, 6, "setenv") != 0)
+      ++first;
+    ASSERT_LT(first, port.record.writes.size());
+    EXPECT_EQ(MostUnechoed(port.record, first), 16u);
+    // 2,200 characters take 0.2 s of line time each way; paced, the list took 15.5 s of pauses alone.
+    EXPECT_LT(port.record.TimeWritten("saveenv\r") - port.record.writes[first].atMs, 1000u);
+    // A first try that came back otherwise never got its Enter.
+    EXPECT_EQ(Count(port.record.Written(), "setenv serverip 192.168.102.134\r"), 1u);
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "Echo check: "), fault ? 1u : 0u) << log;
+    if (fault)
+      EXPECT_NE(
+          log.find("Echo check: \"setenv serverip 192.168.102.134\" came back otherwise from character "),
+          std::string::npos);
+    EXPECT_NE(log.find("Environment check: 30 of 30 variables as typed."), std::string::npos);
+  }
+}
+
+// U-Boot's console hangs halfway through a command: its echo stops, Ctrl-C brings no prompt, and the
+// step fails a second after the last echo and five after the Ctrl-C.
+TEST_F(EnvironmentProgrammingTest, EchoTypingFailsTheStepWhenTheBoardStopsEchoing) {
+  sim::BoardOptions options;
+  options.faults.hangAtCharacter = 100;
+  options.baudEmulation = true;
+  SimulatedTarget target(options);
+  target.PaceHostLine(11520);  // the line's time is the host's estimate of it
+  InstallBootLoaders(target.state());
+  kernel_upload_test::ScopedUBootTyping echo(UBootTyping::kEcho);
+  RecordedPort port;
+  EXPECT_EQ(ProgramEnvironment(port.name(), FullCommandList()), 0);
+  const uint64_t failed = target.NowMs();
+
+  // The time-out counts from the last character typed or echoed, whichever came later.
+  const auto& writes = port.record.writes;
+  ASSERT_EQ(writes.back().bytes, "\x03");
+  ASSERT_FALSE(port.record.reads.empty());
+  const uint32_t lastTypedOrEchoed = std::max(writes[writes.size() - 2].atMs, port.record.reads.back().atMs);
+  EXPECT_GE(writes.back().atMs - lastTypedOrEchoed, 1000u);
+  EXPECT_LE(writes.back().atMs - lastTypedOrEchoed, 1002u);
+  EXPECT_GE(failed - writes.back().atMs, 5000u);
+  EXPECT_LE(failed - writes.back().atMs, 5002u);
+  EXPECT_NE(Log().find("Echo check: no U-Boot prompt came after Ctrl-C."), std::string::npos);
 }
 
 TEST(TypingPercent, ReachesExactlyHundredWithTheLastCommand) {

@@ -6,9 +6,10 @@ defaults) and the identity, ten kernel copies equal to uImage, no command that U
 no character its UART lost, and the clone script run once.
 
 Two runs:
-  given     a blank board, BrenloFix -p URL -m 02:1B:4D:12:34:56 -s QV4N150101ABC
+  given     a blank board, BrenloFix -p URL -m 02:1B:4D:12:34:56 -s QV4N150101ABC --typing echo
+            (typed at the pace of U-Boot's echo)
   backedup  a board with the kit's boot loaders and an old environment, no -m/-s: the identity
-            read from the board is programmed again
+            read from the board is programmed again (typed paced, the default)
 
 usage: flashing_run_test.py PATH/TO/BrenloFix PATH/TO/devsim
 """
@@ -115,6 +116,7 @@ def check_dump(dump, log, kernel_size, serialno, ethaddr):
 
 
 def flashing_run(label, flashed, identity_args, serialno, ethaddr):
+    """identity_args: BrenloFix's options beyond -p."""
     work = tempfile.mkdtemp(prefix="flashing-run-")
     devsim = brenlofix = None
     try:
@@ -174,7 +176,8 @@ def flashing_run(label, flashed, identity_args, serialno, ethaddr):
 
 
 def main():
-    flashing_run("given identity, blank board", False, ["-m", MAC, "-s", SERIAL], SERIAL, MAC)
+    flashing_run("given identity, blank board, typed at the echo's pace", False,
+                 ["-m", MAC, "-s", SERIAL, "--typing", "echo"], SERIAL, MAC)
     log = flashing_run("backed-up identity", True, [], OLD_SERIAL, OLD_MAC)
     read_back = ("Identity read from the board:\r\nserialno = %s\r\nethaddr = %s\r\n" % (OLD_SERIAL, OLD_MAC)).encode()
     assert read_back in log, log[-2000:]

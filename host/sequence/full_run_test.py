@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The whole run with every step, as an operator makes it: devsim serves a blank board on an RFC 2217
-loopback port at real time, and BrenloFix -p URL -m MAC -s SERIAL -al -ri flashes it, watches the
-first boot, logs in and installs the kernel modules. The operator's answers (user name, password,
+loopback port at real time, and BrenloFix -p URL -m MAC -s SERIAL -al -ri --typing echo flashes it
+(typing at the pace of U-Boot's echo), watches the first boot, logs in and installs the kernel modules. The operator's answers (user name, password,
 proxy, the last key) come from a script on standard input, each typed once its question shows.
 
 Afterwards the log file must hold the board's lines of every step in order and end with the success
@@ -166,7 +166,8 @@ def main():
         devsim, state, url = start_devsim(work)
 
         started = time.time()
-        brenlofix = subprocess.Popen([BRENLOFIX, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"], cwd=work,
+        brenlofix = subprocess.Popen([BRENLOFIX, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri", "--typing", "echo"],
+                                     cwd=work,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         out = LiveOutput(brenlofix.stdout)
         operator = threading.Thread(target=answer_questions, args=(brenlofix, out), daemon=True)

@@ -30,7 +30,7 @@ bool FollowBootToPrompt(RS232* port) {
 // printenv of one variable; the value is logged as soon as it is read, so that a run that fails
 // later still leaves a record of what the board was.
 bool ReadVariable(RS232* port, const std::string& name, OptionMap& backup) {
-  TypeCommand(port, "printenv " + name);
+  if (!TypeCommand(port, "printenv " + name)) return false;
   std::string value;
   if (!WaitForValue(value, port, (name + "=").c_str())) return false;
   backup.insert({name, value});
@@ -54,7 +54,7 @@ int BackupOnOpenPort(RS232* port, OptionMap& backup, WithoutIdentity without) {
   if (!ReadVariable(port, "ethaddr", backup)) return 0;
   if (without == WithoutIdentity::kKeepNand && !IsProgrammableIdentity(backup)) return 1;
   // Erased only after both values are safe in the backup map.
-  TypeCommand(port, "nand erase 0x00000000 0x00080000");
+  if (!TypeCommand(port, "nand erase 0x00000000 0x00080000")) return 0;
   return WaitForLine({"FAIL"}, "OK", port, kBootStageTimeoutMs) ? 1 : 0;
 }
 

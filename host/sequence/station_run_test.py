@@ -1,11 +1,11 @@
 #!/usr/bin/python3
 """The factory station as processes: tools/station runs one unattended BrenloFix per devsim board
-with an identity ledger (three at once taking their identities from its pools, one failing step 2
-and flashed again by a second station, one failing a step once and trying it again; the same three
-stopped with Ctrl-C; a silent board past its --timeout, a board the empty pool leaves unstarted, a
-killed station's run recovered, a ledger that cannot be used), and what the station relies on from
-one unattended run against devsim: no placeholder programmed on a rerun after step 1 erased the
-board, a record kept up to date and "interrupted" by SIGTERM in step 3, a missing password refused
+with an identity ledger (three at once taking their identities from its pools and typing at the
+pace of U-Boot's echo, one failing step 2 and flashed again by a second station, one failing a step
+once and trying it again; the same three stopped with Ctrl-C; a silent board past its --timeout, a
+board the empty pool leaves unstarted, a killed station's run recovered, a ledger that cannot be
+used), and what the station relies on from one unattended run against devsim: no placeholder
+programmed on a rerun after step 1 erased the board, a record kept up to date and "interrupted" by SIGTERM in step 3, a missing password refused
 before the port is opened.
 
     station_run_test.py BRENLOFIX DEVSIM STATION BRENLOFIX_LEDGER
@@ -207,6 +207,12 @@ class StationTest(unittest.TestCase):
             self.assertEqual(sum(tries.values()), 11 if faulted else 9)
             self.assertTrue(os.path.exists(os.path.join(self.images, record["log"])), record["log"])
             logs.add(record["log"])
+            # Typed at the pace of the echo: step 4 shows each command's echo and no bar counting them.
+            with open(path.replace("record-", "console-").replace(".json", ".txt"), "rb") as f:
+                console = f.read()
+            step4 = console[console.rfind(b"Setting U-Boot Enviroment"):console.rfind(b"Writing to Nand")]
+            self.assertIn(b"Target: B-Boot > setenv ipaddr 192.168.102.30", step4)
+            self.assertNotIn(b"% [", step4)
             dump = board.dump().splitlines()
             self.assertIn("env.serialno=" + serial, dump, name)
             self.assertIn("env.ethaddr=" + mac, dump, name)

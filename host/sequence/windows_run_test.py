@@ -17,9 +17,11 @@ With --terminal the program's standard input and output are a pseudo-terminal, a
 console is (wine then draws the console itself, colours and progress bars included); the step
 times are printed. With --tftp the kernel goes over Ethernet: Debian's tftpd-hpa (in.tftpd) serves
 uImage on a loopback port that devsim maps the station 192.168.102.134 to, BrenloFix.exe gets
---tftp 192.168.102.134, and the log must say that the kernel came by TFTP.
+--tftp 192.168.102.134, and the log must say that the kernel came by TFTP. With --typing echo the
+program types at U-Boot's prompt at the pace of its echo.
 
 usage: windows_run_test.py PATH/TO/BrenloFix.exe PATH/TO/devsim WINEPREFIX [--terminal] [--tftp]
+                           [--typing echo]
 """
 import datetime
 import json
@@ -39,6 +41,7 @@ import zlib
 EXE, DEVSIM, PREFIX = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
 TERMINAL = "--terminal" in sys.argv[4:]
 TFTP = "--tftp" in sys.argv[4:]
+ECHO = "echo" in sys.argv[4:]
 SERVER = "192.168.102.134"
 MAC, SERIAL = "02:1B:4D:0A:0B:0C", "QV4N150101WIN"
 # A proxy with a user and password: the board gets it whole, the log and the record never the password.
@@ -105,7 +108,8 @@ def run_operator(url, folder):
     start times). On a terminal the console text comes with wine's cursor and colour sequences."""
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=PREFIX)
     kernel_way = ["--tftp", SERVER] if TFTP else []
-    argv = ["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"] + kernel_way
+    typing = ["--typing", "echo"] if ECHO else []
+    argv = ["wine", EXE, "-p", url, "-m", MAC, "-s", SERIAL, "-al", "-ri"] + kernel_way + typing
     if not TERMINAL:
         argv += ["--report", "record.json"]
     if TERMINAL:
@@ -241,8 +245,9 @@ def main():
         dump = subprocess.run([DEVSIM, "dump", "--state", state], check=True, stdout=subprocess.PIPE).stdout.decode()
         check_dump(dump, kernel_size)
         total = (ended - started).total_seconds()
-        print("BrenloFix.exe under wine%s: whole run%s in %.0f s, log %s" % (
-            " on a terminal" if TERMINAL else "", " with the kernel over TFTP" if TFTP else "", total, logs[0]))
+        print("BrenloFix.exe under wine%s: whole run%s%s in %.0f s, log %s" % (
+            " on a terminal" if TERMINAL else "", " with the kernel over TFTP" if TFTP else "",
+            ", typed at the echo's pace" if ECHO else "", total, logs[0]))
         marks = sorted(steps.items()) + [(None, total)]
         print("step times: " + ", ".join("%d: %.1f s" % (step, marks[i + 1][1] - at)
                                           for i, (step, at) in enumerate(marks[:-1])))

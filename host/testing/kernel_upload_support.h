@@ -64,15 +64,29 @@ inline void SaveEnvironment(sim::BoardState& state, const std::string& serialno,
   state.nand.Program(sim::kUbootEnvOffset, env.ToBlock());
 }
 
+// The run's typing at U-Boot's prompt for the life of a test.
+class ScopedUBootTyping {
+ public:
+  explicit ScopedUBootTyping(UBootTyping typing) : saved_(CurrentUBootTyping()) { SetUBootTyping(typing); }
+  ~ScopedUBootTyping() { SetUBootTyping(saved_); }
+  ScopedUBootTyping(const ScopedUBootTyping&) = delete;
+  ScopedUBootTyping& operator=(const ScopedUBootTyping&) = delete;
+
+ private:
+  UBootTyping saved_;
+};
+
 struct TimedBytes {
   uint32_t atMs;
   std::string bytes;
+  uint64_t order;  // writes and reads together, in the order the host made them
 };
 
 // What the host did on the line, with the host clock's time of each write and read.
 struct LineRecord {
   std::vector<TimedBytes> writes;
   std::vector<TimedBytes> reads;
+  uint64_t events = 0;
 
   // The time the n-th (from 1) occurrence of text was complete in what the host read; 0 if never.
   uint32_t TimeRead(const std::string& text, int n = 1) const {
@@ -117,13 +131,14 @@ class RecordingLine : public SerialLine {
   bool Read(uint8_t* data, size_t length, size_t* count) override {
     bool ok = inner_->Read(data, length, count);
     if (*count)
-      record_->reads.push_back({HostClock().TickMs(), std::string(reinterpret_cast<char*>(data), *count)});
+      record_->reads.push_back(
+          {HostClock().TickMs(), std::string(reinterpret_cast<char*>(data), *count), record_->events++});
     return ok;
   }
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     bool ok = inner_->Write(data, length, count);
     record_->writes.push_back(
-        {HostClock().TickMs(), std::string(reinterpret_cast<const char*>(data), length)});
+        {HostClock().TickMs(), std::string(reinterpret_cast<const char*>(data), length), record_->events++});
     return ok;
   }
   bool SetBreak(bool on) override { return inner_->SetBreak(on); }

@@ -43,6 +43,7 @@ class ScriptedLine : public SerialLine {
 
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     port_.writes.push_back({port_.clock().NowMs(), std::string(data, data + length)});
+    if (port_.onWrite) port_.onWrite(port_, port_.writes.back().bytes);
     *count = length;
     return true;
   }

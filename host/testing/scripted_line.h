@@ -26,6 +26,8 @@ class ScriptedPort {
   void FailReadsFrom(uint64_t atMs, int error);
   // Called each time the host clears a break (the target restarts then).
   std::function<void(ScriptedPort&)> onBreak;
+  // Called with each write of the host's (a target that echoes, answers).
+  std::function<void(ScriptedPort&, const std::string&)> onWrite;
   // The next opens fail with this error number (0: opens succeed).
   int openError = 0;
 

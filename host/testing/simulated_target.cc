@@ -69,17 +69,29 @@ struct TargetCore {
   // the host's line has carried by now, and hands over what it has sent meanwhile.
   void Sync() {
     const sim::Micros now = NowUs();
-    RunNetwork(now);
-    // What the line carried within the last millisecond arrives together, as a UART's FIFO
-    // hands it over: one firmware wake-up, not one per byte.
+    // What the line carried since the last look arrives together, as a UART's FIFO hands it over:
+    // one firmware wake-up, not one per byte. A break's edge takes effect when the line carried
+    // it, so that a break the host held while it slept lasts as long on the board.
     while (!inFlight.empty() && inFlight.front().due <= now) {
-      const HostAction action = inFlight.front();
-      inFlight.pop_front();
-      if (action.kind == HostAction::kByte)
-        board.ReceiveByte(action.byte, now);
-      else
-        board.SetBreak(action.kind == HostAction::kBreakOn, now);
+      sim::Micros at = now;
+      for (const HostAction& action : inFlight) {
+        if (action.due > now) break;
+        if (action.kind != HostAction::kByte) {
+          at = action.due;
+          break;
+        }
+      }
+      RunNetwork(at);
+      while (!inFlight.empty() && inFlight.front().due <= at) {
+        const HostAction action = inFlight.front();
+        inFlight.pop_front();
+        if (action.kind == HostAction::kByte)
+          board.ReceiveByte(action.byte, at);
+        else
+          board.SetBreak(action.kind == HostAction::kBreakOn, at);
+      }
     }
+    RunNetwork(now);
     std::vector<uint8_t> out;
     board.TakeOutput(&out, now);
     Deliver(out, now);
