@@ -17,7 +17,6 @@ const char* ValueRule(const std::string& key) {
   if (key == "serialno") {
     return "A serial number is 1 to 32 characters of A-Z a-z 0-9 . _ : / - (U-Boot keeps them as typed).";
   }
-  if (key == "typing") return "The typing is 'paced' or 'echo'.";
   return nullptr;
 }
 

@@ -244,10 +244,11 @@ TEST_F(EnvironmentProgrammingTest, EchoTypingKeepsTheFifoFullAndTypesAgainWhatCa
     EXPECT_EQ(Count(port.record.Written(), "setenv serverip 192.168.102.134\r"), 1u);
     const std::string log = Log();
     EXPECT_EQ(Count(log, "Echo check: "), fault ? 1u : 0u) << log;
-    if (fault)
+    if (fault) {
       EXPECT_NE(
           log.find("Echo check: \"setenv serverip 192.168.102.134\" came back otherwise from character "),
           std::string::npos);
+    }
     EXPECT_NE(log.find("Environment check: 30 of 30 variables as typed."), std::string::npos);
   }
 }
