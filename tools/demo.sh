@@ -202,8 +202,12 @@ summary "board resets:" "$(fact resets:)"
 summary "U-Boot console:" "commands run twice: $(fact uboot.repeated:), characters lost: $(fact uart.lost:)"
 log="$(find "$IMAGES" -maxdepth 1 -name '*.log' | head -n 1)"
 if [ -n "$log" ]; then
-  summary "echo check:" "$(grep -a 'Echo check:' "$log" | tr -d '\r' | sed 's/^Echo check: //' |
-    paste -sd '|' | sed 's,|, / ,g' || true)"
+  echoed="$(grep -a 'Echo check:' "$log" | tr -d '\r' | sed 's/^Echo check: //' | paste -sd '|' | sed 's,|, / ,g' || true)"
+  if [ "$TYPING" = echo ]; then
+    summary "echo check:" "${echoed:-every command came back as typed.}"
+  else
+    summary "echo check:" "none (typed paced: 10 ms a character, unchecked until the read-back)"
+  fi
   summary "environment check:" "$(grep -a 'Environment check:' "$log" | tr -d '\r' | sed 's/^Environment check: //' |
     paste -sd '|' | sed 's,|, / ,g' || true)"
   summary "logged in:" "$(grep -q ':~#' "$log" && echo yes || echo no)"
