@@ -175,18 +175,18 @@ class BadIdentityValues(unittest.TestCase):
         return run
 
     def test_bad_mac_addresses(self):
-        for mac in ["02:1b:4d:00:00:00", "02:1B:4D:00:00:0", "02-1B-4D-00-00-00", "-s", ":::::AABBCCDDEEFF"]:
+        for mac in ["02:1b:4d:00:00:00", "02:1B:4D:00:00:0", "02-1B-4D-00-00-00", "-s"]:
             self.check_rejected(["-m", mac, "-s", "X"], "ethaddr")
 
     def test_serial_numbers_that_u_boot_would_not_keep_as_typed(self):
         self.check_rejected(["-m", GOOD_MAC, "-s", "S" * 33], "serialno")
-        # Refused before the port is opened.
+        # Refused before the port is opened (which characters U-Boot keeps as typed is command_line_test's).
         listener = socket.socket()
         listener.bind(("127.0.0.1", 0))
         listener.listen(1)
         listener.settimeout(0.2)
         url = "rfc2217://127.0.0.1:%d" % listener.getsockname()[1]
-        for serial in ["QV4N;reset", "A B", "$serverip", "'", "A#B", "A\\B", ""]:
+        for serial in ["QV4N;reset", ""]:
             self.check_rejected(["-p", url, "-m", GOOD_MAC, "-s", serial, "--unattended"], "serialno")
         # So is a run whose record cannot be written.
         run = Run(["-p", url, "-m", GOOD_MAC, "-s", "QV4N150101ABC", "--unattended", "--report",
