@@ -86,7 +86,7 @@ TEST(ParseCommandLine, ErrorsNameTheArgumentAsTyped) {
 TEST(IdentityValues, SixHexPairsWithColonsAndSerialNumbersOfSafeCharacters) {
   EXPECT_TRUE(IsMacAddress("02:1B:4D:00:00:00"));
   EXPECT_TRUE(IsMacAddress("FF:FF:FF:FF:FF:FF"));
-  for (const char* bad : {":::::021B4D000000", "02:1b:4d:00:00:00", "02:1B:4D:00:00:0",
+  for (const char* bad : {":::::021B4D000000", ":::::AABBCCDDEEFF", "02:1b:4d:00:00:00", "02:1B:4D:00:00:0",
                           "02-1B-4D-00-00-00", "02:1B:4D:00:00:000", "02:1B:4D:00:00::0",
                           "021B4D000000:::::0", "02:1B:4D:00:0G:00", "02:1B:4D:00:00:00\n", ""}) {
     EXPECT_FALSE(IsMacAddress(bad)) << bad;
