@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,9 +55,14 @@ std::unique_ptr<RunProcess> RunProcess::Start(const RunCommand& command, int cap
   envp.push_back(nullptr);
   const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();
+    // A station that dies (killed outright) stops its runs too: each records "interrupted" where it
+    // was, and the station's next start settles them, instead of runs flashing on that nobody follows.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

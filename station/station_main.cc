@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ledger/database.h"
@@ -76,7 +77,10 @@ bool OpenLedger(LedgerClient& ledger, const std::string& station, int signals) {
               std::ifstream in(*row[2]);
               std::stringstream text;
               text << in.rdbuf();
-              if (text.str().find("\"result\": \"succeeded\"") != std::string::npos) result = "succeeded";
+              const auto record = nlohmann::json::parse(text.str(), nullptr, false);
+              if (record.is_object() && record.contains("result") && record["result"].is_string()) {
+                result = record["result"].get<std::string>();
+              }
             }
             if (result != "succeeded") {
               out << "Run " << (row[0] ? *row[0] : "?") << " on " << (row[1] ? *row[1] : std::string("an unknown port"))
