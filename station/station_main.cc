@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -101,10 +102,31 @@ bool OpenLedger(LedgerClient& ledger, const std::string& station, int signals) {
   return answer.ok;
 }
 
+// The ledger URL in the station's own command line, as every user's ps shows it, with its password
+// masked (the guide recommends BRENLOFIX_LEDGER, PGPASSWORD or a .pgpass file instead).
+void MaskLedgerArgument(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) return;
+    char* url = nullptr;
+    if (std::strcmp(argv[i], "--ledger") == 0 && i + 1 < argc) {
+      url = argv[++i];
+    } else if (std::strncmp(argv[i], "--ledger=", 9) == 0) {
+      url = argv[i] + 9;
+    }
+    if (!url) continue;
+    const std::string masked = MaskedLedgerUrl(url);
+    const size_t length = std::strlen(url);
+    if (masked == url) continue;
+    std::memset(url, 0, length);
+    std::memcpy(url, masked.data(), std::min(length, masked.size()));
+  }
+}
+
 int RunStation(int argc, char* argv[], int signals) {
   // The command line, and everything it names checked before any pair is reserved or run starts.
   std::string error;
   const auto options = ParseStationOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  MaskLedgerArgument(argc, argv);
   if (!options) {
     std::cerr << StationUsage() << error << std::endl;
     return 2;
@@ -122,11 +144,12 @@ int RunStation(int argc, char* argv[], int signals) {
   // The ledger, with what a killed station left open settled.
   std::unique_ptr<LedgerClient> ledger;
   if (const auto url = StationLedgerUrl(*options, setup->records)) {
-    const auto parsed = ParseLedgerUrl(*url);
+    auto parsed = ParseLedgerUrl(*url);
     if (!parsed) {
       Say("Error: the station cannot use that ledger; no board was started.");
       return 1;
     }
+    parsed->shown = MaskedLedgerUrl(parsed->shown);
     ledger = std::make_unique<LedgerClient>(*parsed);
     if (!OpenLedger(*ledger, setup->station, signals)) return 1;
   }
