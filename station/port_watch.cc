@@ -35,7 +35,12 @@ std::string PortWatch::Trouble() {
 
 void PortWatch::Watch(bool quietFirst) {
   using Clock = std::chrono::steady_clock;
+  // Quiet: nothing heard for a while, the port open or not (a board taken off with its adapter).
   bool quiet = !quietFirst;
+  Clock::time_point lastHeard = Clock::now();
+  auto notice = [&](Clock::time_point now) {
+    if (!quiet && now - lastHeard >= kQuietBeforeNextBoard) quiet = true;
+  };
   while (!ending_) {
     int error = 0;
     std::unique_ptr<SerialLine> line = OpenSerialLine(port_, &error);
@@ -49,6 +54,7 @@ void PortWatch::Watch(bool quietFirst) {
         trouble_ = "cannot open the port (" + std::string(error ? std::strerror(error) : "no answer") + ")";
       }
       for (int slice = 0; slice < 5 && !ending_; ++slice) usleep(kReadSliceMs * 1000);
+      notice(Clock::now());
       continue;
     }
     {
@@ -56,17 +62,14 @@ void PortWatch::Watch(bool quietFirst) {
       trouble_.clear();
     }
     std::string heard;
-    Clock::time_point lastByte = Clock::now();
     while (!ending_) {
       uint8_t buffer[256];
       size_t count = 0;
       if (!line->Read(buffer, sizeof buffer, &count)) break;  // opened again after a pause
       const Clock::time_point now = Clock::now();
-      if (count == 0) {
-        if (!quiet && now - lastByte >= kQuietBeforeNextBoard) quiet = true;
-        continue;
-      }
-      lastByte = now;
+      notice(now);
+      if (count == 0) continue;
+      lastHeard = now;
       if (!quiet) continue;  // what a board left on the jig still says
       heard.append(reinterpret_cast<const char*>(buffer), count);
       if (HoldsFirstWords(heard)) {
@@ -79,5 +82,6 @@ void PortWatch::Watch(bool quietFirst) {
       }
       if (heard.size() > kHeardKept) heard.erase(0, heard.size() - kHeardKept);
     }
+    if (!ending_) usleep(kReadSliceMs * 1000);
   }
 }
