@@ -16,7 +16,10 @@ StationInstance::~StationInstance() { close(fd_); }
 
 std::unique_ptr<StationInstance> StationInstance::Make(const std::string& station, std::string* previous,
                                                        std::string* words) {
-  const std::string path = StationClaim::Folder() + "/brenlofix-station." + SafePortName(station) + ".instance";
+  // One file per station name and user: another user's station of that name is kept off by the
+  // ledger's lease alone.
+  const std::string path = StationClaim::Folder() + "/brenlofix-station." + SafePortName(station) + "." +
+                           std::to_string(getuid()) + ".instance";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   struct stat info {};
   if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -1,5 +1,6 @@
 // This station's instance: the unique name its lease in the ledger is held by, and a lock file on
-// this PC that names it. A second station of the same name on this PC is refused at once; and the
+// this PC that names it (one per name and user). A second station of the same name and user on
+// this PC is refused at once; and the
 // next start after a station was killed (its lock is free again) knows that instance is dead, so
 // that its lease can be ended at once instead of waiting for it to run out.
 #pragma once

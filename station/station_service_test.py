@@ -158,6 +158,7 @@ class StationService(unittest.TestCase):
         user = None
         if os.geteuid() == 0:
             user = pwd.getpwnam("nobody")
+            os.chmod(self.work, 0o755)
             for folder, _, files in os.walk(state):
                 os.chown(folder, user.pw_uid, user.pw_gid)
                 for name in files:
