@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <utility>
 #include <string>
 
 #include "sim/board.h"
@@ -34,6 +36,8 @@ void PrintUsage() {
       "  --tftp-port N       the station's TFTP server: the board's requests to port 69 go to 127.0.0.1:N\n"
       "  --station ADDR      the station's address on the board's network (default 192.168.102.134)\n"
       "  --tftp-timeout MS   U-Boot's wait for each TFTP answer before it asks again (default 5000)\n"
+      "  --jig SOCKET        a jig boards are put on and taken off, by commands on the Unix socket\n"
+      "                      SOCKET: off, on blank, on flashed [MAC,SERIAL], on, state (empty at start)\n"
       "  --fault NAME[=N]    switch on a failure (repeatable):\n");
   for (const std::string& line : sim::FaultNames()) std::printf("      %s\n", line.c_str());
 }
@@ -122,6 +126,8 @@ int main(int argc, char** argv) {
       board.tftpTimeoutMs = static_cast<uint32_t>(ms);
     } else if (arg == "--port-file" && hasValue) {
       serve.portFile = argv[++i];
+    } else if (arg == "--jig" && hasValue) {
+      serve.jigPath = argv[++i];
     } else if (arg == "--pty") {
       serve.pty = true;
     } else if (arg == "--baud-emulation") {
@@ -152,16 +158,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  sim::Board target(board);
+  auto target = std::make_unique<sim::Board>(board);
   if (!serve.statePath.empty()) {
     std::ifstream exists(serve.statePath);
     std::string error;
-    if (exists && !sim::LoadBoardState(&target.state(), serve.statePath, &error)) {
+    if (exists && !sim::LoadBoardState(&target->state(), serve.statePath, &error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }
   }
-  if (flashed && target.state().nand.IsErased(sim::kUblOffset, sim::kNandEraseBlock))
-    sim::InstallBootLoaders(target.state().nand);
-  return sim::Serve(target, serve);
+  if (flashed && target->state().nand.IsErased(sim::kUblOffset, sim::kNandEraseBlock))
+    sim::InstallBootLoaders(target->state().nand);
+  return sim::Serve(std::move(target), board, serve);
 }

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <vector>
 
+#include "sim/devsim_jig.h"
 #include "sim/devsim_network.h"
 #include "sim/rfc2217_session.h"
 #include "sim/state_file.h"
@@ -53,6 +54,8 @@ class RealClock {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_)
             .count());
   }
+  // Time starts again (a new board is powered on).
+  void Restart() { start_ = std::chrono::steady_clock::now(); }
 
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -69,10 +72,18 @@ bool SendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// The board's line as the RFC 2217 session drives it, at the real time of each command.
+// The board's line as the RFC 2217 session drives it, at the real time of each command. With no
+// board on the jig the line is dead: what the host sends is lost.
 class BoardPort : public Rfc2217Session::Port {
  public:
-  BoardPort(Board& board, const RealClock& clock) : board_(board), clock_(clock) {}
+  BoardPort(Board* board, const RealClock& clock) : board_(board), clock_(clock) {}
+  // Another board (or none) is on the line; the host's line settings stay as they were set.
+  void SetBoard(Board* board) {
+    board_ = board;
+    ranUntil_ = 0;
+    inputLimit_ = kNever;
+    if (board_ && settingsGiven_) board_->SetLineSettings(baud_, dataBits_, parity_, stopBits_);
+  }
   // The board was run up to ranUntil and next wants to act at next on its own. Input that is read
   // later than next arrived while devsim itself was held up (a loaded machine), not while the line
   // was silent: it is given to the board just before next, so that a stall of this process never
@@ -84,16 +95,30 @@ class BoardPort : public Rfc2217Session::Port {
   // The bytes of one read from the socket arrive together: one time for all of them, so that the
   // board takes a whole block in one go instead of waking its firmware for every byte.
   void BeginInput() { inputAt_ = std::max(ranUntil_, std::min(clock_.Now(), inputLimit_)); }
-  void OnData(uint8_t byte) override { board_.ReceiveByte(byte, inputAt_); }
-  void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
-    board_.SetLineSettings(baud, dataBits, parity, stopBits);
+  void OnData(uint8_t byte) override {
+    if (board_) board_->ReceiveByte(byte, inputAt_);
   }
-  void OnBreak(bool on) override { board_.SetBreak(on, clock_.Now()); }
+  void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
+    settingsGiven_ = true;
+    baud_ = baud;
+    dataBits_ = dataBits;
+    parity_ = parity;
+    stopBits_ = stopBits;
+    if (board_) board_->SetLineSettings(baud, dataBits, parity, stopBits);
+  }
+  void OnBreak(bool on) override {
+    if (board_) board_->SetBreak(on, clock_.Now());
+  }
   void OnPurgeReceived() override {}  // output goes to the client as soon as the line has sent it
 
  private:
-  Board& board_;
+  Board* board_;
   const RealClock& clock_;
+  bool settingsGiven_ = false;
+  uint32_t baud_ = 0;
+  int dataBits_ = 0;
+  char parity_ = 'n';
+  int stopBits_ = 0;
   Micros ranUntil_ = 0;
   Micros inputLimit_ = kNever;
   Micros inputAt_ = 0;
@@ -140,15 +165,16 @@ int OpenPty(std::string* name, Fd* farEnd) {
   return fd;
 }
 
-void SaveState(Board& board, const std::string& path) {
-  if (path.empty()) return;
+// The board on the line; with none (the jig is empty) the file keeps the board taken off last.
+void SaveState(Board* board, const std::string& path) {
+  if (path.empty() || !board) return;
   std::string error;
-  if (!SaveBoardState(board.state(), path, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+  if (!SaveBoardState(board->state(), path, &error)) std::fprintf(stderr, "%s\n", error.c_str());
 }
 
 }  // namespace
 
-int Serve(Board& board, const ServeOptions& options) {
+int Serve(std::unique_ptr<Board> fixedBoard, const BoardOptions& boardOptions, const ServeOptions& options) {
   signal(SIGINT, OnStopSignal);
   signal(SIGTERM, OnStopSignal);
   signal(SIGPIPE, SIG_IGN);
@@ -175,11 +201,24 @@ int Serve(Board& board, const ServeOptions& options) {
     }
     std::printf("devsim: serving %s (no break on a pty)\n", name.c_str());
   }
+  std::unique_ptr<Jig> jig;
+  if (!options.jigPath.empty()) {
+    jig = std::make_unique<Jig>(boardOptions, std::move(fixedBoard), options.statePath);
+    std::string error;
+    if (!jig->Listen(options.jigPath, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    std::printf("devsim: the jig listens on %s; it is empty\n", options.jigPath.c_str());
+  }
   std::fflush(stdout);
   if (!options.portFile.empty()) std::ofstream(options.portFile) << port << "\n";
 
+  // The server's own time (hang-ups) and the board's, which starts again with each board put on.
   RealClock clock;
-  BoardPort boardPort(board, clock);
+  RealClock boardClock;
+  Board* board = jig ? jig->OnJig() : fixedBoard.get();
+  BoardPort boardPort(board, boardClock);
   DevsimNetwork network(options.stationIp, options.tftpPort);
   std::vector<Datagram> datagrams;
   std::vector<pollfd> fds;
@@ -219,39 +258,47 @@ int Serve(Board& board, const ServeOptions& options) {
     }
     // Hand out what the line has sent, then sleep until the board's next event or some input.
     out.clear();
-    const Micros ranUntil = clock.Now();
-    board.TakeOutput(&out, ranUntil);
+    const Micros ranUntil = boardClock.Now();
+    if (board) board->TakeOutput(&out, ranUntil);
     if (!out.empty()) {
       if (client.get() >= 0 && !SendAll(client.get(), Rfc2217Session::EscapeData(out.data(), out.size())))
         hangUp();
       if (pty.get() >= 0) (void)!write(pty.get(), out.data(), out.size());
     }
     datagrams.clear();
-    board.TakeDatagrams(&datagrams, ranUntil);
+    if (board) board->TakeDatagrams(&datagrams, ranUntil);
     network.Send(datagrams);
-    Micros next = board.NextEventTime(), now = clock.Now();
+    Micros next = board ? board->NextEventTime() : kNever, now = boardClock.Now();
     boardPort.SetInputWindow(ranUntil, next);
     // Microseconds, not milliseconds: a datagram and its answer take a fraction of one.
     Micros timeoutUs = 200000;
     if (next != kNever) timeoutUs = next <= now ? 0 : std::min<Micros>(next - now, timeoutUs);
     if (hungUpAt != kNever && client.get() < 0) {
-      const Micros saveAt = hungUpAt + kSaveAfterHangUp;
-      timeoutUs = std::min<Micros>(timeoutUs, saveAt <= now ? 0 : saveAt - now);
+      const Micros saveAt = hungUpAt + kSaveAfterHangUp, serverNow = clock.Now();
+      timeoutUs = std::min<Micros>(timeoutUs, saveAt <= serverNow ? 0 : saveAt - serverNow);
     }
 
     fds.assign({{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}});
     network.AddPollFds(&fds);
+    const size_t jigFirst = fds.size();
+    if (jig) jig->AddPollFds(&fds);
     const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
                            static_cast<long>(timeoutUs % 1000000 * 1000)};
     int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready <= 0) continue;
     bool datagramWaiting = false;
-    for (size_t i = 3; i < fds.size(); ++i) datagramWaiting = datagramWaiting || (fds[i].revents & POLLIN);
+    for (size_t i = 3; i < jigFirst; ++i) datagramWaiting = datagramWaiting || (fds[i].revents & POLLIN);
     if (datagramWaiting) {
       // As the line's input: an answer read late because devsim was held up reaches the board
       // before its next time-out.
       const Micros limit = next == kNever ? kNever : std::max(ranUntil, next - 1);
-      network.Receive(board, std::max(ranUntil, std::min(clock.Now(), limit)));
+      network.Receive(board, std::max(ranUntil, std::min(boardClock.Now(), limit)));
+    }
+    // The jig first: bytes the host sends after a board was put on reach that board.
+    if (jig && jig->Serve(fds, jigFirst)) {
+      board = jig->OnJig();
+      boardClock.Restart();
+      boardPort.SetBoard(board);
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) readClient(0);
     // After the client's own hang-up, so that a host that closes and reopens at once is served:
