@@ -1,10 +1,9 @@
 #!/usr/bin/python3
 """The station as the service runs it: systemd-analyze verify accepts brenlofix-station.service, and
 the unit's own command line, with an environment file like the one the package ships, run as an
-unprivileged user against devsim boards: a continuous port flashes the boards put on it one after
-another, each with its own pair from the ledger; a port whose board stays silent never starts a
-run; a board that failed and repeats its boot ROM's " BOOTME" is not flashed again until another
-board is put on; SIGTERM (what "systemctl stop" sends) in the middle of a run ends the station with
+unprivileged user against devsim's jigs: a continuous port flashes the boards put on its jig one
+after another, each with its own pair from the ledger; a port whose jig stays empty (a silent line)
+never starts a run; a board that failed and repeats its boot ROM's " BOOTME" is not flashed again; SIGTERM (what "systemctl stop" sends) in the middle of a run ends the station with
 every record and every run of the ledger settled.
 
     station_service_test.py BRENLOFIX DEVSIM STATION BRENLOFIX_LEDGER
@@ -58,45 +57,47 @@ def environment_file(text):
     return values
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class Jig:
+    """devsim with its jig: boards are put on (powered on) and taken off (the line goes silent) by
+    commands on its Unix socket."""
 
-
-class Board:
-    """A devsim board on a fixed port: a board put on the jig is a devsim started there, one taken off
-    a devsim stopped (the line goes silent)."""
-
-    def __init__(self, work, port, name, *options):
+    def __init__(self, work, name, *options):
         self.state = os.path.join(work, name + ".state")
-        self.process = subprocess.Popen([DEVSIM, "--port", str(port), "--state", self.state, "--speed", "0"]
-                                        + list(options), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.socket = os.path.join(work, name + ".jig")
+        port_file = os.path.join(work, name + ".port")
+        self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", self.state,
+                                         "--speed", "0", "--jig", self.socket] + list(options),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                self.assertion(time.time() < deadline and self.process.poll() is None, "devsim did not start")
-                time.sleep(0.05)
-        # devsim serves one line at a time; the probe's connection is gone before the station's.
-        time.sleep(0.2)
+        while not (os.path.exists(port_file) and read_text(port_file).strip() and os.path.exists(self.socket)):
+            if self.process.poll() is not None or time.time() > deadline:
+                raise AssertionError("devsim did not start")
+            time.sleep(0.05)
+        self.url = "rfc2217://127.0.0.1:" + read_text(port_file).strip()
 
-    @staticmethod
-    def assertion(condition, words):
-        if not condition:
-            raise AssertionError(words)
+    def command(self, line):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as client:
+            client.settimeout(30)
+            client.connect(self.socket)
+            client.sendall(line.encode() + b"\n")
+            answer = b""
+            while not answer.endswith(b"\n"):
+                chunk = client.recv(4096)
+                if not chunk:
+                    break
+                answer += chunk
+        return answer.decode().strip()
 
-    def off(self):
+    def identity(self):
+        """What the board taken off last holds: its serialno and ethaddr lines."""
+        dump = subprocess.run([DEVSIM, "dump", "--state", self.state], check=True,
+                              stdout=subprocess.PIPE).stdout.decode()
+        return tuple(l for l in dump.splitlines() if l.startswith(("env.serialno=", "env.ethaddr=")))
+
+    def stop(self):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             self.process.wait(timeout=60)
-
-    def dump(self):
-        self.off()
-        return subprocess.run([DEVSIM, "dump", "--state", self.state], check=True,
-                              stdout=subprocess.PIPE).stdout.decode()
 
 
 class StationService(unittest.TestCase):
@@ -107,7 +108,7 @@ class StationService(unittest.TestCase):
 
     def tearDown(self):
         for board in self.boards:
-            board.off()
+            board.stop()
         self.scratch.cleanup()
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "no systemd-analyze")
@@ -164,14 +165,13 @@ class StationService(unittest.TestCase):
                 for name in files:
                     os.chown(os.path.join(folder, name), user.pw_uid, user.pw_gid)
 
-        # Three ports: one where boards are put on one after another, one whose board stays silent,
-        # one whose board fails step 2.
-        jig, silent, failing = free_port(), free_port(), free_port()
-        first = Board(self.work, jig, "jig-1")
-        self.boards += [first, Board(self.work, silent, "silent", "--fault", "silent"),
-                        Board(self.work, failing, "failing", "--fault", "corrupt-table")]
-        ports = ["rfc2217://127.0.0.1:%d" % p for p in (jig, silent, failing)]
-
+        # Three jigs: one where boards are put on one after another, one left empty (its line stays
+        # silent), one whose boards fail step 2.
+        jig, silent, failing = (Jig(self.work, "jig"), Jig(self.work, "silent"),
+                                Jig(self.work, "failing", "--fault", "corrupt-table"))
+        self.boards += [jig, silent, failing]
+        ports = [jig.url, silent.url, failing.url]
+        self.assertEqual((jig.command("on blank"), failing.command("on blank")), ("ok", "ok"))
         # The environment file as the package ships it, with this test's ports and folders.
         shipped = environment_file(read_text(CONF))
         options = shlex.split(shipped["STATION_OPTIONS"])
@@ -215,19 +215,18 @@ class StationService(unittest.TestCase):
                 [(ports[0], "succeeded"), (ports[2], "failed")], [(ports[2], "failed"), (ports[0], "succeeded")]),
                 shown)
             # Boards two and three are put on the jig one after another, each once the last one's
-            # run ended: each is flashed with the next pair.
-            for n in (2, 3):
-                first.off()
+            # run ended: each is flashed with the next pair. The one taken off holds its pair.
+            held = []
+            for n in (2, 3, 4):
+                self.assertEqual(jig.command("off"), "ok")
+                held.append(jig.identity())
                 time.sleep(1)
-                first = Board(self.work, jig, "jig-%d" % n)
-                self.boards.append(first)
+                self.assertEqual(jig.command("on blank"), "ok")
+                if n == 4:
+                    break
                 self.wait_for("board %d" % n, lambda: [r[2] for r in self.runs() if r[1] == ports[0]]
                               == ["succeeded"] * n, shown)
             # A fourth board, and the service stopped while it is flashed.
-            first.off()
-            time.sleep(1)
-            first = Board(self.work, jig, "jig-4")
-            self.boards.append(first)
             self.wait_for("board 4 in step 3", lambda: re.search(
                 r"(?m)^%s +step [3-8] " % re.escape(ports[0]), read_text(shown)[read_text(shown).rfind("succeeded"):]),
                 shown)
@@ -246,18 +245,16 @@ class StationService(unittest.TestCase):
         rows = [line.split()[:2] for line in table.splitlines()[2:] if line.startswith("rfc2217://") and "  " in line]
         self.assertEqual(sorted(rows), sorted([[ports[0], "succeeded"]] * 3 + [[ports[0], "interrupted"],
                                                                                 [ports[2], "failed"]]))
-        # Each board on the jig got a pair of its own; every run of the ledger is settled.
+        # Every run of the ledger is settled; each board on the jig got a pair of its own.
         runs = self.runs()
         self.assertEqual(sorted((r[1], r[2], r[3]) for r in runs),
                          sorted([(ports[0], "succeeded", "bound")] * 3 + [(ports[0], "interrupted", "returned"),
                                                                           (ports[2], "failed", "returned")]))
-        held = set()
-        for n in (1, 2, 3):
-            dump = [l for l in (self.boards[0] if n == 1 else self.boards[n + 1]).dump().splitlines()
-                    if l.startswith("env.serialno=") or l.startswith("env.ethaddr=")]
-            self.assertEqual(len(dump), 2, n)
-            held.add(tuple(dump))
-        self.assertEqual(len(held), 3, "each board its own pair")
+        self.assertEqual([len(pair) for pair in held], [2, 2, 2])
+        self.assertEqual(len(set(held)), 3, "each board its own pair: %s" % held)
+        self.assertEqual(json.loads(jig.command("state")), {"board": "on", "boards": 4})
+        self.assertEqual(json.loads(silent.command("state")), {"board": "off", "boards": 0})
+        self.assertEqual(json.loads(failing.command("state")), {"board": "on", "boards": 1})
         for path in glob.glob(os.path.join(records, "record-*.json")):
             self.assertNotEqual(json.loads(read_text(path))["result"], "running", path)
         self.assertEqual(len(glob.glob(os.path.join(records, "record-*.json"))), 5)
