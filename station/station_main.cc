@@ -153,7 +153,7 @@ int RunStation(int argc, char* argv[], int signals) {
     return 2;
   }
   if (options->help) {
-    std::cout << StationUsage();
+    std::cout << StationHelp();
     return 0;
   }
   auto setup = MakeStationSetup(*options, SelfPath(), &error);
@@ -185,7 +185,11 @@ int RunStation(int argc, char* argv[], int signals) {
   std::vector<std::string> ports;
   for (const BoardSpec& board : setup->boards) ports.push_back(board.port);
   BoardViews views(ports);
-  // The station's page starts here, on the board views (its hooks read them under their mutex).
+  // The station's page (station/page/) starts here, before any run: PageServer::Start with hooks
+  // that answer from the board views under their mutex (boards: views.All(); console: the capture
+  // views.Console(port) read from byte `from`), and views.OnChange(...) handing each changed board
+  // to PageServer::BoardChanged. OnChange runs on the loop's thread and must never block; the rest
+  // runs on the HTTP library's threads.
 
   const std::string where = "logs in " + setup->images + ", records in " + setup->records +
                             (ledger ? ", ledger " + ledger->Shown() : std::string());

@@ -409,8 +409,10 @@ void Supervisor::Tick() {
 std::string Supervisor::ProgressLine(const Port& port, const StationRun* run, bool withPercent) const {
   std::string state;
   long long seconds = 0;
+  const std::string trouble = port.watch ? port.watch->Trouble() : std::string();
   if (!run) {
     state = port.refused.empty() ? "waiting for a board" : "refused";
+    if (!trouble.empty()) state += " (" + trouble + ")";
   } else {
     state = RunState(*run, withPercent);
     seconds = Seconds(*run);
