@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,8 +99,46 @@ bool PostgresServer::RunPgCtl(const std::vector<std::string>& arguments) const {
 }
 
 bool PostgresServer::Restart() {
-  return RunPgCtl({"-m", "immediate", "stop"}) &&
-         RunPgCtl({"-l", folder_ + "/server.log", "-o", options_, "start"});
+  running_ = !RunPgCtl({"-m", "immediate", "stop"});
+  return !running_ && StartAgain();
+}
+
+bool PostgresServer::Stop() {
+  running_ = !RunPgCtl({"-m", "fast", "stop"});
+  return !running_;
+}
+
+bool PostgresServer::StartAgain() {
+  if (running_) return true;
+  running_ = RunPgCtl({"-l", folder_ + "/server.log", "-o", options_, "start"});
+  return running_;
+}
+
+bool PostgresServer::SignalAll(int signal) {
+  // The postmaster's process number is the first line of its pid file; its processes are the ones
+  // whose parent it is.
+  std::ifstream pidFile(folder_ + "/data/postmaster.pid");
+  pid_t postmaster = 0;
+  if (!(pidFile >> postmaster) || postmaster <= 0) return false;
+  std::vector<pid_t> processes{postmaster};
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text;
+    std::getline(stat, text);
+    // pid (comm) state ppid ...: the command may hold blanks and parentheses, the rest follows the last ')'.
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    if (rest >> state >> parent && parent == postmaster) processes.push_back(std::stoi(name));
+  }
+  bool all = true;
+  for (pid_t process : processes) all = kill(process, signal) == 0 && all;
+  return all;
 }
 
 PostgresServer::~PostgresServer() {

@@ -20,6 +20,12 @@ class PostgresServer {
   std::string NewDatabase(const std::string& name);
   // Stops the server (its clients lose their connections) and starts it again.
   bool Restart();
+  // Stops it as an administrator does (what it committed is kept), and starts it again.
+  bool Stop();
+  bool StartAgain();
+  // Sends the signal to the server and every process of it (SIGSTOP: a server that no longer
+  // answers, though its host still takes connections; SIGCONT: it goes on).
+  bool SignalAll(int signal);
 
  private:
   explicit PostgresServer(std::string folder) : folder_(std::move(folder)) {}
