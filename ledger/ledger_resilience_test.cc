@@ -250,6 +250,34 @@ TEST_F(LedgerOnServer, ASettleOfAPairGivenAwayFailsAndTheAuditTells) {
   EXPECT_NE(out_.str().find("Audit of 2 runs: 2 problems."), std::string::npos) << out_.str();
 }
 
+// On SQLite, a writer held up by another gives up after the statement limit, in SQLite's words.
+TEST(LedgerOnSqlite, AWriterHeldUpByAnotherGivesUpInWords) {
+  const fs::path folder = fs::temp_directory_path() / ("ledger-busy-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const LedgerUrl url = *ParseLedgerUrl("sqlite:" + (folder / "ledger.sqlite").string());
+  std::ostringstream out, err;
+  auto holder = OpenDatabase(url, true, {}, err);
+  ASSERT_TRUE(holder);
+  Ledger setup(*holder, url.shown, out, err);
+  ASSERT_TRUE(setup.Init() && setup.AddMacs({0x021B4D001000, 0x021B4D00100F}) && setup.AddSerials({"S", 1, 9, 1}));
+  DatabaseLimits limits;
+  limits.statement = milliseconds(500);
+  auto waiting = OpenDatabase(url, false, limits, err);
+  ASSERT_TRUE(waiting);
+  Ledger ledger(*waiting, url.shown, out, err);
+  ASSERT_TRUE(holder->BeginWrite());
+  const auto start = Clock::now();
+  EXPECT_FALSE(ledger.Reserve({"line-1", "COM3", std::nullopt}));
+  EXPECT_GE(Clock::now() - start, milliseconds(500));
+  EXPECT_LT(Clock::now() - start, milliseconds(3000));
+  EXPECT_NE(err.str().find("failed: database is locked"), std::string::npos) << err.str();
+  holder->Rollback();
+  EXPECT_TRUE(ledger.Reserve({"line-1", "COM3", std::nullopt})) << err.str();
+  waiting.reset();
+  holder.reset();
+  fs::remove_all(folder);
+}
+
 // Leases on both databases: each has its own clock in SQL.
 class StationLeases : public testing::TestWithParam<std::string> {
  protected:
