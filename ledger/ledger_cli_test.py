@@ -147,6 +147,19 @@ class LedgerCommands(unittest.TestCase):
         self.ledger("settle", hand, self.write("r9.json", record("succeeded", True, None,
                                                                  pair("0A:00:00:00:00:09", "QV4N1501000001"))))
         self.assertIn("QV4N1501000001 was written to 2 boards, by runs 1, %s." % hand, self.ledger("audit", status=1))
+        # Run 1's board flashed again keeps its pair: no problem. Another board that kept run 1's
+        # MAC address beside a serial number of its own is a second board with it.
+        again = self.ledger("open-run").strip()
+        kept = pair(first[0], first[1])
+        self.ledger("settle", again, self.write("r10.json", record("succeeded", True, kept, kept)))
+        other = self.ledger("open-run").strip()
+        kept = pair(first[0], "OTHER1")
+        self.ledger("settle", other, self.write("r11.json", record("succeeded", True, kept, kept)))
+        audit = self.ledger("audit", status=1)
+        self.assertIn("%s is on two boards: run 1 wrote it (with %s), and run %s's board kept it (with OTHER1)."
+                      % (first[0], first[1], other), audit)
+        # (Run 8 wrote QV4N1501000001 onto a second board: seen from run 1's board flashed again too.)
+        self.assertIn("Audit of 10 runs: 3 problems.", audit)
 
     def test_a_station_served_on_one_connection(self):
         self.ledger("init")
