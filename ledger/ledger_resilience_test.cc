@@ -250,6 +250,44 @@ TEST_F(LedgerOnServer, ASettleOfAPairGivenAwayFailsAndTheAuditTells) {
   EXPECT_NE(out_.str().find("Audit of 2 runs: 2 problems."), std::string::npos) << out_.str();
 }
 
+// A server that asks for the password: the ledger leaves it to libpq, which takes it from
+// PGPASSWORD, from a .pgpass file, or from the URL; no way is broken by the ledger's own settings.
+TEST(LedgerWithAPassword, LibpqFindsItWhereverItIsGiven) {
+  const std::string password = "pa/ss@w?rd%:1";
+  std::string error;
+  const auto server = PostgresServer::Start(false, &error, password);
+  ASSERT_TRUE(server) << error;
+  const std::string text = server->NewDatabase("secured");
+  ASSERT_FALSE(text.empty());
+  const LedgerUrl url = *ParseLedgerUrl(text);
+  auto opens = [&](const LedgerUrl& which) {
+    std::ostringstream out, err;
+    auto database = OpenDatabase(which, false, {}, err);
+    const bool ready = database && Ledger(*database, which.shown, out, err).Init();
+    EXPECT_EQ(err.str().find("pa/ss"), std::string::npos) << err.str();
+    return ready;
+  };
+  unsetenv("PGPASSWORD");
+  setenv("PGPASSFILE", "/nonexistent/.pgpass", 1);
+  EXPECT_FALSE(opens(url));
+  setenv("PGPASSWORD", password.c_str(), 1);
+  EXPECT_TRUE(opens(url));
+  unsetenv("PGPASSWORD");
+  // A .pgpass file: host:port:database:user:password, ':' and '\' in a field escaped.
+  const fs::path passFile = fs::temp_directory_path() / ("ledger-pgpass-" + std::to_string(getpid()));
+  std::ofstream(passFile) << "*:*:secured:ledger:pa/ss@w?rd%\\:1\n";
+  fs::permissions(passFile, fs::perms::owner_read | fs::perms::owner_write);
+  setenv("PGPASSFILE", passFile.c_str(), 1);
+  EXPECT_TRUE(opens(url));
+  unsetenv("PGPASSFILE");
+  fs::remove(passFile);
+  // In the URL, percent-encoded as PostgreSQL reads URLs, and shown masked.
+  const LedgerUrl inUrl =
+      *ParseLedgerUrl("postgresql://ledger:pa%2Fss%40w%3Frd%25%3A1@" + text.substr(std::string("postgresql://").size()));
+  EXPECT_EQ(inUrl.shown.find("pa%2F"), std::string::npos) << inUrl.shown;
+  EXPECT_TRUE(opens(inUrl));
+}
+
 // On SQLite, a writer held up by another gives up after the statement limit, in SQLite's words.
 TEST(LedgerOnSqlite, AWriterHeldUpByAnotherGivesUpInWords) {
   const fs::path folder = fs::temp_directory_path() / ("ledger-busy-" + std::to_string(getpid()));

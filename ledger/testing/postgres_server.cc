@@ -56,7 +56,7 @@ std::string LogText(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string* error) {
+std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string* error, const std::string& password) {
   char folder[] = "/tmp/ledger-pg-XXXXXX";
   if (!mkdtemp(folder)) {
     *error = "cannot make a temporary folder";
@@ -76,9 +76,23 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string*
     }
   }
   const std::string log = server->folder_ + "/programs.log";
-  if (RunServerProgram({server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger",
-                        "--auth=trust", "--no-locale", "-E", "UTF8", "--no-sync"},
-                       log) != 0) {
+  std::vector<std::string> initdb{server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger",
+                                  "--auth=trust", "--no-locale", "-E", "UTF8", "--no-sync"};
+  if (!password.empty()) {
+    server->password_ = password;
+    const std::string file = server->folder_ + "/password";
+    std::ofstream(file) << password << "\n";
+    if (geteuid() == 0) {
+      const passwd* postgres = getpwnam("postgres");
+      if (!postgres || chown(file.c_str(), postgres->pw_uid, postgres->pw_gid) != 0) {
+        *error = "cannot hand the password file to the user postgres";
+        return nullptr;
+      }
+    }
+    initdb[6] = "--auth=scram-sha-256";
+    initdb.push_back("--pwfile=" + file);
+  }
+  if (RunServerProgram(initdb, log) != 0) {
     *error = "initdb failed: " + LogText(log);
     return nullptr;
   }
@@ -152,7 +166,10 @@ std::string PostgresServer::Url(const std::string& database) const {
 }
 
 std::string PostgresServer::NewDatabase(const std::string& name) {
-  PGconn* connection = PQconnectdb(Url("postgres").c_str());
+  const char* keys[] = {"dbname", "password", nullptr};
+  const std::string url = Url("postgres");
+  const char* values[] = {url.c_str(), password_.empty() ? nullptr : password_.c_str(), nullptr};
+  PGconn* connection = PQconnectdbParams(keys, values, 1);
   PGresult* result = PQexec(connection, ("CREATE DATABASE " + name).c_str());
   const bool made = PQresultStatus(result) == PGRES_COMMAND_OK;
   PQclear(result);

@@ -11,7 +11,9 @@ class PostgresServer {
  public:
   // durable: the server syncs its commits to the disk as a real one does (benchmarks); tests that
   // do not measure the disk turn that off. Empty when the server does not start: why in *error.
-  static std::unique_ptr<PostgresServer> Start(bool durable, std::string* error);
+  // password: the login's password, asked for by the server (scram-sha-256) instead of trusting
+  // every local connection; the URLs it gives hold none (PGPASSWORD, a .pgpass file, or the URL).
+  static std::unique_ptr<PostgresServer> Start(bool durable, std::string* error, const std::string& password = "");
   ~PostgresServer();
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
@@ -35,5 +37,6 @@ class PostgresServer {
   std::string folder_;
   std::string bin_;
   std::string options_;
+  std::string password_;
   bool running_ = false;
 };
