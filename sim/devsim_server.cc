@@ -271,6 +271,7 @@ int Serve(std::unique_ptr<Board> fixedBoard, const BoardOptions& boardOptions, c
   const Micros hostByteTime =
       boardOptions.baudEmulation && !options.unpacedInput ? 10000000ull / boardOptions.baud : 0;
   constexpr size_t kServerBuffer = 65536;
+  constexpr Micros kCarriedLatency = 1000;
   BoardPort boardPort(board, boardClock, hostByteTime);
   DevsimNetwork network(options.stationIp, options.tftpPort);
   std::vector<Datagram> datagrams;
@@ -328,7 +329,13 @@ int Serve(std::unique_ptr<Board> fixedBoard, const BoardOptions& boardOptions, c
     // Microseconds, not milliseconds: a datagram and its answer take a fraction of one.
     Micros timeoutUs = 200000;
     if (next != kNever) timeoutUs = next <= now ? 0 : std::min<Micros>(next - now, timeoutUs);
-    if (nextCarried != kNever) timeoutUs = nextCarried <= now ? 0 : std::min<Micros>(nextCarried - now, timeoutUs);
+    // Bytes the line carries are handed over a millisecond at a time, each at its own time: the
+    // board never runs past one it has not got (they go first at every wake), only its answer may
+    // leave up to a millisecond late, and devsim wakes a thousand times a second instead of 11,520.
+    if (nextCarried != kNever) {
+      const Micros wake = nextCarried + kCarriedLatency;
+      timeoutUs = wake <= now ? 0 : std::min<Micros>(wake - now, timeoutUs);
+    }
     if (hungUpAt != kNever && client.get() < 0) {
       const Micros saveAt = hungUpAt + kSaveAfterHangUp, serverNow = clock.Now();
       timeoutUs = std::min<Micros>(timeoutUs, saveAt <= serverNow ? 0 : saveAt - serverNow);
