@@ -27,7 +27,9 @@ void PrintUsage() {
       "  --port N            RFC 2217 port on 127.0.0.1 (default 2217; 0: any free port)\n"
       "  --port-file FILE    write the port number to FILE once listening\n"
       "  --pty               also serve the console on a pseudo-terminal (no break there)\n"
-      "  --baud-emulation    send at 10 bits a byte at 115200 baud\n"
+      "  --baud-emulation    the line carries 10 bits a byte at 115200 baud both ways; the host's\n"
+      "                      bytes wait behind a network serial server's buffer of 64 KiB\n"
+      "  --unpaced-input     with --baud-emulation, the host's bytes reach the board at once\n"
       "  --speed X           divide device delays (boot, NAND, countdown) by X; 0: none (default 1)\n"
       "  --state FILE        keep NAND, RAM and the MMC card in FILE across runs\n"
       "  --flashed           start with the kit's UBL and U-Boot in NAND (a blank board otherwise)\n"
@@ -132,6 +134,8 @@ int main(int argc, char** argv) {
       serve.pty = true;
     } else if (arg == "--baud-emulation") {
       board.baudEmulation = true;
+    } else if (arg == "--unpaced-input") {
+      serve.unpacedInput = true;
     } else if (arg == "--speed" && hasValue) {
       char* end = nullptr;
       board.speed = std::strtod(argv[++i], &end);
