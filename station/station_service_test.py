@@ -68,7 +68,7 @@ class Jig:
         self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", self.state,
                                          "--speed", "0", "--jig", self.socket] + list(options),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
+        deadline = time.time() + 60  # a loaded machine starts it late
         while not (os.path.exists(port_file) and read_text(port_file).strip() and os.path.exists(self.socket)):
             if self.process.poll() is not None or time.time() > deadline:
                 raise AssertionError("devsim did not start")
