@@ -127,9 +127,17 @@ class StationService(unittest.TestCase):
                               timeout=120)
         self.assertNotEqual(done.returncode, 0)
 
+    def as_user(self):
+        """In a child before its program starts: the service's user, when the test may switch users."""
+        if getattr(self, "user", None):
+            os.setgid(self.user.pw_gid)
+            os.setgroups([])
+            os.setuid(self.user.pw_uid)
+
     def ledger(self, *argv):
+        """brenlofix-ledger on the service's ledger, as the service's user (its files stay that user's)."""
         done = subprocess.run([LEDGER, "--ledger", "sqlite:" + self.ledger_file] + list(argv), stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, timeout=60)
+                              stderr=subprocess.STDOUT, timeout=60, preexec_fn=self.as_user)
         self.assertEqual(done.returncode, 0, done.stdout.decode())
         return done.stdout.decode()
 
@@ -153,17 +161,17 @@ class StationService(unittest.TestCase):
         os.makedirs(records)
         subprocess.run([DEVSIM, "make-images", images], check=True, stdout=subprocess.DEVNULL)
         self.ledger_file = os.path.join(records, "ledger.sqlite")
-        self.ledger("init")
-        self.ledger("add-macs", "02:1B:4D:00:06:00", "02:1B:4D:00:06:0F")
-        self.ledger("add-serials", "QV4N1506", "01", "16")
-        user = None
+        user = self.user = None
         if os.geteuid() == 0:
-            user = pwd.getpwnam("nobody")
+            user = self.user = pwd.getpwnam("nobody")
             os.chmod(self.work, 0o755)
             for folder, _, files in os.walk(state):
                 os.chown(folder, user.pw_uid, user.pw_gid)
                 for name in files:
                     os.chown(os.path.join(folder, name), user.pw_uid, user.pw_gid)
+        self.ledger("init")
+        self.ledger("add-macs", "02:1B:4D:00:06:00", "02:1B:4D:00:06:0F")
+        self.ledger("add-serials", "QV4N1506", "01", "16")
 
         # Three jigs: one where boards are put on one after another, one left empty (its line stays
         # silent), one whose boards fail step 2.
@@ -199,16 +207,10 @@ class StationService(unittest.TestCase):
         self.assertEqual(argv[:2], [STATION, "--continuous"])
         env = dict(environment_file(read_text(conf_file)), PATH="/usr/bin:/bin")
 
-        def as_user():
-            if user:
-                os.setgid(user.pw_gid)
-                os.setgroups([])
-                os.setuid(user.pw_uid)
-
         shown = os.path.join(self.work, "journal.txt")
         with open(shown, "wb") as journal:
             self.station = subprocess.Popen(argv, env=env, cwd=state,
-                                            stdout=journal, stderr=subprocess.STDOUT, preexec_fn=as_user)
+                                            stdout=journal, stderr=subprocess.STDOUT, preexec_fn=self.as_user)
         try:
             # The first board and the failing one are flashed as soon as they show themselves.
             self.wait_for("the first board", lambda: [r[1:3] for r in self.runs() if r[2] != "running"] in (

@@ -110,14 +110,12 @@ void Supervisor::StartRun(Port& port) {
     Fail(words);
     return;
   }
-  // The capture stays open from the names' claim to the run's start.
-  run->process.reset();
+  // The capture exists now, so no other run takes these names; the run's start opens it again.
+  close(capture);
   if (!ledger_) {
-    close(capture);
     Launch(run);
     return;
   }
-  close(capture);
   Call call{run, CallKind::kOpen, std::make_shared<std::optional<Reservation>>()};
   RunOpening opening{setup_.station, run->port, run->record, RequestKey(*run, "open"), setup_.instance};
   const bool reserve = !run->given;
@@ -174,7 +172,9 @@ void Supervisor::Launch(const std::shared_ptr<StationRun>& run) {
 
 void Supervisor::OpenAnswered(const Call& call, const LedgerClient::Answer& answer) {
   StationRun& run = *call.run;
-  if (call.reserved->has_value()) {
+  // A call given up may still be running on the worker: what it reserves is then not read here (the
+  // station's next start finds that run open and settles it).
+  if (!answer.timedOut && call.reserved->has_value()) {
     run.ledgerRun = (*call.reserved)->run;
     if (!(*call.reserved)->mac.empty()) run.fallback = Identity{(*call.reserved)->mac, (*call.reserved)->serial};
   }
