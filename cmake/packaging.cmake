@@ -62,6 +62,21 @@ a simulated board for training and tests.")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
   include(${PROJECT_SOURCE_DIR}/cmake/man-pages.cmake)
   include(${PROJECT_SOURCE_DIR}/cmake/debian-docs.cmake)
+  # Stripped as Debian's packages are: strip (CPACK_STRIP_FILES below) leaves the compilers' .comment
+  # section and a plain .note, which nothing reads.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(program BrenloFix devsim brenlofix-ledger)
+        set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/\${program}\")
+        if(EXISTS \"\${path}\")
+          execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                                  \"\${path}\" RESULT_VARIABLE failed)
+          if(failed)
+            message(FATAL_ERROR \"cannot remove the unneeded sections of \${path}\")
+          endif()
+        endif()
+      endforeach()
+    endif()")
   # The package made from a build of its own, as ./kit package makes it, unpacked and run.
   if(KIT_TESTS AND NOT KIT_UNIT_ONLY)
     # With KIT_DEB_BUILD_DIR (./kit test builds it, its objects the native build's from ccache) the

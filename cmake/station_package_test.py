@@ -114,6 +114,7 @@ class StationPackage(unittest.TestCase):
                 kind = run("file", "-b", path)
                 self.assertIn(", stripped", kind)
                 self.assertNotIn("debug_info", kind)
+                self.assertNotRegex(run("readelf", "-SW", path), r"\] \.comment |\] \.note ")
                 dynamic = run("readelf", "-dW", path)
                 self.assertRegex(dynamic, r"\(FLAGS\)\s+BIND_NOW|\(FLAGS_1\)\s+Flags: NOW")
                 self.assertIn("GNU_RELRO", run("readelf", "-lW", path))
