@@ -128,6 +128,7 @@ class StationPackage(unittest.TestCase):
                               cwd=self.tmp.name, timeout=60)
         self.assertEqual(done.returncode, 0)
         self.assertIn(b"Usage: BrenloFix.exe [arguments]\n", done.stdout)
+        self.assertIn(b"\nVersion: %s, " % VERSION.encode(), done.stdout)  # the packages' version
         self.assertIn(b"--unattended", done.stdout)
         images = os.path.join(self.tmp.name, "images")
         os.mkdir(images)
