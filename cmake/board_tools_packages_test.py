@@ -7,6 +7,7 @@ their black-box tests under qemu-arm; the board SDK's toolchain file, pointed at
 compiler, builds the two tools and nothing else, from the package and from the tree.
 BinaryPackage: board-tools-<version>-armv5te.tar.gz, made by CPack from the ARM build, holds static
 stripped ARM programs that pass their black-box tests under qemu-arm.
+Both hold the kit's changelog.
 
   KIT_SOURCE_DIR  the tree     KIT_VERSION  the version     KIT_ARM_BUILD  the ARM build folder
 """
@@ -45,8 +46,12 @@ class Packages(unittest.TestCase):
     def build(self, source, folder, toolchain, *settings):
         """The two tools, and nothing else, built as ARM programs; their kinds as file names them."""
         build = os.path.join(self.dir, folder)
-        run("cmake", "-S", source, "-B", build, "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, toolchain), *settings)
-        run("cmake", "--build", build, "-j", "2")
+        # Through ccache when ./kit asks for it, with paths relative to the scratch folder: the next run
+        # of this test, in another scratch folder, compiles alike and takes the objects from the cache.
+        env = dict(os.environ, CCACHE_BASEDIR=self.dir)
+        run("cmake", "-S", source, "-B", build, "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, toolchain), *settings,
+            env=env)
+        run("cmake", "--build", build, "-j", "2", env=env)
         return self.assertTools(os.path.join(build, "bin"))
 
     def assertTools(self, folder):
@@ -55,6 +60,12 @@ class Packages(unittest.TestCase):
         for kind in kinds:
             self.assertIn("ARM", kind)
         return folder, kinds
+
+    def assertChangelog(self, top):
+        """The kit's changelog, the same in every package."""
+        with open(os.path.join(top, "changelog"), encoding="utf-8") as packaged, \
+                open(os.path.join(TREE, "docs", "changelog"), encoding="utf-8") as source:
+            self.assertEqual(packaged.read(), source.read())
 
     def assertBlackBoxTestsPass(self, folder):
         """Both tools' own black-box tests under qemu-arm, with the ARM build's shims."""
@@ -71,6 +82,7 @@ class SourcePackage(Packages):
         run("cmake", "-DKIT_SOURCE_DIR=" + TREE, "-DKIT_VERSION=" + VERSION, "-DKIT_PACKAGE_DIR=" + self.dir,
             "-P", os.path.join(TREE, "cmake/source-package.cmake"))
         source = self.unpack("board-tools-%s-src" % VERSION)
+        self.assertChangelog(source)
         arm, kinds = self.build(source, "arm", "cmake/arm-linux-gnueabi.cmake")
         for kind in kinds:
             self.assertIn("dynamically linked", kind)  # or the shim cases would be skipped
@@ -86,7 +98,9 @@ class SourcePackage(Packages):
 class BinaryPackage(Packages):
     def test_static_stripped_tools_pass_their_tests(self):
         run("cpack", "--config", os.path.join(ARM_BUILD, "CPackConfig.cmake"), "-B", self.dir)
-        tools, kinds = self.assertTools(os.path.join(self.unpack("board-tools-%s-armv5te" % VERSION), "bin"))
+        top = self.unpack("board-tools-%s-armv5te" % VERSION)
+        self.assertChangelog(top)
+        tools, kinds = self.assertTools(os.path.join(top, "bin"))
         for tool, kind in zip(TOOLS, kinds):
             for word in ("EABI5", "statically linked", ", stripped"):
                 self.assertIn(word, kind)

@@ -1,23 +1,36 @@
 # Release packages, made with cmake --install and CPack (./kit package makes both):
-#   the mingw-w64 build:  BrenloFix-<version>-win64.zip         BrenloFix.exe, the operator's guide, LICENSE
+#   the mingw-w64 build:  BrenloFix-<version>-win64.zip         BrenloFix.exe, the operator's guide, LICENSE,
+#                                                               changelog.txt
 #   the ARMv5TE build:    board-tools-<version>-armv5te.tar.gz  bin/uboot-nand, bin/uboot-eeprom (stripped,
-#                                                               static with ./kit), the board tools' guide, LICENSE
+#                                                               static with ./kit), the board tools' guide, LICENSE,
+#                                                               changelog
 #                         board-tools-<version>-src.tar.gz      the board tools' sources for the board SDK
 #                                                               (target source_package, cmake/source-package.cmake)
 #   the native build:     brenlofix-station_<version>-1_<arch>.deb  the Linux station: /usr/bin/BrenloFix,
 #                                                               devsim, brenlofix-station (station/) and its
 #                                                               systemd service,
-#                                                               brenlofix-ledger (ledger/), the operator's guide;
-#                                                               its library dependencies found by dpkg-shlibdeps
+#                                                               brenlofix-ledger (ledger/), their manual pages
+#                                                               (cmake/man-pages.cmake), the operator's guide,
+#                                                               changelog.Debian.gz and copyright as Debian
+#                                                               wants them; its library dependencies found by
+#                                                               dpkg-shlibdeps
+# docs/changelog, in Debian's format, is every package's changelog; its newest entry names the
+# project's version, or no package is made.
+file(STRINGS ${PROJECT_SOURCE_DIR}/docs/changelog kit_changelog_top LIMIT_COUNT 1)
+if(NOT kit_changelog_top MATCHES "^brenlofix-station \\(${PROJECT_VERSION}-1\\) ")
+  message(FATAL_ERROR "docs/changelog's newest entry is not for ${PROJECT_VERSION}-1: ${kit_changelog_top}")
+endif()
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Windows" AND TARGET BrenloFix)
   # BrenloFix's own CMakeLists installs the exe at the top of the package.
   install(FILES ${PROJECT_SOURCE_DIR}/docs/operator-guide.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/changelog DESTINATION . RENAME changelog.txt)
   set(CPACK_PACKAGE_NAME BrenloFix)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME BrenloFix-${PROJECT_VERSION}-win64)
 elseif(CMAKE_CROSSCOMPILING AND TARGET uboot-nand AND TARGET uboot-eeprom)
   install(TARGETS uboot-nand uboot-eeprom RUNTIME DESTINATION bin)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/board-tools.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/board-tools.md ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_SOURCE_DIR}/docs/changelog DESTINATION .)
   set(CPACK_PACKAGE_NAME board-tools)
   set(CPACK_GENERATOR TGZ)
   set(CPACK_PACKAGE_FILE_NAME board-tools-${PROJECT_VERSION}-armv5te)
@@ -39,7 +52,6 @@ elseif(NOT CMAKE_CROSSCOMPILING AND TARGET BrenloFix AND TARGET devsim)
       ${PROJECT_SOURCE_DIR}/station/service/conffiles)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/operator-guide.md ${PROJECT_SOURCE_DIR}/docs/devsim.md
           DESTINATION share/doc/brenlofix-station)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/brenlofix-station RENAME copyright)
   set(CPACK_PACKAGE_NAME brenlofix-station)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -55,13 +67,36 @@ and keeps every run (SQLite, or PostgreSQL for several stations); devsim serves
 a simulated board for training and tests.")
   # The C and C++ runtime, libsqlite3 and libpq as dpkg-shlibdeps finds them in the programs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  include(${PROJECT_SOURCE_DIR}/cmake/man-pages.cmake)
+  include(${PROJECT_SOURCE_DIR}/cmake/debian-docs.cmake)
+  # Stripped as Debian's packages are: strip (CPACK_STRIP_FILES below) leaves the compilers' .comment
+  # section and a plain .note, which nothing reads.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(program BrenloFix devsim brenlofix-ledger brenlofix-station)
+        set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/\${program}\")
+        if(EXISTS \"\${path}\")
+          execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                                  \"\${path}\" RESULT_VARIABLE failed)
+          if(failed)
+            message(FATAL_ERROR \"cannot remove the unneeded sections of \${path}\")
+          endif()
+        endif()
+      endforeach()
+    endif()")
   # The package made from a build of its own, as ./kit package makes it, unpacked and run.
   if(KIT_TESTS AND NOT KIT_UNIT_ONLY)
+    # With KIT_DEB_BUILD_DIR (./kit test builds it, its objects the native build's from ccache) the
+    # test packages that build; without, it makes a build of its own.
     add_test(NAME station_package
              COMMAND ${KIT_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/station_package_test.py ${PROJECT_SOURCE_DIR}
-                     ${PROJECT_VERSION})
+                     ${PROJECT_VERSION} "${KIT_DEB_BUILD_DIR}")
     set_tests_properties(station_package PROPERTIES LABELS package TIMEOUT 1200)
-    kit_test_schedule(station_package COST 70 CORES 2)  # its build runs two compilers
+    if(KIT_DEB_BUILD_DIR)
+      kit_test_schedule(station_package COST 30 CORES 1)  # cpack and lintian
+    else()
+      kit_test_schedule(station_package COST 70 CORES 2)  # its build runs two compilers
+    endif()
   endif()
 else()
   return()

@@ -1,5 +1,6 @@
 # Makes the source package board-tools-<version>-src.tar.gz: the board tools' sources and CMake
-# files, the toolchain files, the board tools' guide and the license, buildable with cmake alone.
+# files, the toolchain files, the board tools' guide, the changelog and the license, buildable with
+# cmake alone.
 #   cmake -DKIT_SOURCE_DIR=<tree> -DKIT_VERSION=<version> -DKIT_PACKAGE_DIR=<folder> -P source-package.cmake
 # The tests (unit tests, fuzz targets, black-box scripts) stay in the tree: they need the
 # simulated drivers.
@@ -23,7 +24,7 @@ foreach(file IN LISTS device_files
   get_filename_component(folder ${file} DIRECTORY)
   file(COPY ${KIT_SOURCE_DIR}/${file} DESTINATION ${top}/${folder})
 endforeach()
-file(COPY ${KIT_SOURCE_DIR}/docs/board-tools.md DESTINATION ${top})
+file(COPY ${KIT_SOURCE_DIR}/docs/board-tools.md ${KIT_SOURCE_DIR}/docs/changelog DESTINATION ${top})
 set(PROJECT_VERSION ${KIT_VERSION})
 configure_file(${KIT_SOURCE_DIR}/cmake/board-tools-project.cmake ${top}/CMakeLists.txt @ONLY)
 

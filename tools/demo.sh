@@ -53,7 +53,8 @@ done
 board_tools_demo() {
   local work
   work="$(mktemp -d)"
-  trap 'rm -rf "$work"' EXIT
+  # The folder's name now: the function's variable is gone when the script exits.
+  trap "rm -rf -- '$work'" EXIT
   cd "$work"
   cat >sample.txt <<'VARS'
 bootdelay=3
