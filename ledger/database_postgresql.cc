@@ -8,7 +8,6 @@
 #include <poll.h>
 
 #include <cerrno>
-
 #include <thread>
 
 #include "ledger/database.h"
@@ -61,8 +60,14 @@ PGconn* Connect(const LedgerUrl& url, const DatabaseLimits& limits) {
   const std::string userTimeout = std::to_string(
       (limits.keepaliveIdleSeconds + limits.keepaliveIntervalSeconds * limits.keepaliveCount) * 1000);
   const std::string options = "-c statement_timeout=" + std::to_string(limits.statement.count());
-  const char* keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle", "keepalives_interval",
-                        "keepalives_count",    "tcp_user_timeout", "options",         "dbname",
+  const char* keys[] = {"connect_timeout",
+                        "keepalives",
+                        "keepalives_idle",
+                        "keepalives_interval",
+                        "keepalives_count",
+                        "tcp_user_timeout",
+                        "options",
+                        "dbname",
                         nullptr};
   const char* values[] = {connect.c_str(), "1",
                           idle.c_str(),    interval.c_str(),
@@ -99,8 +104,8 @@ class PostgresqlDatabase final : public Database {
     std::vector<const char*> values;
     for (const SqlValue& param : params) values.push_back(param ? param->c_str() : nullptr);
     sqlState_.clear();
-    if (!PQsendQueryParams(connection_, NumberedParameters(sql).c_str(), static_cast<int>(values.size()), nullptr,
-                           values.data(), nullptr, nullptr, 0)) {
+    if (!PQsendQueryParams(connection_, NumberedParameters(sql).c_str(), static_cast<int>(values.size()),
+                           nullptr, values.data(), nullptr, nullptr, 0)) {
       return ConnectionFailed(PQerrorMessage(connection_));
     }
     PGresult* result = nullptr;
@@ -229,8 +234,9 @@ class PostgresqlDatabase final : public Database {
         lost_ = true;
         gaveUp_ = true;
         // Why it was lost, when this call lost it, and why it could not be made again.
-        error_ = (error_.empty() ? "the connection was lost" : error_) + "; it could not be made again within " +
-                 Seconds(limits_.reconnect) + ": " + MaskLedgerSecrets(why, url_.target);
+        error_ = (error_.empty() ? "the connection was lost" : error_) +
+                 "; it could not be made again within " + Seconds(limits_.reconnect) + ": " +
+                 MaskLedgerSecrets(why, url_.target);
         return false;
       }
       std::this_thread::sleep_for(pause);
@@ -242,7 +248,7 @@ class PostgresqlDatabase final : public Database {
   LedgerUrl url_;
   DatabaseLimits limits_;
   bool inTransaction_ = false;
-  bool lost_ = false;  // the last failure was the connection's
+  bool lost_ = false;    // the last failure was the connection's
   bool gaveUp_ = false;  // and making it again took all the time there was: no use trying again
   std::string error_;
   std::string sqlState_;

@@ -96,14 +96,14 @@ std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create, 
                                              std::ostream& err) {
   if (!create && access(url.target.c_str(), F_OK) != 0) {
     err << "Error: there is no ledger at " << url.shown << ": make one with 'brenlofix-ledger init'."
-              << std::endl;
+        << std::endl;
     return nullptr;
   }
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(url.target.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     err << "Error: cannot open the ledger " << url.shown << ": "
-              << (db ? sqlite3_errmsg(db) : "out of memory") << "." << std::endl;
+        << (db ? sqlite3_errmsg(db) : "out of memory") << "." << std::endl;
     sqlite3_close(db);
     return nullptr;
   }
@@ -111,8 +111,7 @@ std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create, 
   SqlRows mode;
   if (!database->Run("PRAGMA journal_mode=WAL", {}, &mode) ||
       !database->Run("PRAGMA synchronous=FULL", {}, nullptr)) {
-    err << "Error: cannot open the ledger " << url.shown << ": " << database->Error() << "."
-              << std::endl;
+    err << "Error: cannot open the ledger " << url.shown << ": " << database->Error() << "." << std::endl;
     return nullptr;
   }
   return database;

@@ -105,7 +105,8 @@ std::optional<std::string> MacRangeProblem(const MacRange& range) {
   // The first three bytes name the block the addresses were given out in; its last three are
   // numbered within it.
   if ((range.first >> 24) != (range.last >> 24)) {
-    return "the range crosses the end of the block " + MacAddressText(range.first & ~uint64_t{0xFFFFFF}).substr(0, 8) +
+    return "the range crosses the end of the block " +
+           MacAddressText(range.first & ~uint64_t{0xFFFFFF}).substr(0, 8) +
            ": the last three bytes would wrap from FF:FF:FF; add the addresses of each block apart.";
   }
   if (range.first == 0) return "the range holds 00:00:00:00:00:00, which is no board's address.";

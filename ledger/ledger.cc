@@ -99,8 +99,7 @@ bool Ledger::Init() {
     // A ledger of version 1: its runs gain the instance of the station that opened them.
     upgraded = !schema.empty() && schema[0][0] == std::string("1");
     if (upgraded && !Sql("ALTER TABLE runs ADD COLUMN instance TEXT")) return false;
-    return
-           Sql("CREATE TABLE IF NOT EXISTS pools (id " + id +
+    return Sql("CREATE TABLE IF NOT EXISTS pools (id " + id +
                ", kind TEXT NOT NULL, prefix TEXT, range_first TEXT NOT NULL, range_last TEXT NOT NULL,"
                " added TEXT NOT NULL)") &&
            // One row per value: a row lock is what keeps two stations from taking the same one.
@@ -126,7 +125,8 @@ bool Ledger::Init() {
            // What each request did, under the caller's key: a request made again is answered
            // from here.
            Sql("CREATE TABLE IF NOT EXISTS requests (request_key TEXT PRIMARY KEY, request TEXT NOT NULL,"
-               " run BIGINT, ok INTEGER NOT NULL, answer TEXT NOT NULL, error TEXT NOT NULL, done TEXT NOT NULL)") &&
+               " run BIGINT, ok INTEGER NOT NULL, answer TEXT NOT NULL, error TEXT NOT NULL,"
+               " done TEXT NOT NULL)") &&
            // What settling found wrong: a board holding a value the ledger had for another run.
            Sql("CREATE TABLE IF NOT EXISTS conflicts (id " + id +
                ", kind TEXT NOT NULL, value TEXT NOT NULL, run BIGINT NOT NULL, other_run BIGINT,"
@@ -146,7 +146,8 @@ bool Ledger::IsSetUp() {
   SqlRows rows;
   if (!Read("SELECT value FROM ledger WHERE name = 'schema'", {}, &rows)) {
     if (db_.LastFailureIsMissingTable()) {
-      err_ << "Error: the ledger " << name_ << " is not set up: run 'brenlofix-ledger init' first." << std::endl;
+      err_ << "Error: the ledger " << name_ << " is not set up: run 'brenlofix-ledger init' first."
+           << std::endl;
     } else {
       err_ << "Error: cannot read the ledger " << name_ << ": " << failure_ << std::endl;
     }
@@ -161,18 +162,20 @@ bool Ledger::IsSetUp() {
     err_ << "Error: the ledger " << name_ << " was made by a later brenlofix-ledger (version "
          << rows[0][0].value_or("?") << "): use that one." << std::endl;
   } else {
-    err_ << "Error: the ledger " << name_ << " is not set up: run 'brenlofix-ledger init' first." << std::endl;
+    err_ << "Error: the ledger " << name_ << " is not set up: run 'brenlofix-ledger init' first."
+         << std::endl;
   }
   return false;
 }
 
-bool Ledger::Replay(const std::string& key, const char* request, std::optional<bool>* before, std::string* answer,
-                    std::string* error) {
+bool Ledger::Replay(const std::string& key, const char* request, std::optional<bool>* before,
+                    std::string* answer, std::string* error) {
   before->reset();
   answer->clear();
   error->clear();
   SqlRows rows;
-  if (!Sql("SELECT request, ok, answer, error FROM requests WHERE request_key = ?", {key}, &rows)) return false;
+  if (!Sql("SELECT request, ok, answer, error FROM requests WHERE request_key = ?", {key}, &rows))
+    return false;
   if (rows.empty()) return true;
   if (*rows[0][0] != request) {
     *error = "Error: the request key " + key + " was given to a request of another kind (" + *rows[0][0] +
@@ -187,9 +190,11 @@ bool Ledger::Replay(const std::string& key, const char* request, std::optional<b
 
 bool Ledger::Remember(const std::string& key, const char* request, const std::optional<int64_t>& run,
                       const std::string& answer, const std::string& error) {
-  return Sql("INSERT INTO requests (request_key, request, run, ok, answer, error, done) VALUES (?, ?, ?, ?, ?, ?, ?)",
-             {key, request, run ? SqlValue(std::to_string(*run)) : SqlValue(), error.empty() ? "1" : "0", answer,
-              error, UtcNow()});
+  return Sql(
+      "INSERT INTO requests (request_key, request, run, ok, answer, error, done)"
+      " VALUES (?, ?, ?, ?, ?, ?, ?)",
+      {key, request, run ? SqlValue(std::to_string(*run)) : SqlValue(), error.empty() ? "1" : "0", answer,
+       error, UtcNow()});
 }
 
 bool Ledger::TakeLease(const std::string& station, const std::string& instance,
@@ -199,16 +204,18 @@ bool Ledger::TakeLease(const std::string& station, const std::string& instance,
   long long left = 0;
   const bool taken = Write([&] {
     SqlRows rows;
-    if (!Sql("SELECT instance, expires - " + now + " FROM stations WHERE name = ?", {station}, &rows)) return false;
+    if (!Sql("SELECT instance, expires - " + now + " FROM stations WHERE name = ?", {station}, &rows))
+      return false;
     if (!rows.empty() && *rows[0][0] != instance && std::stoll(*rows[0][1]) > 0) {
       holder = *rows[0][0];
       left = std::stoll(*rows[0][1]);
       return true;
     }
-    return Sql("INSERT INTO stations (name, instance, expires, lease_ms, taken) VALUES (?, ?, " + now +
-                   " + ?, ?, ?) ON CONFLICT (name) DO UPDATE SET instance = excluded.instance,"
-                   " expires = excluded.expires, lease_ms = excluded.lease_ms, taken = excluded.taken",
-               {station, instance, std::to_string(duration.count()), std::to_string(duration.count()), UtcNow()});
+    return Sql(
+        "INSERT INTO stations (name, instance, expires, lease_ms, taken) VALUES (?, ?, " + now +
+            " + ?, ?, ?) ON CONFLICT (name) DO UPDATE SET instance = excluded.instance,"
+            " expires = excluded.expires, lease_ms = excluded.lease_ms, taken = excluded.taken",
+        {station, instance, std::to_string(duration.count()), std::to_string(duration.count()), UtcNow()});
   });
   if (!taken) return false;
   if (!holder.empty()) {
@@ -240,7 +247,9 @@ bool Ledger::RenewLease(const std::string& station, const std::string& instance)
 }
 
 bool Ledger::ReleaseLease(const std::string& station, const std::string& instance) {
-  return Write([&] { return Sql("DELETE FROM stations WHERE name = ? AND instance = ?", {station, instance}); });
+  return Write([&] {
+    return Sql("DELETE FROM stations WHERE name = ? AND instance = ?", {station, instance});
+  });
 }
 
 bool Ledger::AddPool(const char* kind, const std::optional<std::string>& prefix, const std::string& first,

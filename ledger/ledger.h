@@ -89,7 +89,8 @@ class Ledger {
   // before its pool was added) is bound to the run too; one that the pools hold for another run
   // goes to check, and the audit tells. False, naming both runs, when the record shows a reserved
   // value written that the ledger meanwhile gave to another run.
-  bool Settle(int64_t run, const std::string& path, const std::optional<std::string>& requestKey = std::nullopt);
+  bool Settle(int64_t run, const std::string& path,
+              const std::optional<std::string>& requestKey = std::nullopt);
   // A station's start: settles each of that station's runs left open by an instance without a
   // live lease (a station that was killed) from the record file it named, else from the record
   // last stored: a value written with the run's reservation is bound; every other reserved value is

@@ -252,6 +252,8 @@ class LedgerCommands(unittest.TestCase):
         said = self.ledger("settle", "1", self.write("r1.json", record("succeeded", True, None, pair(
             "02:1B:4D:00:10:00", "QV4N1501000001"))), status=1)
         self.assertIn("Error: run 1 wrote 02:1B:4D:00:10:00 to its board, but the ledger had given it to run 2", said)
+        # Settled once more (by hand): still status 1, and the audit lists it once.
+        self.ledger("settle", "1", os.path.join(self.tmp.name, "r1.json"), status=1)
         # Run 3's board kept an identity of its own that is run 2's reserved serial number.
         self.assertEqual(self.reserve(), ("3", ("02:1B:4D:00:10:01", "QV4N1501000002")))
         own = pair("0A:00:00:00:00:01", "QV4N1501000001")

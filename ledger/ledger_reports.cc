@@ -80,7 +80,8 @@ bool Ledger::Status() {
     return DatabaseFailed();
   }
   for (const SqlRow& row : stations) {
-    out_ << "Station " << *row[0] << " is running (its lease runs for " << *row[1] << " s more)." << std::endl;
+    out_ << "Station " << *row[0] << " is running (its lease runs for " << *row[1] << " s more)."
+         << std::endl;
   }
   if (!toCheck.empty()) {
     out_ << "To check (look at the board, then: brenlofix-ledger resolve VALUE written|free):" << std::endl;
@@ -134,8 +135,7 @@ bool Ledger::Runs(const std::string& since, bool csv) {
   // A date, or a date and a UTC time, as the records write them.
   static const std::regex kDate(R"(\d{4}-\d\d-\d\d(T\d\d:\d\d(:\d\d(\.\d{1,3})?)?Z?)?)");
   if (!std::regex_match(since, kDate)) {
-    err_ << "Error: '" << since << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)."
-              << std::endl;
+    err_ << "Error: '" << since << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)." << std::endl;
     return false;
   }
   const std::string from = since.back() == 'Z' ? since.substr(0, since.size() - 1) : since;
@@ -178,10 +178,12 @@ bool Ledger::Audit() {
     if (!Sql("SELECT " + column + ", id FROM runs WHERE " + column + " IS NOT NULL ORDER BY " + column +
                  ", id",
              {}, &assigned) ||
-        !Sql("SELECT i.value, i.state, i.run, r.id FROM runs r JOIN identities i ON i.kind = ? AND i.value = r." +
+        !Sql("SELECT i.value, i.state, i.run, r.id FROM runs r JOIN identities i ON i.kind = ? AND i.value = "
+             "r." +
                  column +
-                 " WHERE (i.state = 'free' OR (i.state IN ('reserved', 'check') AND i.run <> r.id)) AND NOT EXISTS"
-                 " (SELECT 1 FROM conflicts c WHERE c.kind = i.kind AND c.value = i.value AND c.run = r.id)"
+                 " WHERE (i.state = 'free' OR (i.state IN ('reserved', 'check') AND i.run <> r.id))"
+                 " AND NOT EXISTS (SELECT 1 FROM conflicts c"
+                 " WHERE c.kind = i.kind AND c.value = i.value AND c.run = r.id)"
                  " ORDER BY r.id",
              {kind}, &loose)) {
       return DatabaseFailed();
@@ -214,16 +216,18 @@ bool Ledger::Audit() {
     SqlRows kept;
     if (!Read("SELECT k." + read + ", a.id, a.programmed_" + other + ", k.id, k." + otherRead +
                   " FROM runs k JOIN runs a ON a.assigned_" + kind + " = k." + read + " AND a.id <> k.id" +
-                  " WHERE k.assigned_" + kind + " IS NULL AND k.result IS NOT NULL AND COALESCE(k." + otherRead +
-                  ", '') <> COALESCE(a.programmed_" + other + ", '') AND NOT EXISTS (SELECT 1 FROM conflicts c"
-                  " WHERE c.kind = ? AND c.value = k." + read + " AND c.run = k.id) ORDER BY k.id, a.id",
+                  " WHERE k.assigned_" + kind + " IS NULL AND k.result IS NOT NULL AND COALESCE(k." +
+                  otherRead + ", '') <> COALESCE(a.programmed_" + other +
+                  ", '') AND NOT EXISTS (SELECT 1 FROM conflicts c"
+                  " WHERE c.kind = ? AND c.value = k." +
+                  read + " AND c.run = k.id) ORDER BY k.id, a.id",
               {kind}, &kept)) {
       return DatabaseFailed();
     }
     for (const SqlRow& row : kept) {
       ++problems;
-      out_ << *row[0] << " is on two boards: run " << *row[1] << " wrote it (with " << Cell(row[2]) << "), and run "
-           << *row[3] << "'s board kept it (with " << Cell(row[4]) << ")." << std::endl;
+      out_ << *row[0] << " is on two boards: run " << *row[1] << " wrote it (with " << Cell(row[2])
+           << "), and run " << *row[3] << "'s board kept it (with " << Cell(row[4]) << ")." << std::endl;
     }
   }
   // What settling found: a board holding a value the ledger had given to another run.

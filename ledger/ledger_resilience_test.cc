@@ -46,7 +46,8 @@ class AnswerLosingDatabase final : public Database {
     SqlRows backend;
     if (!inner_->Run("SELECT pg_backend_pid()", {}, &backend) || !inner_->Commit()) return false;
     SqlRows terminated;
-    EXPECT_TRUE(admin_->Run("SELECT pg_terminate_backend(CAST(? AS INTEGER))", {backend.at(0).at(0)}, &terminated))
+    EXPECT_TRUE(
+        admin_->Run("SELECT pg_terminate_backend(CAST(? AS INTEGER))", {backend.at(0).at(0)}, &terminated))
         << admin_->Error();
     ++commitsLost;
     lost_ = true;
@@ -71,9 +72,10 @@ class AnswerLosingDatabase final : public Database {
 std::string WriteRecord(const fs::path& folder, const std::string& name, bool written, const std::string& mac,
                         const std::string& serial) {
   const std::string path = (folder / name).string();
-  std::ofstream(path) << R"({"result": "succeeded", "exitStatus": 0, "identity": {"read": null, "programmed": )"
-                      << R"({"ethaddr": ")" << mac << R"(", "serialno": ")" << serial << R"("}, "written": )"
-                      << (written ? "true" : "false") << "}}";
+  std::ofstream(path)
+      << R"({"result": "succeeded", "exitStatus": 0, "identity": {"read": null, "programmed": )"
+      << R"({"ethaddr": ")" << mac << R"(", "serialno": ")" << serial << R"("}, "written": )"
+      << (written ? "true" : "false") << "}}";
   return path;
 }
 
@@ -91,7 +93,8 @@ class LedgerOnServer : public testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(server_);
-    std::string name = std::string("resilience_") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name =
+        std::string("resilience_") + testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string text = server_->NewDatabase(name.substr(0, 63));
     ASSERT_FALSE(text.empty());
@@ -148,7 +151,8 @@ TEST_F(LedgerOnServer, AStoppedServerFailsTheCallWithinItsDeadline) {
   // The answer's wait (1 s + 2 s), then connecting again for up to 2 s, each attempt up to 2 s.
   EXPECT_GE(took, milliseconds(3000));
   EXPECT_LT(took, milliseconds(9000));
-  EXPECT_NE(err_.str().find("Error: the ledger " + url_.shown + " failed: "), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("Error: the ledger " + url_.shown + " failed: "), std::string::npos)
+      << err_.str();
   EXPECT_NE(err_.str().find("the server did not answer within 3 s; it could not be made again within 2 s: "),
             std::string::npos)
       << err_.str();
@@ -178,7 +182,8 @@ TEST_F(LedgerOnServer, ACommitWhoseAnswerIsLostIsDoneOnce) {
   EXPECT_EQ(Count(database, "SELECT COUNT(*) FROM runs"), 1);
   // A key is one request's: another kind of request under it is refused.
   EXPECT_FALSE(ledger.OpenRun({"line-1", "COM4", std::nullopt, std::string("board-1-reserve")}));
-  EXPECT_NE(err_.str().find("was given to a request of another kind (reserve)"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("was given to a request of another kind (reserve)"), std::string::npos)
+      << err_.str();
 
   // A settle whose answer is lost: settled once, its words the same when asked again.
   const std::string record = WriteRecord(folder_, "board-1.json", true, reserved->mac, reserved->serial);
@@ -187,8 +192,8 @@ TEST_F(LedgerOnServer, ACommitWhoseAnswerIsLostIsDoneOnce) {
   ASSERT_TRUE(ledger.Settle(reserved->run, record, std::string("board-1-settle"))) << err_.str();
   EXPECT_EQ(database.commitsLost, 2);
   const std::string said = out_.str();
-  EXPECT_EQ(said, "Run " + std::to_string(reserved->run) +
-                      ": 02:1B:4D:00:10:00 bound, QV4N1501000001 bound.\n");
+  EXPECT_EQ(said,
+            "Run " + std::to_string(reserved->run) + ": 02:1B:4D:00:10:00 bound, QV4N1501000001 bound.\n");
   out_.str("");
   ASSERT_TRUE(ledger.Settle(reserved->run, record, std::string("board-1-settle")));
   EXPECT_EQ(out_.str(), said);
@@ -212,7 +217,8 @@ TEST_F(LedgerOnServer, ASettleDuringARestartWaitsForTheServer) {
   ASSERT_TRUE(server_->StartAgain());
   EXPECT_TRUE(settled.get()) << err_.str();
   EXPECT_GE(Clock::now() - start, milliseconds(1500));
-  EXPECT_NE(out_.str().find("02:1B:4D:00:10:00 bound, QV4N1501000001 bound."), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("02:1B:4D:00:10:00 bound, QV4N1501000001 bound."), std::string::npos)
+      << out_.str();
 
   // With the server down for longer than the ledger waits, the call fails in words.
   DatabaseLimits limits;
@@ -242,8 +248,10 @@ TEST_F(LedgerOnServer, ASettleOfAPairGivenAwayFailsAndTheAuditTells) {
   err_.str("");
   EXPECT_FALSE(ledger.Settle(first->run, WriteRecord(folder_, "r1.json", true, first->mac, first->serial)));
   const std::string words = "run " + std::to_string(first->run) + " wrote " + first->mac +
-                            " to its board, but the ledger had given it to run " + std::to_string(second->run);
-  EXPECT_NE(err_.str().find("Error: " + words + ": two boards may carry it"), std::string::npos) << err_.str();
+                            " to its board, but the ledger had given it to run " +
+                            std::to_string(second->run);
+  EXPECT_NE(err_.str().find("Error: " + words + ": two boards may carry it"), std::string::npos)
+      << err_.str();
   out_.str("");
   EXPECT_FALSE(ledger.Audit());
   EXPECT_NE(out_.str().find(words + "."), std::string::npos) << out_.str();
@@ -282,8 +290,8 @@ TEST(LedgerWithAPassword, LibpqFindsItWhereverItIsGiven) {
   unsetenv("PGPASSFILE");
   fs::remove(passFile);
   // In the URL, percent-encoded as PostgreSQL reads URLs, and shown masked.
-  const LedgerUrl inUrl =
-      *ParseLedgerUrl("postgresql://ledger:pa%2Fss%40w%3Frd%25%3A1@" + text.substr(std::string("postgresql://").size()));
+  const LedgerUrl inUrl = *ParseLedgerUrl("postgresql://ledger:pa%2Fss%40w%3Frd%25%3A1@" +
+                                          text.substr(std::string("postgresql://").size()));
   EXPECT_EQ(inUrl.shown.find("pa%2F"), std::string::npos) << inUrl.shown;
   EXPECT_TRUE(opens(inUrl));
 }
@@ -297,7 +305,8 @@ TEST(LedgerOnSqlite, AWriterHeldUpByAnotherGivesUpInWords) {
   auto holder = OpenDatabase(url, true, {}, err);
   ASSERT_TRUE(holder);
   Ledger setup(*holder, url.shown, out, err);
-  ASSERT_TRUE(setup.Init() && setup.AddMacs({0x021B4D001000, 0x021B4D00100F}) && setup.AddSerials({"S", 1, 9, 1}));
+  ASSERT_TRUE(setup.Init() && setup.AddMacs({0x021B4D001000, 0x021B4D00100F}) &&
+              setup.AddSerials({"S", 1, 9, 1}));
   DatabaseLimits limits;
   limits.statement = milliseconds(500);
   auto waiting = OpenDatabase(url, false, limits, err);
@@ -365,9 +374,11 @@ TEST_P(StationLeases, ALiveStationKeepsItsNameAndItsRuns) {
   ASSERT_TRUE(run);
   // A second station of that name is refused at its start; the first one's run stays its own.
   EXPECT_FALSE(ledger.TakeLease("line-1", second, milliseconds(1500)));
-  EXPECT_NE(err_.str().find("Error: a station named line-1 is running already"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("Error: a station named line-1 is running already"), std::string::npos)
+      << err_.str();
   EXPECT_TRUE(ledger.Recover("line-1"));
-  EXPECT_NE(out_.str().find("1 run of station line-1 belong to a live station of that name"), std::string::npos)
+  EXPECT_NE(out_.str().find("1 run of station line-1 belong to a live station of that name"),
+            std::string::npos)
       << out_.str();
   EXPECT_EQ(State(run->mac), "reserved");
   // Renewed, the lease outlasts its first term.

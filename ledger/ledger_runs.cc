@@ -42,7 +42,8 @@ std::optional<std::string> ReadRecordFile(const std::string& path, std::ostream*
   if (in) text << in.rdbuf();
   if (!in || in.bad()) {
     if (err)
-      *err << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")." << std::endl;
+      *err << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")."
+           << std::endl;
     return std::nullopt;
   }
   return text.str();
@@ -52,7 +53,8 @@ std::optional<std::string> ReadRecordFile(const std::string& path, std::ostream*
 
 std::optional<int64_t> Ledger::InsertRun(const RunOpening& opening) {
   SqlRows rows;
-  if (!Sql("INSERT INTO runs (station, port, record_path, opened, instance) VALUES (?, ?, ?, ?, ?) RETURNING id",
+  if (!Sql("INSERT INTO runs (station, port, record_path, opened, instance) VALUES (?, ?, ?, ?, ?) RETURNING "
+           "id",
            {opening.station, opening.port, opening.recordPath, UtcNow(), opening.instance}, &rows)) {
     return std::nullopt;
   }
@@ -188,11 +190,15 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
     bool ownToCheck = false;  // a value of the run's own reservation is left to check
     bool keptToCheck = false;
     auto say = [&](const std::string& what) { words += (words.empty() ? " " : ", ") + what; };
-    // A board that holds a value the ledger has for another run: kept for the audit.
+    // A board that holds a value the ledger has for another run: kept for the audit, once (the run
+    // may be settled again).
     auto conflict = [&](const PoolKind& pool, const std::string& value, const SqlValue& other,
                         const std::string& what) {
-      return Sql("INSERT INTO conflicts (kind, value, run, other_run, words, found) VALUES (?, ?, ?, ?, ?, ?)",
-                 {pool.kind, value, runText, other, what, UtcNow()});
+      return Sql(
+          "INSERT INTO conflicts (kind, value, run, other_run, words, found)"
+          " SELECT ?, ?, CAST(? AS BIGINT), CAST(? AS BIGINT), ?, ? WHERE NOT EXISTS"
+          " (SELECT 1 FROM conflicts WHERE kind = ? AND value = ? AND run = CAST(? AS BIGINT))",
+          {pool.kind, value, runText, other, what, UtcNow(), pool.kind, value, runText});
     };
     for (const PoolKind& pool : {kMacs, kSerials}) {
       const SqlValue& reserved = rows[0][pool.kind == kMacs.kind ? 0 : 1];
@@ -204,8 +210,8 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
         SqlRows changed, holder;
         if (!Sql("UPDATE identities SET state = ?, run = ? WHERE kind = ? AND value = ? AND run = ?"
                  " AND state IN ('reserved', 'check') RETURNING value",
-                 {Of(fate).state, fate == IdentityFate::kReturned ? SqlValue() : runText, pool.kind, *reserved,
-                  runText},
+                 {Of(fate).state, fate == IdentityFate::kReturned ? SqlValue() : runText, pool.kind,
+                  *reserved, runText},
                  &changed) ||
             !Sql("SELECT state, run FROM identities WHERE kind = ? AND value = ?", {pool.kind, *reserved},
                  &holder)) {
@@ -219,13 +225,15 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
           // Meanwhile the ledger took the value from this run (its station was taken for dead, and
           // someone put the value back) and gave it to another: two boards may carry it now.
           const std::string other = *holder[0][1];
-          const std::string what = "run " + runText + (fate == IdentityFate::kBound ? " wrote " : " may have written ") +
+          const std::string what = "run " + runText +
+                                   (fate == IdentityFate::kBound ? " wrote " : " may have written ") +
                                    *reserved + " to its board, but the ledger had given it to run " + other;
           if (!conflict(pool, *reserved, other, what)) return false;
           error += "Error: " + what + ": two boards may carry it; look at the boards of both runs.\n";
         } else if (fate == IdentityFate::kBound && !holder.empty() && *holder[0][0] == "free") {
           // Put back into the pool meanwhile, but the record shows it on this run's board.
-          if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = 'free'",
+          if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state "
+                   "= 'free'",
                    {runText, pool.kind, *reserved})) {
             return false;
           }
@@ -237,21 +245,23 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
       // run that has not ended yet may go on a second board: to check.
       if (onBoard && onBoard != reserved) {
         SqlRows held;
-        if (!Sql("SELECT state, run FROM identities WHERE kind = ? AND value = ?", {pool.kind, *onBoard}, &held)) {
+        if (!Sql("SELECT state, run FROM identities WHERE kind = ? AND value = ?", {pool.kind, *onBoard},
+                 &held)) {
           return false;
         }
         const std::string state = held.empty() ? "" : *held[0][0];
         if (state == "free") {
-          if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = 'free'",
+          if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state "
+                   "= 'free'",
                    {runText, pool.kind, *onBoard})) {
             return false;
           }
           say(*onBoard + " (on the board, was free) bound");
         } else if ((state == "reserved" || state == "check") && held[0][1] && *held[0][1] != runText) {
           const std::string other = *held[0][1];
-          const std::string what =
-              "run " + runText + "'s board holds " + *onBoard + ", which the ledger had " +
-              (state == "reserved" ? "reserved for" : "to check for") + " run " + other;
+          const std::string what = "run " + runText + "'s board holds " + *onBoard +
+                                   ", which the ledger had " +
+                                   (state == "reserved" ? "reserved for" : "to check for") + " run " + other;
           if (!conflict(pool, *onBoard, other, what) ||
               !Sql("UPDATE identities SET state = 'check', run = ? WHERE kind = ? AND value = ?",
                    {runText, pool.kind, *onBoard})) {
@@ -265,8 +275,10 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
     }
     const bool open = ownToCheck || keptToCheck;
     answer = "Run " + runText + ":" +
-             (!words.empty() ? words : reservedAny ? " nothing left to settle" : " nothing from the pools") +
-             (!ownToCheck   ? "."
+             (!words.empty() ? words
+              : reservedAny  ? " nothing left to settle"
+                             : " nothing from the pools") +
+             (!ownToCheck  ? "."
               : recovering ? " (its station stopped before it settled the run)."
                            : " (the run's record does not tell whether it was written).") +
              "\n";
@@ -282,11 +294,12 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
 bool Ledger::Recover(const std::string& station) {
   SqlRows open, live;
   // A run whose instance holds a lease that has not run out is its live station's.
-  const std::string liveLease = std::string("EXISTS (SELECT 1 FROM stations s WHERE s.name = r.station AND"
-                                            " s.instance = r.instance AND s.expires > ") +
+  const std::string liveLease = std::string(
+                                    "EXISTS (SELECT 1 FROM stations s WHERE s.name = r.station AND"
+                                    " s.instance = r.instance AND s.expires > ") +
                                 db_.NowMilliseconds() + ")";
-  if (!Read("SELECT id, record_path, record FROM runs r WHERE station = ? AND settled IS NULL AND NOT " + liveLease +
-                " ORDER BY id",
+  if (!Read("SELECT id, record_path, record FROM runs r WHERE station = ? AND settled IS NULL AND NOT " +
+                liveLease + " ORDER BY id",
             {station}, &open) ||
       !Read("SELECT COUNT(*) FROM runs r WHERE station = ? AND settled IS NULL AND " + liveLease, {station},
             &live)) {
@@ -304,7 +317,8 @@ bool Ledger::Recover(const std::string& station) {
   if (open.empty()) out_ << "No run of station " << station << " was left open." << std::endl;
   if (running > 0) {
     out_ << running << (running == 1 ? " run" : " runs") << " of station " << station
-         << " belong to a live station of that name (its lease has not run out): left as they are." << std::endl;
+         << " belong to a live station of that name (its lease has not run out): left as they are."
+         << std::endl;
   }
   return all;
 }

@@ -42,7 +42,8 @@ size_t SchemeEnd(const std::string& text) {
   if (separator == std::string::npos || separator == 0) return std::string::npos;
   for (size_t i = 0; i < separator; ++i) {
     const char c = text[i];
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return std::string::npos;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+      return std::string::npos;
   }
   return separator + 3;
 }
@@ -81,7 +82,8 @@ std::vector<Span> UrlPasswordSpans(const std::string& text, size_t start) {
     const size_t colon = text.find(':', start);
     if (colon < at) spans.push_back({colon + 1, at});
   }
-  for (size_t parameter = text.find('?', userInfo ? at : start); parameter != std::string::npos && parameter < text.size();) {
+  for (size_t parameter = text.find('?', userInfo ? at : start);
+       parameter != std::string::npos && parameter < text.size();) {
     const size_t end = std::min(text.find('&', parameter + 1), text.size());
     const size_t equals = text.find('=', parameter + 1);
     if (equals < end) {
@@ -98,7 +100,9 @@ std::vector<Span> UrlPasswordSpans(const std::string& text, size_t start) {
 std::vector<Span> ConninfoPasswordSpans(const std::string& text, size_t offset) {
   std::vector<Span> spans;
   size_t i = 0;
-  auto blank = [&](size_t at) { return at < text.size() && std::isspace(static_cast<unsigned char>(text[at])); };
+  auto blank = [&](size_t at) {
+    return at < text.size() && std::isspace(static_cast<unsigned char>(text[at]));
+  };
   while (i < text.size()) {
     while (blank(i)) ++i;
     const size_t keyBegin = i;
@@ -116,7 +120,8 @@ std::vector<Span> ConninfoPasswordSpans(const std::string& text, size_t offset) 
     i = std::min(i, text.size());
     if (key == "password") {
       spans.push_back({offset + valueBegin, offset + i});
-    } else if (key == "dbname" && !quoted && SchemeEnd(text.substr(valueBegin, i - valueBegin)) != std::string::npos) {
+    } else if (key == "dbname" && !quoted &&
+               SchemeEnd(text.substr(valueBegin, i - valueBegin)) != std::string::npos) {
       for (const Span& span : UrlPasswordSpans(text.substr(valueBegin, i - valueBegin),
                                                SchemeEnd(text.substr(valueBegin, i - valueBegin)))) {
         spans.push_back({offset + valueBegin + span.begin, offset + valueBegin + span.end});

@@ -27,7 +27,8 @@ void PrintTable(std::ostream& out, const TextRow& header, const std::vector<Text
 
 std::string CsvCell(const std::string& text) {
   const std::string cell =
-      text != "-" && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos ? "'" + text : text;
+      text != "-" && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos ? "'" + text
+                                                                                                 : text;
   if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
   std::string quoted = "\"";
   for (char c : cell) quoted += c == '"' ? "\"\"" : std::string(1, c);

@@ -56,7 +56,8 @@ std::string LogText(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string* error, const std::string& password) {
+std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string* error,
+                                                      const std::string& password) {
   char folder[] = "/tmp/ledger-pg-XXXXXX";
   if (!mkdtemp(folder)) {
     *error = "cannot make a temporary folder";
@@ -76,8 +77,16 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string*
     }
   }
   const std::string log = server->folder_ + "/programs.log";
-  std::vector<std::string> initdb{server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger",
-                                  "--auth=trust", "--no-locale", "-E", "UTF8", "--no-sync"};
+  std::vector<std::string> initdb{server->bin_ + "/initdb",
+                                  "-D",
+                                  server->folder_ + "/data",
+                                  "-U",
+                                  "ledger",
+                                  "--auth=trust",
+                                  "--no-locale",
+                                  "-E",
+                                  "UTF8",
+                                  "--no-sync"};
   if (!password.empty()) {
     server->password_ = password;
     const std::string file = server->folder_ + "/password";

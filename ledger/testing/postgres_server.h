@@ -13,7 +13,8 @@ class PostgresServer {
   // do not measure the disk turn that off. Empty when the server does not start: why in *error.
   // password: the login's password, asked for by the server (scram-sha-256) instead of trusting
   // every local connection; the URLs it gives hold none (PGPASSWORD, a .pgpass file, or the URL).
-  static std::unique_ptr<PostgresServer> Start(bool durable, std::string* error, const std::string& password = "");
+  static std::unique_ptr<PostgresServer> Start(bool durable, std::string* error,
+                                               const std::string& password = "");
   ~PostgresServer();
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
