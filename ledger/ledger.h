@@ -13,12 +13,26 @@
 #include "ledger/database.h"
 #include "ledger/identity_values.h"
 #include "ledger/run_record.h"
+#include "ledger/text_table.h"
 
 // What the station tells of a run it opens.
 struct RunOpening {
   std::string station;
   std::optional<std::string> port;
   std::optional<std::string> recordPath;  // where BrenloFix writes the run's record
+};
+
+// Which runs a report lists: each field given narrows it; "" or empty means any.
+struct RunFilter {
+  std::string since;  // a date, or a date and a UTC time, as the records write them ("" = from the first)
+  std::string until;  // runs started before this ("" = up to now)
+  std::optional<std::string> station, port;
+  std::optional<std::string> result;  // the Result column's word: "succeeded", ..., "no record"
+  std::optional<std::string> board;   // a serial number or MAC address the run reserved, read or programmed
+  std::optional<int64_t> run;
+  bool newestFirst = false;
+  int64_t limit = 0;  // 0: every run
+  int64_t offset = 0;
 };
 
 struct Reservation {
@@ -65,7 +79,10 @@ class Ledger {
   // Runs that reserved, read or programmed the value (a MAC address or a serial number); false when
   // neither a run nor a pool holds it.
   bool Find(const std::string& value);
-  bool Runs(const std::string& since, bool csv);
+  bool Runs(const RunFilter& filter, bool csv);
+  // The rows Runs prints (its columns: RunColumns()), without printing; false after an error line.
+  bool RunRows(const RunFilter& filter, std::vector<TextRow>* rows);
+  std::optional<int64_t> CountRuns(const RunFilter& filter);
   // False when a MAC address or serial number was written to two boards, or a value that a run
   // wrote is free or reserved for another run.
   bool Audit();
@@ -93,6 +110,11 @@ class Ledger {
   std::ostream& out_;
   std::string failure_;
 };
+
+// The columns of the runs report, as Runs prints them and as its CSV heads them.
+const TextRow& RunColumns();
+// False, after an error line, for a date that is not one.
+bool IsLedgerDate(const std::string& text);
 
 // Now, as runs are stamped: "2014-06-23T09:05:07.045Z".
 std::string UtcNow();
