@@ -4,7 +4,7 @@ go through their steps (one fails step 2 once and is retried, one fails for good
 words, one prints HTML markup on its console); the tiles follow without a reload, within 250 ms;
 the markup shows as text and runs nothing; the yield page's counts and failing-step chart equal the
 ledger's; the CSV the runs page links to equals brenlofix-ledger runs --csv; a screenshot of the jig
-goes into the build folder.
+goes into the build folder; a station that stops and starts again is found again by the open page.
 
     page_browser_test.py PAGE_FEED BRENLOFIX_LEDGER BUILD_DIR
 """
@@ -173,6 +173,20 @@ class PageInBrowser(unittest.TestCase):
         downloaded = d.execute_async_script(
             "fetch(document.getElementById('csv').href).then((r) => r.text()).then(arguments[0])")
         self.assertEqual(downloaded, expected)
+
+        # The station stops and starts again at the same address: the jig connects again by itself.
+        d.get(self.feed.address)
+        self.wait(lambda: len(d.find_elements(By.CSS_SELECTOR, ".tile")) == 4)
+        d.execute_script("window.notReloaded = true")
+        listen = self.feed.address[len("http://"):].rstrip("/")
+        self.feed.stop()
+        self.wait(lambda: "Reconnecting" in d.find_element(By.ID, "live").text)
+        type(self).feed = page_fixture.Feed(FEED, "--listen", listen, "--ports", "COM9")
+        self.feed.board(**page_fixture.board("COM9", "running", 1, "BackupIdentity"))
+        self.wait(lambda: self.tile("COM9") and "Step 1 of 8: BackupIdentity" in self.tile("COM9")["text"], 20)
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, ".tile")), 1)
+        self.assertEqual(d.find_element(By.ID, "live").text, "Live")
+        self.assertTrue(d.execute_script("return window.notReloaded === true"))
 
 
 if __name__ == "__main__":
