@@ -5,7 +5,8 @@
 #                         board-tools-<version>-src.tar.gz      the board tools' sources for the board SDK
 #                                                               (target source_package, cmake/source-package.cmake)
 #   the native build:     brenlofix-station_<version>-1_<arch>.deb  the Linux station: /usr/bin/BrenloFix,
-#                                                               devsim, brenlofix-station (tools/station),
+#                                                               devsim, brenlofix-station (station/) and its
+#                                                               systemd service,
 #                                                               brenlofix-ledger (ledger/), the operator's guide;
 #                                                               its library dependencies found by dpkg-shlibdeps
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Windows" AND TARGET BrenloFix)
@@ -27,7 +28,15 @@ elseif(CMAKE_CROSSCOMPILING AND TARGET uboot-nand AND TARGET uboot-eeprom)
 elseif(NOT CMAKE_CROSSCOMPILING AND TARGET BrenloFix AND TARGET devsim)
   # BrenloFix's own CMakeLists installs it into bin/.
   install(TARGETS devsim RUNTIME DESTINATION bin)
-  install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/station DESTINATION bin RENAME brenlofix-station)
+  # brenlofix-station's own CMakeLists installs it into bin/; its service, the service's settings
+  # (the password: root's alone) and its system user, made by the package's postinst.
+  install(FILES ${PROJECT_SOURCE_DIR}/station/service/brenlofix-station.service DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/station/service/brenlofix-station.sysusers DESTINATION lib/sysusers.d
+          RENAME brenlofix-station.conf)
+  install(FILES ${PROJECT_SOURCE_DIR}/station/service/brenlofix-station.conf DESTINATION /etc
+          PERMISSIONS OWNER_READ OWNER_WRITE)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/station/service/postinst
+      ${PROJECT_SOURCE_DIR}/station/service/conffiles)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/operator-guide.md ${PROJECT_SOURCE_DIR}/docs/devsim.md
           DESTINATION share/doc/brenlofix-station)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/brenlofix-station RENAME copyright)
@@ -44,10 +53,8 @@ brenlofix-station runs one unattended BrenloFix per port and collects their
 records; brenlofix-ledger hands out MAC addresses and serial numbers from pools
 and keeps every run (SQLite, or PostgreSQL for several stations); devsim serves
 a simulated board for training and tests.")
-  # The C and C++ runtime, libsqlite3 and libpq as dpkg-shlibdeps finds them in the programs; python3
-  # for the station tool.
+  # The C and C++ runtime, libsqlite3 and libpq as dpkg-shlibdeps finds them in the programs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
   # The package made from a build of its own, as ./kit package makes it, unpacked and run.
   if(KIT_TESTS AND NOT KIT_UNIT_ONLY)
     add_test(NAME station_package

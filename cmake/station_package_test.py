@@ -21,8 +21,9 @@ import tempfile
 import unittest
 
 TREE, VERSION = sys.argv[1], sys.argv[2]
-FILES = ["./usr/bin/BrenloFix", "./usr/bin/brenlofix-ledger", "./usr/bin/brenlofix-station", "./usr/bin/devsim",
-         "./usr/share/doc/brenlofix-station/copyright", "./usr/share/doc/brenlofix-station/devsim.md",
+FILES = ["./etc/brenlofix-station.conf", "./usr/bin/BrenloFix", "./usr/bin/brenlofix-ledger",
+         "./usr/bin/brenlofix-station", "./usr/bin/devsim", "./usr/lib/systemd/system/brenlofix-station.service",
+         "./usr/lib/sysusers.d/brenlofix-station.conf", "./usr/share/doc/brenlofix-station/copyright", "./usr/share/doc/brenlofix-station/devsim.md",
          "./usr/share/doc/brenlofix-station/operator-guide.md"]
 
 
@@ -59,7 +60,7 @@ class StationPackage(unittest.TestCase):
                                                           "Depends").splitlines())
         self.assertEqual((fields["Package"], fields["Version"]), ("brenlofix-station", VERSION + "-1"))
         depends = [d.split(" ")[0] for d in fields["Depends"].split(", ")]
-        for library in ("libc6", "libstdc++6", "python3", "libsqlite3-0", "libpq5"):
+        for library in ("libc6", "libstdc++6", "libsqlite3-0", "libpq5"):
             self.assertIn(library, depends)
 
     def test_contents(self):

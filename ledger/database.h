@@ -1,16 +1,40 @@
 // The one interface the ledger's commands are written against: SQLite (one station, a file) or
 // PostgreSQL (a server that several stations share). Statements use ? for their parameters; every
-// value travels as text (or null) and the database converts it by its column.
+// value travels as text (or null) and the database converts it by its column. One Database is one
+// connection: use it from one thread at a time.
 #pragma once
 
+#include <chrono>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ledger/ledger_url.h"
+
 using SqlValue = std::optional<std::string>;
 using SqlRow = std::vector<SqlValue>;
 using SqlRows = std::vector<SqlRow>;
+
+// How long the database may keep a caller waiting. No call waits for ever: a server that stops
+// answering (stopped, or behind a network that drops every packet) fails the call in words.
+struct DatabaseLimits {
+  // The longest one statement may take: PostgreSQL's statement_timeout, and the wait for the
+  // server's answer (2 s more, so that the server's own words come first), after which the
+  // connection is given up; SQLite: how long a writer waits for another one.
+  std::chrono::milliseconds statement{15000};
+  // After a lost connection, how long making it again may go on (waits of 250 ms, doubling, in
+  // between) before the call fails. PostgreSQL only.
+  std::chrono::milliseconds reconnect{30000};
+  // libpq's connect_timeout for each attempt, in whole seconds (libpq takes 2 at least).
+  int connectSeconds = 10;
+  // TCP keepalives (libpq's keepalives_idle, _interval, _count), so that a dead peer is noticed
+  // while the connection waits, and tcp_user_timeout for data that is never acknowledged.
+  int keepaliveIdleSeconds = 10;
+  int keepaliveIntervalSeconds = 5;
+  int keepaliveCount = 3;
+};
 
 class Database {
  public:
@@ -24,30 +48,28 @@ class Database {
   virtual bool BeginWrite() = 0;
   virtual bool Commit() = 0;
   virtual void Rollback() = 0;
-  // True when the last failure was a conflict with another writer that the same transaction, run
-  // again from its start, may get past (PostgreSQL's deadlock detection).
+  // True when the last failure was a conflict with another writer or a lost connection: the same
+  // transaction, run again from its start (on a new connection), may get past it. A lost answer to
+  // COMMIT is one of these: the transaction may have been committed all the same.
   virtual bool LastFailureIsTransient() const = 0;
+  // True when the last failure was a table that is not there (a database never set up).
+  virtual bool LastFailureIsMissingTable() const = 0;
   virtual const std::string& Error() const = 0;
 
-  // Dialect: the column type of a key the database numbers by itself, and what makes a SELECT lock
+  // Dialect: the column type of a key the database numbers by itself, what makes a SELECT lock
   // the row it returns while passing over rows that another transaction holds ("" where the whole
-  // transaction already writes alone).
+  // transaction already writes alone), and the database's own clock in milliseconds since 1970
+  // (one clock for every station that shares the ledger).
   virtual const char* AutoIdColumn() const = 0;
   virtual const char* SkipLockedRows() const = 0;
+  virtual const char* NowMilliseconds() const = 0;
 };
 
-// Where the ledger is: "sqlite:PATH" or "postgresql://..." ("postgres://" too).
-struct LedgerUrl {
-  enum class Kind { kSqlite, kPostgresql } kind = Kind::kSqlite;
-  std::string target;  // the file's path, or the whole URL for libpq
-  // The URL as it may be shown: a password in it replaced by ***.
-  std::string shown;
-};
-// Empty after a printed error line (standard error).
-std::optional<LedgerUrl> ParseLedgerUrl(const std::string& text);
-
-// Opens the ledger; with create, an SQLite file that does not exist yet is made. Empty after a
-// printed error line that names the ledger.
-std::unique_ptr<Database> OpenDatabase(const LedgerUrl& url, bool create);
-std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create);
-std::unique_ptr<Database> OpenPostgresqlDatabase(const LedgerUrl& url);
+// Opens the ledger; with create, an SQLite file that does not exist yet is made. Empty after an
+// error line on err that names the ledger.
+std::unique_ptr<Database> OpenDatabase(const LedgerUrl& url, bool create, const DatabaseLimits& limits = {},
+                                       std::ostream& err = std::cerr);
+std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create, const DatabaseLimits& limits,
+                                             std::ostream& err);
+std::unique_ptr<Database> OpenPostgresqlDatabase(const LedgerUrl& url, const DatabaseLimits& limits,
+                                                 std::ostream& err);

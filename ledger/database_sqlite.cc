@@ -13,12 +13,9 @@
 
 namespace {
 
-// How long a writer waits for another one before it gives up.
-constexpr auto kBusyLimit = std::chrono::seconds(10);
-
 class SqliteDatabase final : public Database {
  public:
-  explicit SqliteDatabase(sqlite3* db) : db_(db) {
+  SqliteDatabase(sqlite3* db, std::chrono::milliseconds busyLimit) : db_(db), busyLimit_(busyLimit) {
     sqlite3_busy_handler(db_, &SqliteDatabase::WaitWhileBusy, this);
   }
   ~SqliteDatabase() override { sqlite3_close(db_); }
@@ -62,9 +59,13 @@ class SqliteDatabase final : public Database {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   bool LastFailureIsTransient() const override { return false; }
+  bool LastFailureIsMissingTable() const override { return error_.rfind("no such table", 0) == 0; }
   const std::string& Error() const override { return error_; }
   const char* AutoIdColumn() const override { return "INTEGER PRIMARY KEY"; }
   const char* SkipLockedRows() const override { return ""; }
+  const char* NowMilliseconds() const override {
+    return "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)";
+  }
 
  private:
   bool Fail() {
@@ -78,37 +79,39 @@ class SqliteDatabase final : public Database {
     auto* database = static_cast<SqliteDatabase*>(self);
     const auto now = std::chrono::steady_clock::now();
     if (count == 0) database->busySince_ = now;
-    if (now - database->busySince_ > kBusyLimit) return 0;
+    if (now - database->busySince_ > database->busyLimit_) return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 1;
   }
 
   sqlite3* db_;
+  std::chrono::milliseconds busyLimit_;  // how long a writer waits for another one
   std::string error_;
   std::chrono::steady_clock::time_point busySince_;
 };
 
 }  // namespace
 
-std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create) {
+std::unique_ptr<Database> OpenSqliteDatabase(const LedgerUrl& url, bool create, const DatabaseLimits& limits,
+                                             std::ostream& err) {
   if (!create && access(url.target.c_str(), F_OK) != 0) {
-    std::cerr << "Error: there is no ledger at " << url.shown << ": make one with 'brenlofix-ledger init'."
+    err << "Error: there is no ledger at " << url.shown << ": make one with 'brenlofix-ledger init'."
               << std::endl;
     return nullptr;
   }
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(url.target.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-    std::cerr << "Error: cannot open the ledger " << url.shown << ": "
+    err << "Error: cannot open the ledger " << url.shown << ": "
               << (db ? sqlite3_errmsg(db) : "out of memory") << "." << std::endl;
     sqlite3_close(db);
     return nullptr;
   }
-  auto database = std::make_unique<SqliteDatabase>(db);
+  auto database = std::make_unique<SqliteDatabase>(db, limits.statement);
   SqlRows mode;
   if (!database->Run("PRAGMA journal_mode=WAL", {}, &mode) ||
       !database->Run("PRAGMA synchronous=FULL", {}, nullptr)) {
-    std::cerr << "Error: cannot open the ledger " << url.shown << ": " << database->Error() << "."
+    err << "Error: cannot open the ledger " << url.shown << ": " << database->Error() << "."
               << std::endl;
     return nullptr;
   }

@@ -86,13 +86,34 @@ std::optional<MacRange> ParseMacRange(const std::string& firstText, const std::s
     }
   }
   if (!RangeSizeFits(*first, *last)) return std::nullopt;
-  // A board's own address is a unicast one: the lowest bit of the first byte is clear. A range
-  // that changes its first byte holds multicast addresses too.
-  if ((*first >> 40) != (*last >> 40) || (*first >> 40 & 1) != 0) {
-    Refuse("the range holds multicast addresses (first byte odd), which no board may carry.");
+  const MacRange range{*first, *last};
+  if (const auto problem = MacRangeProblem(range)) {
+    Refuse(*problem);
     return std::nullopt;
   }
-  return MacRange{*first, *last};
+  return range;
+}
+
+std::optional<std::string> MacRangeProblem(const MacRange& range) {
+  // The address every board carries until it is given its own (BrenloFix's --factory-identity).
+  constexpr uint64_t kPlaceholder = 0x021B4D000000;
+  // A board's own address is a unicast one: the lowest bit of the first byte is clear (the
+  // broadcast address FF:FF:FF:FF:FF:FF is a multicast one too).
+  if ((range.first >> 40 & 1) != 0 || (range.last >> 40 & 1) != 0) {
+    return "the range holds multicast addresses (first byte odd), which no board may carry.";
+  }
+  // The first three bytes name the block the addresses were given out in; its last three are
+  // numbered within it.
+  if ((range.first >> 24) != (range.last >> 24)) {
+    return "the range crosses the end of the block " + MacAddressText(range.first & ~uint64_t{0xFFFFFF}).substr(0, 8) +
+           ": the last three bytes would wrap from FF:FF:FF; add the addresses of each block apart.";
+  }
+  if (range.first == 0) return "the range holds 00:00:00:00:00:00, which is no board's address.";
+  if (range.first <= kPlaceholder && kPlaceholder <= range.last) {
+    return "the range holds 02:1B:4D:00:00:00, the placeholder a board carries until it is given its own; "
+           "begin the range after it.";
+  }
+  return std::nullopt;
 }
 
 std::string SerialRange::Text(uint64_t number) const {

@@ -26,6 +26,10 @@ struct MacRange {
   uint64_t first = 0;
   uint64_t last = 0;
 };
+// Why no board may be given the range's addresses, or empty: it holds multicast addresses (the
+// broadcast one among them), 00:00:00:00:00:00 or the factory's placeholder 02:1B:4D:00:00:00, or
+// it crosses the end of its 24-bit block (the last three bytes would wrap into the next one).
+std::optional<std::string> MacRangeProblem(const MacRange& range);
 std::optional<MacRange> ParseMacRange(const std::string& first, const std::string& last);
 
 // A range of serial numbers: PREFIX followed by the numbers FIRST to LAST, zero-padded to the

@@ -252,7 +252,7 @@ bool Measure(const Setup& setup, const std::string& name, const std::string& url
 
 bool Prepare(const Setup& setup, const std::string& url) {
   return !RunLedger(setup, url, {"init"}).empty() &&
-         !RunLedger(setup, url, {"add-macs", "02:1B:4D:00:00:00", "02:1B:4D:00:4E:1F"}).empty() &&
+         !RunLedger(setup, url, {"add-macs", "02:1B:4D:00:10:00", "02:1B:4D:00:5E:1F"}).empty() &&
          !RunLedger(setup, url, {"add-serials", "QV4N1501", "000001", "020000"}).empty();
 }
 

@@ -79,17 +79,17 @@ class LedgerCommands(unittest.TestCase):
     def test_pools_runs_and_reports(self):
         self.ledger("status", status=1)  # no ledger yet
         self.ledger("init")
-        self.ledger("add-macs", "02:1b:4d:00:00:00", "02:1B:4D:00:00:05")
+        self.ledger("add-macs", "02:1b:4d:00:10:00", "02:1B:4D:00:10:05")
         self.ledger("add-serials", "QV4N1501", "000001", "000004")
-        self.assertIn("02:1B:4D:00:00:05 is in a pool already",
-                      self.ledger("add-macs", "02:1B:4D:00:00:05", "02:1B:4D:00:00:09", status=1))
+        self.assertIn("02:1B:4D:00:10:05 is in a pool already",
+                      self.ledger("add-macs", "02:1B:4D:00:10:05", "02:1B:4D:00:10:09", status=1))
         self.assertIn("multicast", self.ledger("add-macs", "03:00:00:00:00:00", "03:00:00:00:00:01", status=1))
         self.ledger("add-serials", "QV4N", "1501000004", "1501000005", status=1)  # the same text, another prefix
         self.assertEqual(self.status_line("MAC addresses"), "MAC addresses: 6 free, 0 reserved, 0 written, 0 to check")
 
         # Run 1 writes its pair; its record is stored as it comes.
         run, first = self.reserve()
-        self.assertEqual((run, first), ("1", ("02:1B:4D:00:00:00", "QV4N1501000001")))
+        self.assertEqual((run, first), ("1", ("02:1B:4D:00:10:00", "QV4N1501000001")))
         self.ledger("record", run, self.write("r1.json", record("running", False)))
         self.assertEqual(self.runs_csv()[0][4], "running")
         self.assertIn("bound", self.ledger("settle", run, self.write("r1.json", record("succeeded", True, None,
@@ -100,7 +100,7 @@ class LedgerCommands(unittest.TestCase):
         self.assertEqual(self.reserve(), ("3", second))
         # Run 3's board keeps its own identity: the pair goes back once more, and the board's MAC
         # address, free in the pool until now, is that board's.
-        own = pair("02:1B:4D:00:00:05", "OLD0007")
+        own = pair("02:1B:4D:00:10:05", "OLD0007")
         self.ledger("settle", "3", self.write("r3.json", record("succeeded", True, own, own)))
 
         # Station line-2 is killed with three runs under way: run 4's record says "running", not
@@ -143,7 +143,7 @@ class LedgerCommands(unittest.TestCase):
 
     def test_a_station_served_on_one_connection(self):
         self.ledger("init")
-        self.ledger("add-macs", "02:1B:4D:00:00:00", "02:1B:4D:00:00:00")
+        self.ledger("add-macs", "02:1B:4D:00:10:00", "02:1B:4D:00:10:00")
         self.ledger("add-serials", "S", "1", "2")
         serve = subprocess.Popen([LEDGER, "--ledger", self.url, "serve"], stdin=subprocess.PIPE,
                                  stdout=subprocess.PIPE, text=True)
@@ -157,8 +157,8 @@ class LedgerCommands(unittest.TestCase):
             return said[:-1], said[-1]
 
         path = os.path.join(self.tmp.name, "record with blanks.json")
-        self.assertEqual(command("reserve", "--port", "COM3", "--record", path), (["1 02:1B:4D:00:00:00,S1"], "=0"))
-        self.write("record with blanks.json", record("succeeded", True, None, pair("02:1B:4D:00:00:00", "S1")))
+        self.assertEqual(command("reserve", "--port", "COM3", "--record", path), (["1 02:1B:4D:00:10:00,S1"], "=0"))
+        self.write("record with blanks.json", record("succeeded", True, None, pair("02:1B:4D:00:10:00", "S1")))
         said, status = command("settle", "1", path)
         self.assertEqual(status, "=0")
         self.assertIn("bound", said[0])

@@ -22,11 +22,15 @@ const std::map<std::string, CommandForm>& Commands() {
       {"add-macs", {2, {}, "add-macs FIRST LAST"}},
       {"add-serials", {3, {}, "add-serials PREFIX FIRST LAST"}},
       {"reserve",
-       {0, {"--station", "--port", "--record"}, "reserve [--station NAME] [--port PORT] [--record FILE]"}},
+       {0,
+        {"--station", "--port", "--record", "--request"},
+        "reserve [--station NAME] [--port PORT] [--record FILE] [--request KEY]"}},
       {"open-run",
-       {0, {"--station", "--port", "--record"}, "open-run [--station NAME] [--port PORT] [--record FILE]"}},
+       {0,
+        {"--station", "--port", "--record", "--request"},
+        "open-run [--station NAME] [--port PORT] [--record FILE] [--request KEY]"}},
       {"record", {2, {}, "record RUN FILE"}},
-      {"settle", {2, {}, "settle RUN FILE"}},
+      {"settle", {2, {"--request"}, "settle RUN FILE [--request KEY]"}},
       {"recover", {0, {"--station"}, "recover [--station NAME]"}},
       {"resolve", {2, {}, "resolve VALUE written|free"}},
       {"status", {0, {}, "status"}},
@@ -55,7 +59,7 @@ std::string HostName() {
 // The options and positional arguments, in any order.
 bool Split(const std::vector<std::string>& argv, LedgerCommandLine& line, std::set<std::string>& given) {
   static const std::set<std::string> kValued{"--ledger", "--station", "--port", "--record", "--since",
-                                              "--result", "--board"};
+                                              "--request", "--result", "--board"};
   for (size_t i = 0; i < argv.size(); ++i) {
     const std::string& argument = argv[i];
     if (argument == "-h" || argument == "--help") {
@@ -73,6 +77,7 @@ bool Split(const std::vector<std::string>& argv, LedgerCommandLine& line, std::s
       if (argument == "--since") line.since = value;
       if (argument == "--result") line.result = value;
       if (argument == "--board") line.board = value;
+      if (argument == "--request") line.request = value;
       given.insert(argument);
     } else if (argument.size() > 1 && argument[0] == '-') {
       return Refuse("unknown option " + argument);
@@ -112,6 +117,10 @@ std::optional<LedgerCommandLine> ParseLedgerCommandLine(const std::vector<std::s
       return std::nullopt;
     }
   }
+  if (line.request && line.request->empty()) {
+    Refuse("--request takes a key: the caller's own unique text for this request");
+    return std::nullopt;
+  }
   if (line.command == "runs" && !line.since) {
     Refuse("usage: brenlofix-ledger " + std::string(form->second.usage));
     return std::nullopt;
@@ -143,29 +152,34 @@ void PrintLedgerUsage(std::ostream& out) {
          "and every run of the station with its record.\n"
          "\n"
          "  --ledger URL   sqlite:PATH (one station) or postgresql://USER@HOST/DB (several stations);\n"
-         "                 default: the environment variable BRENLOFIX_LEDGER, else sqlite:ledger.sqlite\n"
+         "                 default: the environment variable BRENLOFIX_LEDGER, else sqlite:ledger.sqlite;\n"
+         "                 a PostgreSQL password goes in PGPASSWORD or ~/.pgpass, not in the URL\n"
          "\n"
          "Commands:\n"
          "  init                           make the ledger's tables (a new SQLite file too)\n"
-         "  add-macs FIRST LAST            add a pool of MAC addresses, 02:1B:4D:00:00:00 02:1B:4D:00:0F:FF\n"
+         "  add-macs FIRST LAST            add a pool of MAC addresses, 02:1B:4D:00:10:00 02:1B:4D:00:1F:FF\n"
          "  add-serials PREFIX FIRST LAST  add a pool of serial numbers, QV4N1501 000001 009999\n"
          "  reserve                        open a run with the next free MAC address and serial number;\n"
          "                                 prints \"RUN MAC,SERIAL\"\n"
          "  open-run                       open a run that takes nothing from the pools; prints \"RUN\"\n"
          "      --station NAME  the station (default: the host's name)   --port PORT   the board's port\n"
          "      --record FILE   where the run's record is written (recover reads it)\n"
+         "      --request KEY   (reserve, open-run, settle) the caller's unique key: the same request made\n"
+         "                      again with it (its answer was lost) is answered, not done twice\n"
          "  record RUN FILE                store the run's record as it stands (the run goes on)\n"
          "  settle RUN FILE                the run has ended: written values are bound for good, the others\n"
          "                                 go back to the pool; a record that cannot tell leaves them to "
          "check\n"
          "  recover [--station NAME]       settle the runs a killed station left open, from their records\n"
+         "                                 (a live station's runs, whose lease has not run out, stay)\n"
          "  resolve VALUE written|free     a value to check, after a look at its board\n"
          "  status                         free, reserved, written and to-check counts per pool\n"
          "  find SERIAL|MAC                the runs of that board, with their images\n"
          "  runs --since DATE [--csv]      the runs since DATE (2014-06-23, or 2014-06-23T09:05 UTC)\n"
          "      only those of --station NAME, --port PORT, --result WORD (succeeded, failed, ..., \"no record\"),\n"
          "      --board SERIAL|MAC (reserved, read or programmed by the run)\n"
-         "  audit                          status 1 when a value was written to two boards\n"
+         "  audit                          status 1 when a value was written to two boards, or a board\n"
+         "                                 holds a value the ledger had given to another run\n"
          "  serve                          for a station: one command a line on standard input, as a JSON\n"
          "                                 array of its words ([\"reserve\", \"--port\", \"COM3\"]), run on "
          "one\n"

@@ -108,7 +108,7 @@ class LedgerConcurrency : public testing::TestWithParam<std::string> {
     ASSERT_TRUE(database_);
     ledger_ = std::make_unique<Ledger>(*database_, url_.shown, out_);
     ASSERT_TRUE(ledger_->Init());
-    ASSERT_TRUE(ledger_->AddMacs({0x021B4D000000, 0x021B4D000000 + kPoolSize - 1}));
+    ASSERT_TRUE(ledger_->AddMacs({0x021B4D001000, 0x021B4D001000 + kPoolSize - 1}));
     ASSERT_TRUE(ledger_->AddSerials({"QV4N1501", 1, kPoolSize, 6}));
   }
   void TearDown() override {

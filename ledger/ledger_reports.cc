@@ -79,11 +79,11 @@ const TextRow& RunColumns() {
   return columns;
 }
 
-bool IsLedgerDate(const std::string& text) {
+bool IsLedgerDate(const std::string& text, std::ostream& err) {
   // A date, or a date and a UTC time, as the records write them.
   static const std::regex kDate(R"(\d{4}-\d\d-\d\d(T\d\d:\d\d(:\d\d(\.\d{1,3})?)?Z?)?)");
   if (std::regex_match(text, kDate)) return true;
-  std::cerr << "Error: '" << text << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)." << std::endl;
+  err << "Error: '" << text << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)." << std::endl;
   return false;
 }
 
@@ -114,6 +114,15 @@ bool Ledger::Status() {
     auto& count = perKind[kind];
     out_ << KindWords(kind) << ": " << count["free"] << " free, " << count["reserved"] << " reserved, "
          << count["written"] << " written, " << count["check"] << " to check" << std::endl;
+  }
+  SqlRows stations;
+  if (!Read(std::string("SELECT name, (expires - ") + db_.NowMilliseconds() +
+                ") / 1000 FROM stations WHERE expires > " + db_.NowMilliseconds() + " ORDER BY name",
+            {}, &stations)) {
+    return DatabaseFailed();
+  }
+  for (const SqlRow& row : stations) {
+    out_ << "Station " << *row[0] << " is running (its lease runs for " << *row[1] << " s more)." << std::endl;
   }
   if (!toCheck.empty()) {
     out_ << "To check (look at the board, then: brenlofix-ledger resolve VALUE written|free):" << std::endl;
@@ -164,8 +173,8 @@ bool Ledger::Find(const std::string& text) {
 }
 
 bool Ledger::RunRows(const RunFilter& filter, std::vector<TextRow>* rows) {
-  if ((!filter.since.empty() && !IsLedgerDate(filter.since)) ||
-      (!filter.until.empty() && !IsLedgerDate(filter.until))) {
+  if ((!filter.since.empty() && !IsLedgerDate(filter.since, err_)) ||
+      (!filter.until.empty() && !IsLedgerDate(filter.until, err_))) {
     return false;
   }
   std::vector<SqlValue> params;
@@ -213,7 +222,7 @@ bool Ledger::Runs(const RunFilter& filter, bool csv) {
 bool Ledger::Audit() {
   int problems = 0;
   SqlRows count;
-  if (!Sql("SELECT COUNT(*) FROM runs", {}, &count)) {
+  if (!Read("SELECT COUNT(*) FROM runs", {}, &count)) {
     return DatabaseFailed();
   }
   for (const char* kind : {"mac", "serial"}) {
@@ -222,9 +231,11 @@ bool Ledger::Audit() {
     if (!Sql("SELECT " + column + ", id FROM runs WHERE " + column + " IS NOT NULL ORDER BY " + column +
                  ", id",
              {}, &assigned) ||
-        !Sql("SELECT i.value, i.state, i.run, r.id FROM runs r JOIN identities i ON i.kind = ? AND i.value = "
-             "r." +
-                 column + " WHERE i.state = 'free' OR (i.state = 'reserved' AND i.run <> r.id) ORDER BY r.id",
+        !Sql("SELECT i.value, i.state, i.run, r.id FROM runs r JOIN identities i ON i.kind = ? AND i.value = r." +
+                 column +
+                 " WHERE (i.state = 'free' OR (i.state IN ('reserved', 'check') AND i.run <> r.id)) AND NOT EXISTS"
+                 " (SELECT 1 FROM conflicts c WHERE c.kind = i.kind AND c.value = i.value AND c.run = r.id)"
+                 " ORDER BY r.id",
              {kind}, &loose)) {
       return DatabaseFailed();
     }
@@ -243,9 +254,18 @@ bool Ledger::Audit() {
     for (const SqlRow& row : loose) {
       ++problems;
       out_ << *row[0] << " is "
-           << (*row[1] == "free" ? "free in the pool" : "reserved for run " + Cell(row[2])) << ", but run "
-           << *row[3] << " wrote it to a board." << std::endl;
+           << (*row[1] == "free"       ? "free in the pool"
+               : *row[1] == "reserved" ? "reserved for run " + Cell(row[2])
+                                       : "to check for run " + Cell(row[2]))
+           << ", but run " << *row[3] << " wrote it to a board." << std::endl;
     }
+  }
+  // What settling found: a board holding a value the ledger had given to another run.
+  SqlRows conflicts;
+  if (!Read("SELECT words FROM conflicts ORDER BY id", {}, &conflicts)) return DatabaseFailed();
+  for (const SqlRow& row : conflicts) {
+    ++problems;
+    out_ << *row[0] << "." << std::endl;
   }
   out_ << "Audit of " << *count[0][0] << " runs: "
        << (problems ? std::to_string(problems) + (problems == 1 ? " problem." : " problems.")

@@ -35,15 +35,14 @@ FateWords Of(IdentityFate fate) {
   return {"check", "to check"};
 }
 
-// The file's text; empty after an error line, when asked for.
-std::optional<std::string> ReadRecordFile(const std::string& path, bool sayWhy = true) {
+// The file's text; empty after an error line on err, when asked for.
+std::optional<std::string> ReadRecordFile(const std::string& path, std::ostream* err) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad()) {
-    if (sayWhy)
-      std::cerr << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")."
-                << std::endl;
+    if (err)
+      *err << "Error: cannot read the run's record " << path << " (" << std::strerror(errno) << ")." << std::endl;
     return std::nullopt;
   }
   return text.str();
@@ -53,16 +52,23 @@ std::optional<std::string> ReadRecordFile(const std::string& path, bool sayWhy =
 
 std::optional<int64_t> Ledger::InsertRun(const RunOpening& opening) {
   SqlRows rows;
-  if (!Sql("INSERT INTO runs (station, port, record_path, opened) VALUES (?, ?, ?, ?) RETURNING id",
-           {opening.station, opening.port, opening.recordPath, UtcNow()}, &rows)) {
+  if (!Sql("INSERT INTO runs (station, port, record_path, opened, instance) VALUES (?, ?, ?, ?, ?) RETURNING id",
+           {opening.station, opening.port, opening.recordPath, UtcNow(), opening.instance}, &rows)) {
     return std::nullopt;
   }
   return std::stoll(*rows.at(0).at(0));
 }
 
 std::optional<Reservation> Ledger::Reserve(const RunOpening& opening) {
+  const std::string key = opening.requestKey.value_or(NewUniqueKey());
+  std::string answer, error;
+  std::optional<bool> before;
   Reservation reservation;
+  std::ostringstream refusal;
   const bool reserved = Write([&] {
+    refusal.str("");
+    if (!Replay(key, "reserve", &before, &answer, &error)) return false;
+    if (before || !error.empty()) return true;
     const auto run = InsertRun(opening);
     if (!run) return false;
     reservation.run = *run;
@@ -79,24 +85,47 @@ std::optional<Reservation> Ledger::Reserve(const RunOpening& opening) {
         return false;
       }
       if (taken.empty()) {
-        std::cerr << "Error: the " << pool.poolWords << " pool is empty." << std::endl;
+        // Nothing is kept: the whole transaction is undone.
+        refusal << "Error: the " << pool.poolWords << " pool is empty." << std::endl;
         return false;
       }
       (pool.kind == kMacs.kind ? reservation.mac : reservation.serial) = *taken[0][0];
     }
+    answer = std::to_string(reservation.run) + " " + reservation.mac + "," + reservation.serial + "\n";
     return Sql("UPDATE runs SET mac = ?, serial = ? WHERE id = ?",
-               {reservation.mac, reservation.serial, std::to_string(*run)});
+               {reservation.mac, reservation.serial, std::to_string(*run)}) &&
+           Remember(key, "reserve", *run, answer, "");
   });
-  if (!reserved) return std::nullopt;
-  out_ << reservation.run << " " << reservation.mac << "," << reservation.serial << std::endl;
+  err_ << refusal.str() << error;
+  if (!reserved || !error.empty()) return std::nullopt;
+  out_ << answer << std::flush;
+  if (before) {
+    // Answered from what was done the first time: "RUN MAC,SERIAL".
+    std::istringstream words(answer);
+    std::string pair;
+    words >> reservation.run >> pair;
+    reservation.mac = pair.substr(0, pair.find(','));
+    reservation.serial = pair.substr(pair.find(',') + 1);
+  }
   return reservation;
 }
 
 std::optional<int64_t> Ledger::OpenRun(const RunOpening& opening) {
+  const std::string key = opening.requestKey.value_or(NewUniqueKey());
+  std::string answer, error;
   std::optional<int64_t> run;
-  if (!Write([&] { return (run = InsertRun(opening)).has_value(); })) return std::nullopt;
-  out_ << *run << std::endl;
-  return run;
+  std::optional<bool> before;
+  const bool opened = Write([&] {
+    if (!Replay(key, "open-run", &before, &answer, &error)) return false;
+    if (before || !error.empty()) return true;
+    if (!(run = InsertRun(opening))) return false;
+    answer = std::to_string(*run) + "\n";
+    return Remember(key, "open-run", run, answer, "");
+  });
+  err_ << error;
+  if (!opened || !error.empty()) return std::nullopt;
+  out_ << answer << std::flush;
+  return std::stoll(answer);
 }
 
 bool Ledger::StoreRecordColumns(int64_t run, const std::string& text, const RunRecord& record,
@@ -116,42 +145,55 @@ bool Ledger::StoreRecordColumns(int64_t run, const std::string& text, const RunR
           &updated)) {
     return false;
   }
-  if (updated.empty()) std::cerr << "Error: the ledger holds no run " << run << "." << std::endl;
+  if (updated.empty()) err_ << "Error: the ledger holds no run " << run << "." << std::endl;
   return !updated.empty();
 }
 
 bool Ledger::StoreRecord(int64_t run, const std::string& path) {
-  const auto text = ReadRecordFile(path);
+  const auto text = ReadRecordFile(path, &err_);
   if (!text) return false;
   const RunRecord record = ParseRunRecord(*text);
   if (!record.readable) {
-    std::cerr << "Error: " << path << " holds no run's record (no JSON object)." << std::endl;
+    err_ << "Error: " << path << " holds no run's record (no JSON object)." << std::endl;
     return false;
   }
   return Write([&] { return StoreRecordColumns(run, *text, record, path); });
 }
 
-bool Ledger::Settle(int64_t run, const std::string& path) {
+bool Ledger::Settle(int64_t run, const std::string& path, const std::optional<std::string>& requestKey) {
   // A record that cannot be read still settles the run: its values are then to check.
-  return SettleRun(run, ReadRecordFile(path), path, false);
+  return SettleRun(run, ReadRecordFile(path, &err_), path, false, requestKey);
 }
 
 bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
-                       const std::optional<std::string>& path, bool recovering) {
+                       const std::optional<std::string>& path, bool recovering,
+                       const std::optional<std::string>& requestKey) {
   const RunRecord record = ParseRunRecord(text.value_or(""));
-  std::string words;
-  bool reservedAny = false;
-  bool open = false;
+  const std::string key = requestKey.value_or(NewUniqueKey());
+  const std::string runText = std::to_string(run);
+  std::string answer, error;
+  std::optional<bool> before;
   const bool settled = Write([&] {
-    words.clear();
-    open = false;
+    if (!Replay(key, "settle", &before, &answer, &error)) return false;
+    if (before || !error.empty()) return true;
     SqlRows rows;
-    if (!Sql("SELECT mac, serial FROM runs WHERE id = ?", {std::to_string(run)}, &rows)) return false;
+    if (!Sql("SELECT mac, serial FROM runs WHERE id = ?", {runText}, &rows)) return false;
     if (rows.empty()) {
-      std::cerr << "Error: the ledger holds no run " << run << "." << std::endl;
+      err_ << "Error: the ledger holds no run " << run << "." << std::endl;
       return false;
     }
     if (record.readable && !StoreRecordColumns(run, *text, record, path)) return false;
+    std::string words;
+    bool reservedAny = false;
+    bool ownToCheck = false;  // a value of the run's own reservation is left to check
+    bool keptToCheck = false;
+    auto say = [&](const std::string& what) { words += (words.empty() ? " " : ", ") + what; };
+    // A board that holds a value the ledger has for another run: kept for the audit.
+    auto conflict = [&](const PoolKind& pool, const std::string& value, const SqlValue& other,
+                        const std::string& what) {
+      return Sql("INSERT INTO conflicts (kind, value, run, other_run, words, found) VALUES (?, ?, ?, ?, ?, ?)",
+                 {pool.kind, value, runText, other, what, UtcNow()});
+    };
     for (const PoolKind& pool : {kMacs, kSerials}) {
       const SqlValue& reserved = rows[0][pool.kind == kMacs.kind ? 0 : 1];
       const auto onBoard = record.OnBoard(pool.recordKey);
@@ -159,62 +201,111 @@ bool Ledger::SettleRun(int64_t run, const std::optional<std::string>& text,
         reservedAny = true;
         IdentityFate fate = FateOfReserved(record, pool.recordKey, *reserved);
         if (recovering && fate == IdentityFate::kReturned) fate = IdentityFate::kToCheck;
-        SqlRows changed;
+        SqlRows changed, holder;
         if (!Sql("UPDATE identities SET state = ?, run = ? WHERE kind = ? AND value = ? AND run = ?"
                  " AND state IN ('reserved', 'check') RETURNING value",
-                 {Of(fate).state, fate == IdentityFate::kReturned ? SqlValue() : std::to_string(run),
-                  pool.kind, *reserved, std::to_string(run)},
-                 &changed)) {
+                 {Of(fate).state, fate == IdentityFate::kReturned ? SqlValue() : runText, pool.kind, *reserved,
+                  runText},
+                 &changed) ||
+            !Sql("SELECT state, run FROM identities WHERE kind = ? AND value = ?", {pool.kind, *reserved},
+                 &holder)) {
           return false;
         }
-        if (!changed.empty()) words += (words.empty() ? " " : ", ") + *reserved + " " + Of(fate).words;
-        open = open || (fate == IdentityFate::kToCheck && !changed.empty());
+        if (!changed.empty()) {
+          say(*reserved + " " + Of(fate).words);
+          ownToCheck = ownToCheck || fate == IdentityFate::kToCheck;
+        } else if (fate != IdentityFate::kReturned && !holder.empty() && holder[0][1] &&
+                   *holder[0][1] != runText) {
+          // Meanwhile the ledger took the value from this run (its station was taken for dead, and
+          // someone put the value back) and gave it to another: two boards may carry it now.
+          const std::string other = *holder[0][1];
+          const std::string what = "run " + runText + (fate == IdentityFate::kBound ? " wrote " : " may have written ") +
+                                   *reserved + " to its board, but the ledger had given it to run " + other;
+          if (!conflict(pool, *reserved, other, what)) return false;
+          error += "Error: " + what + ": two boards may carry it; look at the boards of both runs.\n";
+        } else if (fate == IdentityFate::kBound && !holder.empty() && *holder[0][0] == "free") {
+          // Put back into the pool meanwhile, but the record shows it on this run's board.
+          if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = 'free'",
+                   {runText, pool.kind, *reserved})) {
+            return false;
+          }
+          say(*reserved + " bound (it was back in the pool)");
+        }
       }
-      // A free pool value that a board holds (typed by hand, or there before the pool was added) is
-      // that board's: it is never to be handed out.
+      // A board that keeps its own value: a free pool value is that board's (typed by hand, or
+      // there before the pool was added), never to be handed out; one the ledger holds for another
+      // run that has not ended yet may go on a second board: to check.
       if (onBoard && onBoard != reserved) {
-        SqlRows bound;
-        if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = "
-                 "'free'"
-                 " RETURNING value",
-                 {std::to_string(run), pool.kind, *onBoard}, &bound)) {
+        SqlRows held;
+        if (!Sql("SELECT state, run FROM identities WHERE kind = ? AND value = ?", {pool.kind, *onBoard}, &held)) {
           return false;
         }
-        if (!bound.empty())
-          words += (words.empty() ? " " : ", ") + *onBoard + " (on the board, was free) bound";
+        const std::string state = held.empty() ? "" : *held[0][0];
+        if (state == "free") {
+          if (!Sql("UPDATE identities SET state = 'written', run = ? WHERE kind = ? AND value = ? AND state = 'free'",
+                   {runText, pool.kind, *onBoard})) {
+            return false;
+          }
+          say(*onBoard + " (on the board, was free) bound");
+        } else if ((state == "reserved" || state == "check") && held[0][1] && *held[0][1] != runText) {
+          const std::string other = *held[0][1];
+          const std::string what =
+              "run " + runText + "'s board holds " + *onBoard + ", which the ledger had " +
+              (state == "reserved" ? "reserved for" : "to check for") + " run " + other;
+          if (!conflict(pool, *onBoard, other, what) ||
+              !Sql("UPDATE identities SET state = 'check', run = ? WHERE kind = ? AND value = ?",
+                   {runText, pool.kind, *onBoard})) {
+            return false;
+          }
+          say(*onBoard + " (on the board, " + (state == "reserved" ? "reserved" : "to check") + " for run " +
+              other + ") to check");
+          keptToCheck = true;
+        }
       }
     }
-    return Sql("UPDATE runs SET settled = ? WHERE id = ?",
-               {open ? SqlValue() : UtcNow(), std::to_string(run)});
+    const bool open = ownToCheck || keptToCheck;
+    answer = "Run " + runText + ":" +
+             (!words.empty() ? words : reservedAny ? " nothing left to settle" : " nothing from the pools") +
+             (!ownToCheck   ? "."
+              : recovering ? " (its station stopped before it settled the run)."
+                           : " (the run's record does not tell whether it was written).") +
+             "\n";
+    return Sql("UPDATE runs SET settled = ? WHERE id = ?", {open ? SqlValue() : UtcNow(), runText}) &&
+           Remember(key, "settle", run, answer, error);
   });
-  if (settled) {
-    out_ << "Run " << run << ":"
-         << (!words.empty() ? words
-             : reservedAny  ? " nothing left to settle"
-                            : " nothing from the pools")
-         << (!open        ? "."
-             : recovering ? " (its station stopped before it settled the run)."
-                          : " (the run's record does not tell whether it was written).")
-         << std::endl;
-  }
-  return settled;
+  if (!settled) return false;
+  out_ << answer << std::flush;
+  err_ << error << std::flush;
+  return error.empty();
 }
 
 bool Ledger::Recover(const std::string& station) {
-  SqlRows open;
-  if (!Sql("SELECT id, record_path, record FROM runs WHERE station = ? AND settled IS NULL ORDER BY id",
-           {station}, &open)) {
+  SqlRows open, live;
+  // A run whose instance holds a lease that has not run out is its live station's.
+  const std::string liveLease = std::string("EXISTS (SELECT 1 FROM stations s WHERE s.name = r.station AND"
+                                            " s.instance = r.instance AND s.expires > ") +
+                                db_.NowMilliseconds() + ")";
+  if (!Read("SELECT id, record_path, record FROM runs r WHERE station = ? AND settled IS NULL AND NOT " + liveLease +
+                " ORDER BY id",
+            {station}, &open) ||
+      !Read("SELECT COUNT(*) FROM runs r WHERE station = ? AND settled IS NULL AND " + liveLease, {station},
+            &live)) {
     return DatabaseFailed();
   }
   bool all = true;
   for (const SqlRow& row : open) {
     // The file is newer than what the killed station stored last, if the run went on without it.
     std::optional<std::string> text;
-    if (row[1]) text = ReadRecordFile(*row[1], false);
+    if (row[1]) text = ReadRecordFile(*row[1], nullptr);
     if (!text || !ParseRunRecord(*text).readable) text = row[2];
-    all = SettleRun(std::stoll(*row[0]), text, row[1], true) && all;
+    all = SettleRun(std::stoll(*row[0]), text, row[1], true, std::nullopt) && all;
   }
+  const long long running = std::stoll(*live.at(0).at(0));
   if (open.empty()) out_ << "No run of station " << station << " was left open." << std::endl;
+  if (running > 0) {
+    out_ << running << (running == 1 ? " run" : " runs") << " of station " << station
+         << " belong to a live station of that name (its lease has not run out): left as they are." << std::endl;
+  }
   return all;
 }
 
@@ -233,7 +324,7 @@ bool Ledger::Resolve(const std::string& value, bool written) {
       return false;
     }
     if (rows.empty()) {
-      std::cerr << "Error: " << normalized << " is not to check." << std::endl;
+      err_ << "Error: " << normalized << " is not to check." << std::endl;
       return false;
     }
     // The run is settled once none of its values is left to check.

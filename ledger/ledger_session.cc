@@ -7,7 +7,7 @@
 bool RunLedgerCommand(Ledger& ledger, const LedgerCommandLine& line) {
   const std::string& command = line.command;
   const auto& arguments = line.arguments;
-  const RunOpening opening{line.station, line.port, line.record};
+  const RunOpening opening{line.station, line.port, line.record, line.request, std::nullopt};
   if (command == "init" || command == "serve") return true;  // done by opening the ledger
   if (command == "add-macs") {
     const auto range = ParseMacRange(arguments[0], arguments[1]);
@@ -20,7 +20,7 @@ bool RunLedgerCommand(Ledger& ledger, const LedgerCommandLine& line) {
   if (command == "reserve") return ledger.Reserve(opening).has_value();
   if (command == "open-run") return ledger.OpenRun(opening).has_value();
   if (command == "record") return ledger.StoreRecord(line.run, arguments[1]);
-  if (command == "settle") return ledger.Settle(line.run, arguments[1]);
+  if (command == "settle") return ledger.Settle(line.run, arguments[1], line.request);
   if (command == "recover") return ledger.Recover(line.station);
   if (command == "resolve") return ledger.Resolve(arguments[0], arguments[1] == "written");
   if (command == "status") return ledger.Status();

@@ -25,19 +25,18 @@ void PrintTable(std::ostream& out, const TextRow& header, const std::vector<Text
   out.flush();
 }
 
+std::string CsvCell(const std::string& text) {
+  const std::string cell =
+      text != "-" && !text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos ? "'" + text : text;
+  if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
+  std::string quoted = "\"";
+  for (char c : cell) quoted += c == '"' ? "\"\"" : std::string(1, c);
+  return quoted + "\"";
+}
+
 void PrintCsv(std::ostream& out, const TextRow& header, const std::vector<TextRow>& rows) {
   auto print = [&](const TextRow& row) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      const std::string& cell = row[i];
-      if (i) out << ",";
-      if (cell.find_first_of(",\"\r\n") == std::string::npos) {
-        out << cell;
-        continue;
-      }
-      out << '"';
-      for (char c : cell) out << (c == '"' ? "\"\"" : std::string(1, c));
-      out << '"';
-    }
+    for (size_t i = 0; i < row.size(); ++i) out << (i ? "," : "") << CsvCell(row[i]);
     out << "\n";
   };
   print(header);

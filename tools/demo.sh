@@ -18,7 +18,7 @@
 #                     port as the station's TFTP server, BrenloFix gets --tftp 192.168.102.134
 #   --typing HOW      BrenloFix --typing: paced (its default) or echo, at the pace of U-Boot's echo
 #   --board-tools     instead: uboot-nand on a sample environment block
-#   --boards N        instead: the factory station (tools/station) flashes N simulated boards at once,
+#   --boards N        instead: the factory station (brenlofix-station) flashes N simulated boards (1 to 32) at once,
 #                     unattended, each devsim on its own port and state file; the second board's
 #                     flasher stops halfway once (or the --fault given), and its run tries again by itself.
 #                     The boards are given no identities: the station takes them from a SQLite ledger
@@ -75,7 +75,7 @@ VARS
 # The factory station: N devsim boards, one unattended BrenloFix each, identities from the ledger's
 # pools, a table of their records.
 station_demo() {
-  case "$BOARDS" in [1-9]) ;; *) echo "Error: --boards takes 1 to 9" >&2; exit 2 ;; esac
+  case "$BOARDS" in [1-9] | [12][0-9] | 3[0-2]) ;; *) echo "Error: --boards takes 1 to 32" >&2; exit 2 ;; esac
   local work pids=() n fault argv=() ledger
   work="$(mktemp -d "${TMPDIR:-/tmp}/brenlo-station.XXXXXX")"
   trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
@@ -101,10 +101,10 @@ station_demo() {
     echo "   board $n: devsim on rfc2217://127.0.0.1:$(cat "$work/board$n.port")$([ "$n" -eq 2 ] && echo ", fault ${FAULT:-flasher-stall}")"
   done
   echo
-  echo "== tools/station: $BOARDS unattended runs of BrenloFix -al -ri at once, identities from the ledger"
+  echo "== brenlofix-station: $BOARDS unattended runs of BrenloFix -al -ri at once, identities from the ledger"
   status=0
-  BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$TOOLS/station" --brenlofix "$BIN/BrenloFix" \
-    --brenlofix-ledger "$BIN/brenlofix-ledger" --images "$work/images" --records "$work/records" --login root \
+  BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$BIN/brenlofix-station" --brenlofix "$BIN/BrenloFix" \
+    --images "$work/images" --records "$work/records" --login root \
     ${TYPING:+--typing "$TYPING"} "${argv[@]}" -- -al -ri || status=$?
   kill -TERM "${pids[@]}" 2>/dev/null || true
   wait "${pids[@]}" 2>/dev/null || true

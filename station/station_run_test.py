@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""The factory station as processes: tools/station runs one unattended BrenloFix per devsim board
+"""The factory station as processes: brenlofix-station runs one unattended BrenloFix per devsim board
 with an identity ledger (three at once taking their identities from its pools and typing at the
 pace of U-Boot's echo, one failing step 2 and flashed again by a second station, one failing a step
 once and trying it again; the same three stopped with Ctrl-C; a silent board past its --timeout, a
@@ -13,8 +13,6 @@ before the port is opened.
 import csv
 import io
 import glob
-import importlib.machinery
-import importlib.util
 import json
 import os
 import re
@@ -23,7 +21,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 import zlib
@@ -328,6 +325,126 @@ class StationTest(unittest.TestCase):
                                                 ("2", "line-1", board.url, "interrupted", "returned"),
                                                 ("3", "line-1", "rfc2217://127.0.0.1:2", "failed", "-")])
 
+    def new_ledger(self):
+        """A records folder with its ledger, and pools of four MAC addresses and serial numbers."""
+        records = os.path.join(self.work, "records")
+        os.mkdir(records)
+        ledger(records, "init")
+        ledger(records, "add-macs", "02:1B:4D:00:03:00", "02:1B:4D:00:03:03")
+        ledger(records, "add-serials", "QV4N1503", "01", "04")
+        return records
+
+    def test_nothing_is_reserved_before_every_name_is_checked_and_a_claim_never_fails_open(self):
+        records = self.new_ledger()
+        board = self.board("named")
+        # A mistyped images folder, a port whose file names the records folder cannot take: refused
+        # in words before any pair is reserved or any run starts.
+        for options, words in (
+                (["--images", self.images + "x", "--board", board.url],
+                 "Error: the images folder %sx does not exist; no board was started.\n" % self.images),
+                (["--images", self.images, "--board", board.url, "--board", "rfc2217://127.0.0.1:1/" + "x" * 250],
+                 "characters); no board was started.\n")):
+            done = subprocess.run([STATION, "--brenlofix", BRENLOFIX, "--records", records, "--station", "line-1"]
+                                  + options, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+            self.assertEqual(done.returncode, 1, done.stdout.decode())
+            self.assertTrue(done.stdout.decode().endswith(words), done.stdout.decode())
+        self.assertEqual(ledger_runs(records), [])
+        self.assertEqual(sorted(os.listdir(records)), ["ledger.sqlite"])
+        # A port whose claim cannot be made (its lock file is a folder) is refused in words and its
+        # board not started; the other board runs. A station that holds a port keeps a second one
+        # off it.
+        blocked = "rfc2217://127.0.0.1:9"
+        lock = "/run/lock" if os.access("/run/lock", os.W_OK) else "/tmp"
+        lock = os.path.join(lock, "brenlofix-station.%s.lock" % re.sub(r"[^A-Za-z0-9]", "_", blocked))
+        os.mkdir(lock)
+        try:
+            done = subprocess.run([STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records,
+                                   "--station", "line-1", "--login", "root", "--board", blocked, "--board", board.url,
+                                   "--", "-al", "-ri"], env=dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD, BRENLOFIX_PROXY=PROXY),
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        finally:
+            os.rmdir(lock)
+        output = done.stdout.decode()
+        self.assertEqual(done.returncode, 1, output)
+        self.assertRegex(output, r"%s +not started +- .* Error: cannot claim the port %s: the lock file %s cannot be "
+                                 r"made or opened \(Is a directory\)\.\n" % (re.escape(blocked), re.escape(blocked),
+                                                                                re.escape(lock)))
+        self.assertRegex(output, r"%s +succeeded +0 " % re.escape(board.url))
+        self.assertEqual(ledger_runs(records), [("1", "line-1", board.url, "succeeded", "bound")])
+
+    def test_a_station_that_cannot_write_stops_its_runs_and_one_killed_names_its_boards(self):
+        records = self.new_ledger()
+        boards = [self.board("one"), self.board("two")]
+        argv = [STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records, "--station",
+                "line-1", "--login", "root", "--board", boards[0].url, "--board", boards[1].url, "--", "-al", "-ri"]
+        env = dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD, BRENLOFIX_PROXY=PROXY)
+
+        def start_and_wait_for_step(step):
+            station = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            shown, deadline = b"", time.time() + 300
+            while not all(re.search(rb"(?m)^%s +step %d " % (re.escape(b.url.encode()), step), shown) for b in boards):
+                self.assertLess(time.time(), deadline, shown.decode("latin-1")[-3000:])
+                chunk = station.stdout.read1(4096)
+                self.assertTrue(chunk, shown.decode("latin-1")[-3000:])
+                shown += chunk
+            return station, shown
+
+        # Killed outright in step 2 (a power cut of the station PC): its next start settles its runs
+        # and names the boards to flash again.
+        station, _ = start_and_wait_for_step(2)
+        station.kill()
+        station.wait()
+        station.stdout.close()
+        deadline = time.time() + 60
+        while processes_naming(records):  # the runs end with their station, each recording where it was
+            self.assertLess(time.time(), deadline, "runs left going without their station")
+            time.sleep(0.2)
+        for board in boards:
+            board.stop()
+        done = subprocess.run(argv[:-7] + ["--board", "rfc2217://127.0.0.1:1"], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=120)
+        output = done.stdout.decode()
+        for run, board in (("1", boards[0]), ("2", boards[1])):
+            self.assertIn("Ledger: Run %s on %s did not end before the station stopped: flash that board again.\n"
+                          % (run, board.url), output)
+        self.assertEqual([row[3:] for row in ledger_runs(records)[:2]], [("interrupted", "to check")] * 2)
+
+        # A console capture that cannot be written while the runs go: every run stops and is settled,
+        # the table follows, status 1.
+        if os.geteuid() != 0 or subprocess.run(["chattr", "-V"], stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL).returncode not in (0, 1):
+            self.skipTest("chattr needs root")
+        boards = [self.board("one"), self.board("two")]
+        argv[argv.index("--board") + 1], argv[argv.index("--board", argv.index("--board") + 1) + 1] = (
+            boards[0].url, boards[1].url)
+        station, shown = start_and_wait_for_step(2)
+        [capture] = glob.glob(os.path.join(records, "console-%s-*" % re.sub(r"[^A-Za-z0-9]+", "_", boards[0].url)
+                                           .strip("_")))
+        made = subprocess.run(["chattr", "+i", capture], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if made.returncode != 0:
+            station.kill()
+            station.wait()
+            self.skipTest("the file system takes no immutable flag: " + made.stdout.decode())
+        try:
+            shown += station.stdout.read()
+            self.assertEqual(station.wait(timeout=120), 1)
+        finally:
+            subprocess.run(["chattr", "-i", capture])
+            if station.poll() is None:
+                station.kill()
+                station.wait()
+            station.stdout.close()
+        output = shown.decode()
+        self.assertRegex(output, r"Error: the station cannot go on: cannot write %s \(Operation not permitted\)\. "
+                                 r"Stopping every run; each records where it was\." % re.escape(capture))
+        for board in boards:
+            self.assertRegex(output, r"%s +interrupted +1 " % re.escape(board.url))
+            self.assertRegex(output, r"%s: ledger: Run \d+: .* back in the pool" % re.escape(board.url))
+            [path] = run_records(records, board.url)[-1:]
+            self.assertEqual(json.loads(read_text(path))["result"], "interrupted")
+        self.assertEqual([row[3:] for row in ledger_runs(records)[3:]], [("interrupted", "returned")] * 2)
+        self.assertEqual(processes_naming(records), [])
+
     def test_a_rerun_programs_no_placeholder_and_a_stopped_run_leaves_its_step(self):
         # Given no identity, the run reads the board's, erases the start of NAND and fails in step 2.
         board = self.board("rerun", "--flashed", "--fault", "corrupt-table")
@@ -395,26 +512,6 @@ class StationTest(unittest.TestCase):
         self.assertEqual(record["steps"][-1], dict(record["steps"][-1], name="FlashBootLoaders", result="interrupted"))
         self.assertIn(b"Error: the run was interrupted (SIGTERM) in step 3 (FlashBootLoaders).", shown)
         self.assertEqual(os.listdir(self.work).count("record.json.tmp"), 0)
-
-    def test_the_station_follows_a_run_whose_capture_cannot_be_written(self):
-        loader = importlib.machinery.SourceFileLoader("station", STATION)
-        station = importlib.util.module_from_spec(importlib.util.spec_from_loader("station", loader))
-        loader.exec_module(station)
-        board = station.Board("/dev/ttyUSB9", self.work)
-        board.console = "/dev/full"
-        # Far more than a pipe holds: the run ends only if the station reads it all.
-        board.process = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdout.write('Step 2: "
-                                          "UploadFlasher\\n' + 'x' * 1000000 + '\\nStep 3: FlashBootLoaders\\n')"],
-                                         stdout=subprocess.PIPE)
-        follower = threading.Thread(target=board.follow, args=(open("/dev/full", "wb"),), daemon=True)
-        follower.start()
-        follower.join(timeout=30)
-        self.assertFalse(follower.is_alive())
-        board.process.stdout.close()
-        self.assertEqual((board.status, board.step, board.name), (0, 3, "FlashBootLoaders"))
-        self.assertEqual(len(board.troubles), 1)
-        self.assertRegex(board.troubles[0], r"^/dev/full could not be written \(.*No space left on device")
-        self.assertIn("no record", " ".join(station.row(board)))
 
     def test_a_missing_password_is_refused_before_anything_reaches_the_port(self):
         listener = socket.socket()

@@ -1,0 +1,198 @@
+// brenlofix-station: one unattended BrenloFix per port, the identities from the ledger, a line of
+// progress per board while they run and a table of their records at the end; with --continuous,
+// every board put on each port until the station is stopped.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "ledger/database.h"
+#include "station/board_view.h"
+#include "station/ledger_client.h"
+#include "station/station_options.h"
+#include "station/station_output.h"
+#include "station/station_setup.h"
+#include "station/supervisor.h"
+
+namespace {
+
+// The program's own path, to find BrenloFix beside it.
+std::string SelfPath() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+// Waits for a ledger call at the station's start; false when a stop signal came first (*stopped
+// names it).
+bool Await(LedgerClient& ledger, uint64_t id, int signals, LedgerClient::Answer* answer, std::string* stopped) {
+  for (;;) {
+    for (auto& taken : ledger.TakeAnswers(std::chrono::steady_clock::now())) {
+      if (taken.id == id) {
+        *answer = std::move(taken);
+        return true;
+      }
+    }
+    pollfd polled[] = {{ledger.AnswerFd(), POLLIN, 0}, {signals, POLLIN, 0}};
+    poll(polled, 2, 200);
+    if (polled[1].revents & POLLIN) {
+      signalfd_siginfo info{};
+      while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo != SIGCHLD) *stopped = strsignal(static_cast<int>(info.ssi_signo));
+      }
+      if (!stopped->empty()) return false;
+    }
+  }
+}
+
+// The station's start with its ledger: open it, and settle the runs this station left open when it
+// was killed, naming the boards that must be flashed again. False after the reason in words.
+bool OpenLedger(LedgerClient& ledger, const std::string& station, int signals) {
+  LedgerClient::Answer answer;
+  std::string stopped;
+  if (!Await(ledger, ledger.Open(kLedgerDeadline), signals, &answer, &stopped)) {
+    Say("Stopped (" + stopped + ") before any board was started.");
+    return false;
+  }
+  if (answer.ok) {
+    const auto recover = ledger.Call(
+        [station](Ledger& ledger, Database& database, std::ostream& out) {
+          // The runs left open: their boards stopped in the middle unless their record says the
+          // run ended well.
+          SqlRows open;
+          database.Run("SELECT id, port, record_path FROM runs WHERE station = ? AND settled IS NULL ORDER BY id",
+                       {station}, &open);
+          const bool recovered = ledger.Recover(station);
+          for (const SqlRow& row : open) {
+            std::string result;
+            if (row[2]) {
+              std::ifstream in(*row[2]);
+              std::stringstream text;
+              text << in.rdbuf();
+              const auto record = nlohmann::json::parse(text.str(), nullptr, false);
+              if (record.is_object() && record.contains("result") && record["result"].is_string()) {
+                result = record["result"].get<std::string>();
+              }
+            }
+            if (result != "succeeded") {
+              out << "Run " << (row[0] ? *row[0] : "?") << " on " << (row[1] ? *row[1] : std::string("an unknown port"))
+                  << " did not end before the station stopped: flash that board again." << std::endl;
+            }
+          }
+          return recovered;
+        },
+        kLedgerDeadline);
+    if (!Await(ledger, recover, signals, &answer, &stopped)) {
+      Say("Stopped (" + stopped + ") before any board was started.");
+      return false;
+    }
+  }
+  for (const std::string& line : answer.lines) Say("Ledger: " + line);
+  if (answer.timedOut) Say("Ledger: Error: the ledger " + ledger.Shown() + " did not answer.");
+  if (!answer.ok) Say("Error: the station cannot use the ledger " + ledger.Shown() + "; no board was started.");
+  return answer.ok;
+}
+
+// The ledger URL in the station's own command line, as every user's ps shows it, with its password
+// masked (the guide recommends BRENLOFIX_LEDGER, PGPASSWORD or a .pgpass file instead).
+void MaskLedgerArgument(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) return;
+    char* url = nullptr;
+    if (std::strcmp(argv[i], "--ledger") == 0 && i + 1 < argc) {
+      url = argv[++i];
+    } else if (std::strncmp(argv[i], "--ledger=", 9) == 0) {
+      url = argv[i] + 9;
+    }
+    if (!url) continue;
+    const std::string masked = MaskedLedgerUrl(url);
+    const size_t length = std::strlen(url);
+    if (masked == url) continue;
+    std::memset(url, 0, length);
+    std::memcpy(url, masked.data(), std::min(length, masked.size()));
+  }
+}
+
+int RunStation(int argc, char* argv[], int signals) {
+  // The command line, and everything it names checked before any pair is reserved or run starts.
+  std::string error;
+  const auto options = ParseStationOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  MaskLedgerArgument(argc, argv);
+  if (!options) {
+    std::cerr << StationUsage() << error << std::endl;
+    return 2;
+  }
+  if (options->help) {
+    std::cout << StationUsage();
+    return 0;
+  }
+  auto setup = MakeStationSetup(*options, SelfPath(), &error);
+  if (!setup) {
+    std::cerr << error << std::endl;
+    return 1;
+  }
+
+  // The ledger, with what a killed station left open settled.
+  std::unique_ptr<LedgerClient> ledger;
+  if (const auto url = StationLedgerUrl(*options, setup->records)) {
+    auto parsed = ParseLedgerUrl(*url);
+    if (!parsed) {
+      Say("Error: the station cannot use that ledger; no board was started.");
+      return 1;
+    }
+    parsed->shown = MaskedLedgerUrl(parsed->shown);
+    ledger = std::make_unique<LedgerClient>(*parsed);
+    if (!OpenLedger(*ledger, setup->station, signals)) return 1;
+  }
+
+  std::vector<std::string> ports;
+  for (const BoardSpec& board : setup->boards) ports.push_back(board.port);
+  BoardViews views(ports);
+  // The station's page starts here, on the board views (its hooks read them under their mutex).
+
+  const std::string where = "logs in " + setup->images + ", records in " + setup->records +
+                            (ledger ? ", ledger " + ledger->Shown() : std::string());
+  if (setup->continuous) {
+    Say("Flashing every board put on " + std::to_string(ports.size()) + " ports; " + where);
+  } else {
+    Say("Flashing " + std::to_string(ports.size()) + " boards; " + where);
+  }
+  int status;
+  {
+    Supervisor supervisor(std::move(*setup), ledger.get(), signals, &views);
+    status = supervisor.Run();
+  }
+  // A ledger call still held up by the database is not waited for.
+  if (ledger && ledger->Stranded()) {
+    std::fflush(stdout);
+    std::_Exit(status);
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // The signals the loop answers come through a signalfd: blocked here, before any thread starts,
+  // so that every thread leaves them to it.
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&handled, number);
+  sigprocmask(SIG_BLOCK, &handled, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  const int signals = signalfd(-1, &handled, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signals < 0) {
+    std::perror("Error: cannot watch the signals");
+    return 1;
+  }
+  return RunStation(argc, argv, signals);
+}

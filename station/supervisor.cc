@@ -1,0 +1,521 @@
+#include "station/supervisor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+#include "station/station_output.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kTick{500};
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : " ") + line;
+  return text;
+}
+
+// "20140623T090507Z"
+std::string Stamp(std::time_t moment) {
+  std::tm utc{};
+  gmtime_r(&moment, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+  return text;
+}
+
+std::string SignalName(int number) {
+  switch (number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(number);
+  }
+}
+
+long long Seconds(const StationRun& run) {
+  const auto end = run.ended.value_or(std::chrono::system_clock::now());
+  return std::chrono::duration_cast<std::chrono::seconds>(end - run.started).count();
+}
+
+}  // namespace
+
+Supervisor::Supervisor(StationSetup setup, LedgerClient* ledger, int signals, BoardViews* views)
+    : setup_(std::move(setup)), ledger_(ledger), signals_(signals), views_(views) {
+  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+  redraw_ = isatty(1) != 0;
+  for (const BoardSpec& spec : setup_.boards) {
+    Port port;
+    port.spec = spec;
+    port.claim = StationClaim::Make(spec.port, &port.refused);
+    ports_.push_back(std::move(port));
+  }
+}
+
+Supervisor::~Supervisor() {
+  for (Port& port : ports_) port.watch.reset();
+  close(wake_[0]);
+  close(wake_[1]);
+}
+
+bool Supervisor::ClaimNames(StationRun& run, int* capture, std::string* words) {
+  // Names of the run's own: its start in UTC, one more second while a name is taken. The console
+  // capture is made here, so that no other run gets these names.
+  const std::string safe = SafePortName(run.port);
+  for (std::time_t moment = std::chrono::system_clock::to_time_t(run.started);; ++moment) {
+    const std::string stamp = Stamp(moment);
+    run.console = setup_.records + "/console-" + safe + "-" + stamp + ".txt";
+    run.record = setup_.records + "/record-" + safe + "-" + stamp + ".json";
+    struct stat info {};
+    if (lstat(run.record.c_str(), &info) == 0) continue;
+    *capture = open(run.console.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (*capture >= 0) return true;
+    if (errno != EEXIST) {
+      *words = "cannot make " + run.console + " (" + std::strerror(errno) + ")";
+      return false;
+    }
+  }
+}
+
+void Supervisor::StartRun(Port& port) {
+  auto run = std::make_shared<StationRun>();
+  run->port = port.spec.port;
+  if (port.spec.mac) run->given = Identity{*port.spec.mac, *port.spec.serial};
+  run->started = std::chrono::system_clock::now();
+  run->began = SteadyClock::now();
+  port.current = run;
+  runs_.push_back(run);
+  if (!port.refused.empty()) {
+    run->refused = port.refused;
+    run->phase = StationRun::Phase::kDone;
+    return;
+  }
+  int capture = -1;
+  std::string words;
+  if (!ClaimNames(*run, &capture, &words)) {
+    run->refused = "Error: " + words + ".";
+    run->phase = StationRun::Phase::kDone;
+    Fail(words);
+    return;
+  }
+  // The capture stays open from the names' claim to the run's start.
+  run->process.reset();
+  if (!ledger_) {
+    close(capture);
+    Launch(run);
+    return;
+  }
+  close(capture);
+  Call call{run, CallKind::kOpen, std::make_shared<std::optional<Reservation>>()};
+  RunOpening opening{setup_.station, run->port, run->record};
+  const bool reserve = !run->given;
+  auto reserved = call.reserved;
+  run->ledgerCall = ledger_->Call(
+      [opening, reserve, reserved](Ledger& ledger, Database&, std::ostream&) {
+        if (reserve) {
+          *reserved = ledger.Reserve(opening);
+          return reserved->has_value();
+        }
+        const auto opened = ledger.OpenRun(opening);
+        if (opened) *reserved = Reservation{*opened, "", ""};
+        return opened.has_value();
+      },
+      Deadline());
+  calls_[run->ledgerCall] = call;
+}
+
+void Supervisor::Launch(const std::shared_ptr<StationRun>& run) {
+  RunCommand command;
+  command.program = setup_.brenlofix;
+  command.folder = setup_.images;
+  command.environment = setup_.environment;
+  command.events = setup_.events;
+  command.argv = {"-p", run->port};
+  if (run->given) {
+    command.argv.insert(command.argv.end(), {"-m", run->given->mac, "-s", run->given->serial});
+  } else if (run->fallback) {
+    command.argv.insert(command.argv.end(), {"--fallback-identity", run->fallback->mac + "," + run->fallback->serial});
+  }
+  command.argv.insert(command.argv.end(), {"--unattended", "--report", run->record});
+  if (setup_.events) command.argv.insert(command.argv.end(), {"--events", "fd:" + std::to_string(kEventsFd)});
+  command.argv.insert(command.argv.end(), setup_.passedOn.begin(), setup_.passedOn.end());
+  // The capture is opened again (it was made when the names were claimed): appended to, never
+  // written over.
+  const int capture = open(run->console.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+  std::string words;
+  if (capture < 0) {
+    words = "cannot open " + run->console + " (" + std::strerror(errno) + ")";
+  } else {
+    run->process = RunProcess::Start(command, capture, &words);
+  }
+  if (!run->process) {
+    run->Trouble("its run could not be started: " + words);
+    run->ended = std::chrono::system_clock::now();
+    run->phase = StationRun::Phase::kSettling;
+    Settle(run);
+    Fail(words);
+    return;
+  }
+  run->phase = StationRun::Phase::kRunning;
+}
+
+void Supervisor::OpenAnswered(const Call& call, const LedgerClient::Answer& answer) {
+  StationRun& run = *call.run;
+  if (call.reserved->has_value()) {
+    run.ledgerRun = (*call.reserved)->run;
+    if (!(*call.reserved)->mac.empty()) run.fallback = Identity{(*call.reserved)->mac, (*call.reserved)->serial};
+  }
+  if (answer.timedOut) {
+    run.refused = "Error: the ledger " + ledger_->Shown() + " did not answer within " +
+                  std::to_string(Deadline().count() / 1000) + " s; the board was not started.";
+  } else if (!answer.ok || !run.ledgerRun) {
+    run.refused = answer.lines.empty() ? std::string("the ledger gave no run") : Joined(answer.lines);
+  } else if (stopping_) {
+    run.refused = "not started: the station was stopped";
+  }
+  if (!run.refused) {
+    Launch(call.run);
+    return;
+  }
+  unlink(run.console.c_str());  // no run, no capture
+  run.ended = std::chrono::system_clock::now();
+  if (run.ledgerRun) {
+    // A run the ledger opened that never started: settled from no record, its pair to check.
+    run.phase = StationRun::Phase::kSettling;
+    Settle(call.run);
+  } else {
+    run.phase = StationRun::Phase::kDone;
+  }
+}
+
+void Supervisor::Answered(const LedgerClient::Answer& answer) {
+  const auto found = calls_.find(answer.id);
+  if (found == calls_.end()) return;
+  const Call call = found->second;
+  calls_.erase(found);
+  StationRun& run = *call.run;
+  const std::string runName = run.ledgerRun ? "run " + std::to_string(*run.ledgerRun) : std::string("its run");
+  const std::string noAnswer = "no answer within " + std::to_string(Deadline().count() / 1000) + " s";
+  switch (call.kind) {
+    case CallKind::kOpen:
+      OpenAnswered(call, answer);
+      break;
+    case CallKind::kStore:
+      run.storeCall = 0;
+      if (answer.timedOut || !answer.ok) {
+        run.Trouble("the ledger did not store its record (" + (answer.timedOut ? noAnswer : Joined(answer.lines)) +
+                    ")");
+      }
+      break;
+    case CallKind::kSettle:
+      run.phase = StationRun::Phase::kDone;
+      if (answer.timedOut) {
+        run.Trouble("the ledger did not settle " + runName + " (" + noAnswer +
+                    "); it stays open, its pair to check, and the station's next start settles it");
+      } else {
+        run.settled = Joined(answer.lines);
+        if (!answer.ok) {
+          run.Trouble("the ledger did not settle " + runName + " (" + *run.settled + "); the station's next start does");
+        }
+      }
+      if (setup_.continuous && !stopping_) {
+        for (Port& port : ports_) {
+          if (port.current == call.run) WatchPort(port, true);
+        }
+      }
+      break;
+  }
+}
+
+void Supervisor::Settle(const std::shared_ptr<StationRun>& run) {
+  if (!ledger_ || !run->ledgerRun) {
+    run->phase = StationRun::Phase::kDone;
+    if (setup_.continuous && !stopping_) {
+      for (Port& port : ports_) {
+        if (port.current == run) WatchPort(port, true);
+      }
+    }
+    return;
+  }
+  const int64_t number = *run->ledgerRun;
+  const std::string record = run->record;
+  run->ledgerCall = ledger_->Call(
+      [number, record](Ledger& ledger, Database&, std::ostream&) { return ledger.Settle(number, record); },
+      Deadline());
+  calls_[run->ledgerCall] = Call{run, CallKind::kSettle, nullptr};
+}
+
+void Supervisor::StoreRecord(const std::shared_ptr<StationRun>& run) {
+  if (!ledger_ || !run->ledgerRun || run->storeCall) return;
+  struct stat info {};
+  if (stat(run->record.c_str(), &info) != 0) return;  // not written yet
+  // Each write of the record replaces the file: a new inode, time or size is a new record.
+  const std::string seen = std::to_string(info.st_ino) + "/" + std::to_string(info.st_mtim.tv_sec) + "." +
+                           std::to_string(info.st_mtim.tv_nsec) + "/" + std::to_string(info.st_size);
+  if (seen == run->storedSeen) return;
+  run->storedSeen = seen;  // a record the ledger refused is not offered again until it changes
+  const int64_t number = *run->ledgerRun;
+  const std::string record = run->record;
+  run->storeCall = ledger_->Call(
+      [number, record](Ledger& ledger, Database&, std::ostream&) { return ledger.StoreRecord(number, record); },
+      Deadline());
+  calls_[run->storeCall] = Call{run, CallKind::kStore, nullptr};
+}
+
+void Supervisor::Follow(StationRun& run, bool output) {
+  if (!output) {
+    run.process->ReadEvents(&run.progress);
+    return;
+  }
+  std::string trouble;
+  run.process->ReadOutput(&run.progress, &trouble);
+  if (!trouble.empty()) {
+    run.Trouble(run.console + " could not be written (" + trouble + ")");
+    Fail("cannot write " + run.console + " (" + trouble + ")");
+  }
+}
+
+void Supervisor::EndRun(const std::shared_ptr<StationRun>& run) {
+  run->status = run->process->Status();
+  run->ended = std::chrono::system_clock::now();
+  std::string trouble;
+  run->process->CloseCapture(&trouble);
+  if (!trouble.empty()) {
+    run->Trouble(run->console + " could not be written (" + trouble + ")");
+    Fail("cannot write " + run->console + " (" + trouble + ")");
+  }
+  run->phase = StationRun::Phase::kSettling;
+  Settle(run);
+}
+
+void Supervisor::StopRun(StationRun& run, const std::string& why) {
+  if (run.phase != StationRun::Phase::kRunning || !run.process || run.process->Exited()) return;
+  if (!run.stopSent) {
+    if (run.stopped.empty()) run.stopped = why;
+    run.stopSent = SteadyClock::now();
+    run.process->Signal(SIGTERM);
+  } else if (SteadyClock::now() - *run.stopSent > kStopGrace) {
+    run.Trouble("it did not end within " + std::to_string(kStopGrace.count()) + " s of being stopped and was killed");
+    run.process->Signal(SIGKILL);
+  }
+}
+
+void Supervisor::StopAll(const std::string& why) {
+  if (!stopping_ && ledger_) ledger_->Hurry(kLedgerDeadlineStopping);
+  stopping_ = true;
+  for (Port& port : ports_) port.watch.reset();
+  for (const auto& run : runs_) StopRun(*run, why);
+}
+
+void Supervisor::Fail(const std::string& words) {
+  if (!failure_.empty()) return;
+  failure_ = words;
+  Say("Error: the station cannot go on: " + words + ". Stopping every run; each records where it was.");
+  StopAll("interrupted");
+}
+
+void Supervisor::Signal(int number) {
+  if (number == SIGCHLD) {
+    for (const auto& run : runs_) {
+      if (run->process) run->process->Reap();
+    }
+    return;
+  }
+  if (stopping_ && failure_.empty()) return;
+  if (!stopping_) Say("\nStopping every run (" + SignalName(number) + "); each records where it was.");
+  StopAll("interrupted");
+}
+
+void Supervisor::WatchPort(Port& port, bool quietFirst) {
+  if (!port.refused.empty()) return;
+  port.watch = std::make_unique<PortWatch>(port.spec.port, quietFirst, wake_[1]);
+}
+
+void Supervisor::Tick() {
+  for (const auto& run : runs_) {
+    if (run->phase != StationRun::Phase::kRunning) continue;
+    if (run->process) run->process->Reap();
+    if (run->stopSent) {
+      StopRun(*run, run->stopped);
+    } else if (setup_.timeout && SteadyClock::now() - run->began > *setup_.timeout) {
+      StopRun(*run, "timed out");
+    }
+    StoreRecord(run);
+  }
+  Show(false);
+  UpdateViews();
+}
+
+std::string Supervisor::ProgressLine(const Port& port, const StationRun* run, bool withPercent) const {
+  std::string state;
+  long long seconds = 0;
+  if (!run) {
+    state = port.refused.empty() ? "waiting for a board" : "refused";
+  } else {
+    state = RunState(*run, withPercent);
+    seconds = Seconds(*run);
+    if (setup_.continuous && run->phase == StationRun::Phase::kDone && port.watch) state += "; waiting for the next board";
+  }
+  char line[512];
+  std::snprintf(line, sizeof line, "%-32s %-44s %4lld:%02lld", port.spec.port.c_str(), state.c_str(), seconds / 60,
+                seconds % 60);
+  return line;
+}
+
+void Supervisor::Show(bool final) {
+  // The lines: with --continuous one per port; else one per run started.
+  std::vector<std::pair<const Port*, const StationRun*>> shown;
+  for (const Port& port : ports_) {
+    const StationRun* run = port.current.get();
+    if (setup_.continuous || (run && !run->refused && run->phase != StationRun::Phase::kOpening) ||
+        (run && run->process)) {
+      shown.emplace_back(&port, run);
+    }
+  }
+  if (shown.empty()) return;
+  std::string text;
+  if (redraw_) {
+    // A terminal: one line per board, drawn again in place.
+    if (drawn_) text = "\033[" + std::to_string(drawn_) + "A";
+    for (const auto& [port, run] : shown) text += "\r\033[K" + ProgressLine(*port, run, true) + "\n";
+    drawn_ = static_cast<int>(shown.size());
+  } else {
+    // A pipe or a file: a board's line when its step or state changed.
+    for (const auto& [port, run] : shown) {
+      const std::string state = run ? RunState(*run, false) + (run->phase == StationRun::Phase::kDone ? "." : "")
+                                    : "waiting";
+      if (lastShown_[port->spec.port] == state) continue;
+      lastShown_[port->spec.port] = state;
+      text += ProgressLine(*port, run, false) + "\n";
+    }
+  }
+  (void)final;
+  if (!text.empty()) {
+    text.pop_back();
+    Say(text);
+  }
+}
+
+void Supervisor::UpdateViews() {
+  if (!views_) return;
+  for (const Port& port : ports_) {
+    const StationRun* run = port.current.get();
+    views_->Set(port.spec.port, BoardObject(port.spec.port, run, port.watch != nullptr),
+                run && !run->refused ? run->console : "");
+  }
+}
+
+bool Supervisor::Finished() const {
+  for (const auto& run : runs_) {
+    if (run->phase != StationRun::Phase::kDone) return false;
+  }
+  return !setup_.continuous || stopping_;
+}
+
+int Supervisor::ExitStatus() const {
+  if (!failure_.empty()) return 1;
+  if (stopping_ && !setup_.continuous) return 1;
+  for (const auto& run : runs_) {
+    if (run->refused || !run->status || *run->status != 0) return 1;
+  }
+  return 0;
+}
+
+int Supervisor::Run() {
+  // Each board's run: batch, one per port at once, opened in the ledger in the order given; with
+  // --continuous, each port waits for its first board.
+  for (Port& port : ports_) {
+    if (setup_.continuous) {
+      if (!port.refused.empty()) Say(port.spec.port + ": " + port.refused);
+      WatchPort(port, false);
+    } else {
+      StartRun(port);
+    }
+  }
+  nextTick_ = SteadyClock::now();
+  while (!Finished()) {
+    try {
+      std::vector<pollfd> polled{{signals_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (ledger_) polled.push_back({ledger_->AnswerFd(), POLLIN, 0});
+      std::vector<std::pair<StationRun*, bool>> followed;
+      for (const auto& run : runs_) {
+        if (run->phase != StationRun::Phase::kRunning || !run->process) continue;
+        if (run->process->OutputFd() >= 0) {
+          polled.push_back({run->process->OutputFd(), POLLIN, 0});
+          followed.emplace_back(run.get(), true);
+        }
+        if (run->process->EventsFd() >= 0) {
+          polled.push_back({run->process->EventsFd(), POLLIN, 0});
+          followed.emplace_back(run.get(), false);
+        }
+      }
+      auto wakeAt = nextTick_;
+      if (ledger_) {
+        const auto deadline = ledger_->NextDeadline();
+        if (deadline && *deadline < wakeAt) wakeAt = *deadline;
+      }
+      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - SteadyClock::now()).count();
+      if (poll(polled.data(), polled.size(), static_cast<int>(std::max<long long>(0, wait) + 1)) < 0 &&
+          errno != EINTR) {
+        Fail(std::string("cannot wait for the runs (") + std::strerror(errno) + ")");
+      }
+
+      if (polled[0].revents & POLLIN) {
+        signalfd_siginfo info{};
+        while (read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+          Signal(static_cast<int>(info.ssi_signo));
+        }
+      }
+      const size_t first = ledger_ ? 3 : 2;
+      for (size_t i = 0; i < followed.size(); ++i) {
+        if (polled[first + i].revents & (POLLIN | POLLHUP | POLLERR)) Follow(*followed[i].first, followed[i].second);
+      }
+      if (ledger_) {
+        for (const auto& answer : ledger_->TakeAnswers(SteadyClock::now())) Answered(answer);
+      }
+      if (polled[1].revents & POLLIN) {
+        char drain[64];
+        while (read(wake_[0], drain, sizeof drain) > 0) {
+        }
+      }
+      for (Port& port : ports_) {
+        if (port.watch && port.watch->Heard() && !stopping_) {
+          port.watch.reset();  // the line closed before BrenloFix opens it
+          StartRun(port);
+        }
+      }
+      // Runs that ended: their exit status, their output read to its end.
+      for (const auto& run : runs_) {
+        if (run->phase != StationRun::Phase::kRunning || !run->process) continue;
+        run->process->Reap();
+        if (run->process->Ended()) EndRun(run);
+      }
+      if (SteadyClock::now() >= nextTick_) {
+        Tick();
+        nextTick_ = SteadyClock::now() + kTick;
+      }
+    } catch (const std::exception& error) {
+      Fail(std::string("an internal error (") + error.what() + ")");
+    }
+  }
+  Show(true);
+  UpdateViews();
+
+  // The table, from the records: every run since the start.
+  std::vector<const StationRun*> listed;
+  for (const auto& run : runs_) listed.push_back(run.get());
+  Say("");
+  for (const std::string& line : RunTable(listed)) Say(line);
+  return ExitStatus();
+}

@@ -1,0 +1,105 @@
+// The station's one loop: every run's output and events, the signals (through a signalfd), the
+// timers (progress, time-outs, the grace of a stopped run), the ledger's answers and, with
+// --continuous, the ports that wait for their next board. Nothing in it waits for a database, a
+// child or a line: each of them answers through a descriptor the loop polls.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/board_view.h"
+#include "station/ledger_client.h"
+#include "station/port_watch.h"
+#include "station/station_claim.h"
+#include "station/station_options.h"
+#include "station/station_run.h"
+
+struct StationSetup {
+  std::vector<BoardSpec> boards;
+  std::string brenlofix;
+  std::string images;   // absolute
+  std::string records;  // absolute
+  std::string station;  // its name in the ledger
+  std::vector<std::string> passedOn;     // what every run is given after its own options
+  std::vector<std::string> environment;  // every run's environment
+  bool events = false;                   // BrenloFix writes events
+  bool continuous = false;
+  std::optional<std::chrono::milliseconds> timeout;
+};
+
+// How long a ledger call may take while the station goes, and once it is stopping.
+constexpr std::chrono::milliseconds kLedgerDeadline{10000};
+constexpr std::chrono::milliseconds kLedgerDeadlineStopping{1000};
+// How long a stopped run has to write its record and end before it is killed.
+constexpr std::chrono::seconds kStopGrace{15};
+
+class Supervisor {
+ public:
+  // ledger: null without one. signals: a signalfd for SIGINT, SIGTERM, SIGHUP and SIGCHLD (blocked
+  // in every thread).
+  Supervisor(StationSetup setup, LedgerClient* ledger, int signals, BoardViews* views);
+  ~Supervisor();
+  Supervisor(const Supervisor&) = delete;
+  Supervisor& operator=(const Supervisor&) = delete;
+
+  // Runs every board (or, --continuous, every board put on each port until a stop), prints the
+  // table and gives the station's exit status.
+  int Run();
+
+ private:
+  struct Port {
+    BoardSpec spec;
+    std::unique_ptr<StationClaim> claim;
+    std::string refused;  // the claim could not be made
+    std::shared_ptr<StationRun> current;
+    std::unique_ptr<PortWatch> watch;
+  };
+  enum class CallKind { kOpen, kStore, kSettle };
+  struct Call {
+    std::shared_ptr<StationRun> run;
+    CallKind kind;
+    std::shared_ptr<std::optional<Reservation>> reserved;  // kOpen
+  };
+
+  void StartRun(Port& port);
+  void Launch(const std::shared_ptr<StationRun>& run);
+  bool ClaimNames(StationRun& run, int* capture, std::string* words);
+  void OpenAnswered(const Call& call, const LedgerClient::Answer& answer);
+  void Answered(const LedgerClient::Answer& answer);
+  void Follow(StationRun& run, bool output);
+  void Tick();
+  void EndRun(const std::shared_ptr<StationRun>& run);
+  void Settle(const std::shared_ptr<StationRun>& run);
+  void StoreRecord(const std::shared_ptr<StationRun>& run);
+  void StopRun(StationRun& run, const std::string& why);
+  void StopAll(const std::string& why);
+  // The station itself cannot go on (a file it cannot write, an internal error): every run stops.
+  void Fail(const std::string& words);
+  void Signal(int number);
+  void WatchPort(Port& port, bool quietFirst);
+  void Show(bool final);
+  void UpdateViews();
+  bool Finished() const;
+  int ExitStatus() const;
+  std::chrono::milliseconds Deadline() const { return stopping_ ? kLedgerDeadlineStopping : kLedgerDeadline; }
+  std::string ProgressLine(const Port& port, const StationRun* run, bool withPercent) const;
+
+  StationSetup setup_;
+  LedgerClient* ledger_;
+  int signals_;
+  BoardViews* views_;
+  int wake_[2] = {-1, -1};  // the port watches' first words
+  std::vector<Port> ports_;
+  std::vector<std::shared_ptr<StationRun>> runs_;  // every run since the start, in order
+  std::map<uint64_t, Call> calls_;
+  bool stopping_ = false;
+  std::string failure_;
+  bool redraw_ = false;
+  int drawn_ = 0;
+  std::map<std::string, std::string> lastShown_;
+  std::chrono::steady_clock::time_point nextTick_;
+};
