@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ class Supervisor {
   // table and gives the station's exit status.
   int Run();
 
+  // Any thread (the page): "stop" the port's run, or "start" the port again (batch: a new run;
+  // --continuous: the port waits for its next board); the loop does it and says so. False with
+  // the reason in *words for an action or a port the station does not have.
+  bool Ask(const std::string& action, const std::string& port, std::string* words);
+
  private:
   struct Port {
     BoardSpec spec;
@@ -83,6 +89,9 @@ class Supervisor {
   void WatchPort(Port& port, bool quietFirst);
   void Show(bool final);
   void UpdateViews();
+  void UpdateView(const Port& port);
+  // What the page asked since the last time.
+  void DoAsked();
   bool Finished() const;
   int ExitStatus() const;
   std::chrono::milliseconds Deadline() const { return stopping_ ? kLedgerDeadlineStopping : kLedgerDeadline; }
@@ -102,4 +111,6 @@ class Supervisor {
   int drawn_ = 0;
   std::map<std::string, std::string> lastShown_;
   std::chrono::steady_clock::time_point nextTick_;
+  std::mutex askedMutex_;
+  std::vector<std::pair<std::string, std::string>> asked_;  // action, port
 };

@@ -129,14 +129,29 @@ std::optional<double> UtcSeconds(const std::string& text) {
 struct PageLedger::Connection {
   std::unique_ptr<Database> database;
   std::ostringstream out;  // what the ledger's reports would print
+  std::ostringstream err;  // and their reasons
   std::unique_ptr<Ledger> ledger;
 };
 
-PageLedger::PageLedger(std::string url) : url_(std::move(url)) {}
+PageLedger::PageLedger(std::string url, std::function<void(const std::string&)> log)
+    : url_(std::move(url)), log_(std::move(log)) {}
 
-bool PageLedger::Failed(std::string* words, const std::string& what) {
+bool PageLedger::Failed(Connection* connection, std::string* words, const std::string& what) {
   ++errors_;
   *words = "Error: cannot read " + what + " from the ledger (the station's output says why).";
+  std::string reasons = connection ? connection->err.str() : std::string();
+  if (connection && connection->database && reasons.empty()) reasons = connection->database->Error();
+  if (connection) connection->err.str("");
+  std::istringstream lines(reasons);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    line = "The page: " + MaskLedgerSecrets(line, url_);
+    if (log_) {
+      log_(line);
+    } else {
+      std::cerr << line << std::endl;
+    }
+  }
   return false;
 }
 
@@ -145,16 +160,21 @@ std::unique_ptr<PageLedger::Connection> PageLedger::Open(std::string* words) {
     *words = "This station keeps no ledger: it has no runs, yield or history to show.";
     return nullptr;
   }
-  const auto url = ParseLedgerUrl(url_);
   auto connection = std::make_unique<Connection>();
-  if (url) connection->database = OpenDatabase(*url, false);
+  // A page waits for the ledger a few seconds at most; the next request tries again.
+  DatabaseLimits limits;
+  limits.statement = std::chrono::seconds(10);
+  limits.reconnect = std::chrono::seconds(0);
+  limits.connectSeconds = 5;
+  const auto url = ParseLedgerUrl(url_, connection->err);
+  if (url) connection->database = OpenDatabase(*url, false, limits, connection->err);
   if (!connection->database) {
-    Failed(words, "anything");
+    Failed(connection.get(), words, "anything");
     return nullptr;
   }
-  connection->ledger = std::make_unique<Ledger>(*connection->database, url->shown, connection->out);
+  connection->ledger = std::make_unique<Ledger>(*connection->database, url->shown, connection->out, connection->err);
   if (!connection->ledger->IsSetUp()) {
-    Failed(words, "anything");
+    Failed(connection.get(), words, "anything");
     return nullptr;
   }
   return connection;
@@ -166,7 +186,7 @@ std::optional<Json> PageLedger::Runs(const RunFilter& filter, std::string* words
   std::vector<TextRow> rows;
   const auto total = connection->ledger->CountRuns(filter);
   if (!total || !connection->ledger->RunRows(filter, &rows)) {
-    Failed(words, "the runs");
+    Failed(connection.get(), words, "the runs");
     return std::nullopt;
   }
   Json runs = Json::array();
@@ -178,7 +198,7 @@ std::optional<std::string> PageLedger::RunsCsv(const RunFilter& filter, std::str
   const auto connection = Open(words);
   if (!connection) return std::nullopt;
   if (!connection->ledger->Runs(filter, true)) {
-    Failed(words, "the runs");
+    Failed(connection.get(), words, "the runs");
     return std::nullopt;
   }
   return connection->out.str();
@@ -195,7 +215,7 @@ std::optional<Json> PageLedger::Run(int64_t run, std::string* words) {
       !connection->database->Run("SELECT record, serial, mac, read_serial, read_mac, programmed_serial,"
                                  " programmed_mac FROM runs WHERE id = ?",
                                  {std::to_string(run)}, &record)) {
-    Failed(words, "the run");
+    Failed(connection.get(), words, "the run");
     return std::nullopt;
   }
   if (rows.empty() || record.empty()) return Json(nullptr);
@@ -212,7 +232,7 @@ std::optional<Json> PageLedger::Run(int64_t run, std::string* words) {
     board.board = *record[0][column];
     std::vector<TextRow> boardRows;
     if (!connection->ledger->RunRows(board, &boardRows)) {
-      Failed(words, "the board's runs");
+      Failed(connection.get(), words, "the board's runs");
       return std::nullopt;
     }
     for (const TextRow& row : boardRows) {
@@ -279,7 +299,7 @@ std::optional<Json> PageLedger::StepMedians(const std::optional<std::string>& st
   for (const SqlRow& row : rows) runs.push_back(std::stoll(*row[0]));
   const auto steps = ok ? Steps(*connection, runs, &ok) : std::map<int64_t, RunSteps>();
   if (!ok) {
-    Failed(words, "the step times");
+    Failed(connection.get(), words, "the step times");
     return std::nullopt;
   }
   StepTimes times;
@@ -313,7 +333,7 @@ std::optional<Json> PageLedger::Yield(const std::string& from, const std::string
   for (const SqlRow& row : rows) runs.push_back(std::stoll(*row[0]));
   const auto steps = ok ? Steps(*connection, runs, &ok) : std::map<int64_t, RunSteps>();
   if (!ok) {
-    Failed(words, "the yield");
+    Failed(connection.get(), words, "the yield");
     return std::nullopt;
   }
 
@@ -410,7 +430,7 @@ std::optional<PageLedger::Counts> PageLedger::MetricsCounts(const std::optional<
   for (const SqlRow& row : ids) runs.push_back(std::stoll(*row[0]));
   const auto steps = ok ? Steps(*connection, runs, &ok) : std::map<int64_t, RunSteps>();
   if (!ok) {
-    Failed(words, "the counts");
+    Failed(connection.get(), words, "the counts");
     return std::nullopt;
   }
   Counts counts;

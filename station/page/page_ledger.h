@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -36,8 +37,9 @@ using StepTimes = std::map<std::pair<int, std::string>, std::vector<double>>;
 
 class PageLedger {
  public:
-  // url: "" for a station without a ledger.
-  explicit PageLedger(std::string url);
+  // url: "" for a station without a ledger. log: takes the reason of each failure, a line with
+  // every password masked (the database's own words, for the station's output).
+  PageLedger(std::string url, std::function<void(const std::string&)> log);
 
   bool Configured() const { return !url_.empty(); }
   uint64_t Errors() const { return errors_; }
@@ -66,11 +68,12 @@ class PageLedger {
   struct Connection;
   // A connection of the calling thread's own to a ledger that is set up; empty after *words.
   std::unique_ptr<Connection> Open(std::string* words);
-  bool Failed(std::string* words, const std::string& what);
+  bool Failed(Connection* connection, std::string* words, const std::string& what);
   // The steps of each run (from the cache for final records).
   std::map<int64_t, RunSteps> Steps(Connection& connection, const std::vector<int64_t>& runs, bool* ok);
 
   const std::string url_;
+  const std::function<void(const std::string&)> log_;
   std::atomic<uint64_t> errors_{0};
   std::mutex cacheMutex_;
   std::map<int64_t, RunSteps> cache_;

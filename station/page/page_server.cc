@@ -139,7 +139,7 @@ bool PageServer::Start(const std::string& listen, PageHooks hooks, const std::st
     return false;
   }
   state.hooks = std::move(hooks);
-  state.ledger = std::make_unique<PageLedger>(ledgerUrl);
+  state.ledger = std::make_unique<PageLedger>(ledgerUrl, state.hooks.log);
   token_ = NewToken();
   // The library's default lets a second program bind the same port and take half the requests.
   state.server.set_socket_options([](socket_t socket) {

@@ -22,6 +22,8 @@ struct PageHooks {
   // The station's name in the ledger: /metrics counts its runs, the board pages its step times
   // ("" for every station's).
   std::string station;
+  // A line for the station's output: why the page could not read the ledger (passwords masked).
+  std::function<void(const std::string& line)> log;
 };
 
 class PageServer {

@@ -73,7 +73,7 @@
       if (record) {
         document.getElementById("record-section").hidden = false;
         document.getElementById("record").textContent = JSON.stringify(record, null, 2);
-        if (!board) stepRows(record.steps);
+        if (!board || board.state !== "running" || !(board.stepsDone || []).length) stepRows(record.steps);
       }
       const earlier = document.getElementById("earlier");
       earlier.replaceChildren();
@@ -91,7 +91,9 @@
     const newRun = !board || next.started !== board.started;
     board = next;
     document.getElementById("tile").replaceChildren(Page.tile(board, performance.now(), false));
-    stepRows(board.stepsDone);
+    // The record, once there, is the run's final word on its steps.
+    const fromRecord = record && shownRun === board.run && (board.state !== "running" || !(board.stepsDone || []).length);
+    stepRows(fromRecord ? record.steps : board.stepsDone);
     if (newRun && consoleStarted !== board.started) {
       consoleStarted = board.started;
       consoleText.replaceChildren();
@@ -107,8 +109,8 @@
     try {
       const answer = await Page.getJson("/api/steps");
       medians = new Map(answer.steps.map((s) => [s.step + " " + s.name, s.median]));
-      if (board) stepRows(board.stepsDone);
-      else if (record) stepRows(record.steps);
+      if (record && (!board || board.state !== "running" || !(board.stepsDone || []).length)) stepRows(record.steps);
+      else if (board) stepRows(board.stepsDone);
     } catch (error) {
       // A station without a ledger has no medians: the column stays empty.
     }

@@ -40,4 +40,6 @@
     }
   }).catch(() => {});
   setInterval(() => Page.tickClocks(tiles), 1000);
+  Page.loadMedians();
+  setInterval(Page.loadMedians, 60000);
 })();

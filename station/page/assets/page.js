@@ -132,8 +132,10 @@ Page.tile = function (board, seen, linked) {
     const run = runFraction(board, stepFraction);
     tile.append(bar("Run", run, Math.round(100 * run) + " %"));
     const clocks = Page.el("p", {class: "clocks"});
+    const left = board.leftSeconds !== null && board.leftSeconds !== undefined ? board.leftSeconds
+                                                                             : Page.estimateLeft(board);
     clocks.dataset.elapsed = board.elapsedSeconds === null || board.elapsedSeconds === undefined ? "" : board.elapsedSeconds;
-    clocks.dataset.left = board.leftSeconds === null || board.leftSeconds === undefined ? "" : board.leftSeconds;
+    clocks.dataset.left = left === null ? "" : left;
     clocks.dataset.seen = seen;
     clocks.dataset.running = state === "running" ? "1" : "";
     tile.append(clocks);
@@ -144,6 +146,30 @@ Page.tile = function (board, seen, linked) {
   }
   Page.tickClocks(tile);
   return tile;
+};
+
+// The station's median time of each step ({step, name, median}), from its recent runs.
+Page.medians = [];
+Page.loadMedians = async function () {
+  try {
+    Page.medians = (await Page.getJson("/api/steps")).steps;
+  } catch (error) {
+    Page.medians = [];  // no ledger: no estimate
+  }
+};
+
+// Time left of a running board the station gave no estimate for: the medians of the steps after
+// this one, and of this one what its median leaves.
+Page.estimateLeft = function (board) {
+  if (board.state !== "running" || board.step === null || board.step === undefined || !Page.medians.length) return null;
+  const done = (board.stepsDone || []).reduce((sum, s) => sum + (s.seconds || 0), 0);
+  const inStep = Math.max(0, (board.elapsedSeconds || 0) - done);
+  let left = 0;
+  for (const m of Page.medians) {
+    if (m.step > board.step) left += m.median;
+    if (m.step === board.step) left += Math.max(0, m.median - inStep);
+  }
+  return left;
 };
 
 // Elapsed goes on and left goes down between two events of a running board.
