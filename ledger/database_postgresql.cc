@@ -83,6 +83,8 @@ class PostgresqlDatabase final : public Database {
   PostgresqlDatabase& operator=(const PostgresqlDatabase&) = delete;
 
   bool Run(const std::string& sql, const std::vector<SqlValue>& params, SqlRows* rows) override {
+    gaveUp_ = false;
+    if (!lost_) error_.clear();
     // A server that restarted since the last command (the station keeps its connection for
     // hours): connect again, but never in the middle of a transaction, whose statements would
     // then run one by one on the new connection.
@@ -146,7 +148,7 @@ class PostgresqlDatabase final : public Database {
   // transaction (or, for a lost answer to COMMIT, may have committed it), which may then run
   // again (on a new connection).
   bool LastFailureIsTransient() const override {
-    return sqlState_ == "40P01" || sqlState_ == "40001" || lost_;
+    return sqlState_ == "40P01" || sqlState_ == "40001" || (lost_ && !gaveUp_);
   }
   bool LastFailureIsMissingTable() const override { return sqlState_ == "42P01"; }
   const std::string& Error() const override { return error_; }
@@ -225,9 +227,10 @@ class PostgresqlDatabase final : public Database {
       const std::string why = connection_ ? Trimmed(PQerrorMessage(connection_)) : "out of memory";
       if (Clock::now() + pause > deadline) {
         lost_ = true;
-        error_ = MaskLedgerSecrets("the connection was lost and could not be made again within " +
-                                       Seconds(limits_.reconnect) + ": " + why,
-                                   url_.target);
+        gaveUp_ = true;
+        // Why it was lost, when this call lost it, and why it could not be made again.
+        error_ = (error_.empty() ? "the connection was lost" : error_) + "; it could not be made again within " +
+                 Seconds(limits_.reconnect) + ": " + MaskLedgerSecrets(why, url_.target);
         return false;
       }
       std::this_thread::sleep_for(pause);
@@ -240,6 +243,7 @@ class PostgresqlDatabase final : public Database {
   DatabaseLimits limits_;
   bool inTransaction_ = false;
   bool lost_ = false;  // the last failure was the connection's
+  bool gaveUp_ = false;  // and making it again took all the time there was: no use trying again
   std::string error_;
   std::string sqlState_;
 };

@@ -10,7 +10,13 @@
   - reports: status, find (with the images), runs --since as a table and as CSV, audit (status 1
     for a serial number typed by hand onto a second board);
   - serve: a station's commands one a line, each answered by its output and "=STATUS";
-  - a PostgreSQL URL's password never shows in an error.
+  - a PostgreSQL URL's password never shows in an error, whatever characters it holds;
+  - pools refuse the placeholder, all-zero, multicast addresses and ranges that wrap their block;
+  - an older ledger is brought up to date by init; one that cannot be read says so in SQLite's words;
+  - a request given again under its key is answered, not done twice; a settle of a pair given to
+    another run meanwhile fails, and a board holding another run's value goes to check; the audit
+    lists both;
+  - CSV cells that a spreadsheet would take for a formula are written as text.
 
     ledger_cli_test.py BRENLOFIX_LEDGER
 """
@@ -18,6 +24,7 @@ import csv
 import io
 import json
 import os
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -140,6 +147,19 @@ class LedgerCommands(unittest.TestCase):
         self.ledger("settle", hand, self.write("r9.json", record("succeeded", True, None,
                                                                  pair("0A:00:00:00:00:09", "QV4N1501000001"))))
         self.assertIn("QV4N1501000001 was written to 2 boards, by runs 1, %s." % hand, self.ledger("audit", status=1))
+        # Run 1's board flashed again keeps its pair: no problem. Another board that kept run 1's
+        # MAC address beside a serial number of its own is a second board with it.
+        again = self.ledger("open-run").strip()
+        kept = pair(first[0], first[1])
+        self.ledger("settle", again, self.write("r10.json", record("succeeded", True, kept, kept)))
+        other = self.ledger("open-run").strip()
+        kept = pair(first[0], "OTHER1")
+        self.ledger("settle", other, self.write("r11.json", record("succeeded", True, kept, kept)))
+        audit = self.ledger("audit", status=1)
+        self.assertIn("%s is on two boards: run 1 wrote it (with %s), and run %s's board kept it (with OTHER1)."
+                      % (first[0], first[1], other), audit)
+        # (Run 8 wrote QV4N1501000001 onto a second board: seen from run 1's board flashed again too.)
+        self.assertIn("Audit of 10 runs: 3 problems.", audit)
 
     def test_a_station_served_on_one_connection(self):
         self.ledger("init")
@@ -170,10 +190,90 @@ class LedgerCommands(unittest.TestCase):
         self.assertIn("MAC addresses: 0 free, 0 reserved, 1 written", self.ledger("status"))
 
     def test_a_password_in_the_url_never_shows(self):
-        self.url = "postgresql://station:s3cret@/ledger?host=%s&password=s3cret" % self.tmp.name
+        for password in ("qu1zz", "qu?zz", "qu/zz", "qu@zz", "qu%zzy", "qu%25zz"):
+            self.url = "postgresql://station:%s@/ledger?host=%s&password=%s" % (password, self.tmp.name, password)
+            said = self.ledger("status", status=1)
+            self.assertIn("postgresql://station:***@/ledger?host=%s&password=***" % self.tmp.name, said)
+            said = said.replace(self.tmp.name, "")
+            self.assertNotIn("qu", said, password)
+            self.assertNotIn("zz", said, password)
+
+    def test_pools_refuse_what_no_board_may_carry(self):
+        self.ledger("init")
+        for first, last, words in (
+                ("02:1B:4D:00:00:00", "02:1B:4D:00:0F:FF", "placeholder"),
+                ("02:1B:4C:FF:FF:F0", "02:1B:4D:00:00:05", "crosses the end of the block 02:1B:4C"),
+                ("00:00:00:00:00:00", "00:00:00:00:00:0F", "00:00:00:00:00:00, which is no board's address"),
+                ("FF:FF:FF:FF:FF:FF", "FF:FF:FF:FF:FF:FF", "multicast"),
+                ("01:00:5E:00:00:01", "01:00:5E:00:00:0F", "multicast")):
+            self.assertIn(words, self.ledger("add-macs", first, last, status=1))
+        self.ledger("add-macs", "02:1B:4D:FF:FF:F0", "02:1B:4D:FF:FF:FF")
+        self.assertEqual(self.status_line("MAC addresses"), "MAC addresses: 16 free, 0 reserved, 0 written, 0 to check")
+
+    def test_what_cannot_be_read_says_why(self):
+        self.ledger("init")
+        path = self.url[len("sqlite:"):]
+        # A ledger of the earlier version: brought up to date by init, its runs kept.
+        self.ledger("add-macs", "02:1B:4D:00:10:00", "02:1B:4D:00:10:01")
+        self.ledger("add-serials", "S", "1", "2")
+        self.reserve()
+        with sqlite3.connect(path) as db:
+            db.executescript("DROP TABLE stations; DROP TABLE requests; DROP TABLE conflicts;"
+                             " ALTER TABLE runs DROP COLUMN instance; UPDATE ledger SET value = '1';")
+        self.assertIn("was made by an earlier brenlofix-ledger: run 'brenlofix-ledger init'",
+                      self.ledger("status", status=1))
+        self.assertIn("is brought up to date and ready", self.ledger("init"))
+        self.assertEqual(self.reserve(), ("2", ("02:1B:4D:00:10:01", "S2")))
+        # A file that SQLite cannot read: its own words, not "not set up".
+        with open(path, "r+b") as f:
+            f.seek(4096)
+            f.write(b"\xff" * 8192)
         said = self.ledger("status", status=1)
-        self.assertIn("postgresql://station:***@/ledger?host=%s&password=***" % self.tmp.name, said)
-        self.assertNotIn("s3cret", said)
+        self.assertIn("Error: cannot read the ledger " + self.url + ": ", said)
+        self.assertNotIn("not set up", said)
+        with open(path, "wb") as f:
+            f.write(b"no database at all" * 100)
+        self.assertIn("file is not a database", self.ledger("status", status=1))
+
+    def test_requests_given_again_and_boards_holding_another_runs_values(self):
+        self.ledger("init")
+        self.ledger("add-macs", "02:1B:4D:00:10:00", "02:1B:4D:00:10:0F")
+        self.ledger("add-serials", "QV4N1501", "000001", "000016")
+        # A reserve asked again under its key (its answer was lost) is the same run.
+        first = self.ledger("reserve", "--station", "line-1", "--request", "line-1/COM3/1")
+        self.assertEqual(self.ledger("reserve", "--station", "line-1", "--request", "line-1/COM3/1"), first)
+        self.assertEqual(first, "1 02:1B:4D:00:10:00,QV4N1501000001\n")
+        # Station line-1 is taken for dead; its pair is looked at, put back, and given to run 2.
+        self.ledger("recover", "--station", "line-1")
+        self.ledger("resolve", "02:1B:4D:00:10:00", "free")
+        self.ledger("resolve", "QV4N1501000001", "free")
+        self.assertEqual(self.reserve("--station", "line-2"), ("2", ("02:1B:4D:00:10:00", "QV4N1501000001")))
+        # Run 1 was alive after all, and wrote the pair: status 1, both runs named.
+        said = self.ledger("settle", "1", self.write("r1.json", record("succeeded", True, None, pair(
+            "02:1B:4D:00:10:00", "QV4N1501000001"))), status=1)
+        self.assertIn("Error: run 1 wrote 02:1B:4D:00:10:00 to its board, but the ledger had given it to run 2", said)
+        # Run 3's board kept an identity of its own that is run 2's reserved serial number.
+        self.assertEqual(self.reserve(), ("3", ("02:1B:4D:00:10:01", "QV4N1501000002")))
+        own = pair("0A:00:00:00:00:01", "QV4N1501000001")
+        self.assertIn("QV4N1501000001 (on the board, reserved for run 2) to check",
+                      self.ledger("settle", "3", self.write("r3.json", record("succeeded", True, own, own))))
+        audit = self.ledger("audit", status=1)
+        self.assertIn("run 1 wrote QV4N1501000001 to its board, but the ledger had given it to run 2.", audit)
+        self.assertIn("run 3's board holds QV4N1501000001, which the ledger had reserved for run 2.", audit)
+        self.assertIn("Audit of 3 runs: 3 problems.", audit)
+        self.assertIn("QV4N1501000001  run 3", self.ledger("status"))
+
+    def test_csv_cells_that_look_like_formulas_are_text(self):
+        self.ledger("init")
+        self.ledger("add-macs", "02:1B:4D:00:10:00", "02:1B:4D:00:10:0F")
+        self.ledger("add-serials", "S", "1", "9")
+        self.reserve("--station", "=HYPERLINK(\"http://x\",\"y\")", "--port", "@SUM(A1)")
+        self.reserve("--station", "+1", "--port", "-2")
+        self.reserve("--station", "\tline", "--port", "line-3")
+        rows = self.runs_csv()
+        self.assertEqual([row[1:3] for row in rows],
+                         [["'=HYPERLINK(\"http://x\",\"y\")", "'@SUM(A1)"], ["'+1", "'-2"], ["'\tline", "line-3"]])
+        self.assertEqual(rows[0][5], "-")  # an empty cell stays "-"
 
 
 if __name__ == "__main__":

@@ -260,6 +260,25 @@ bool Ledger::Audit() {
            << ", but run " << *row[3] << " wrote it to a board." << std::endl;
     }
   }
+  // Kept identities: a board that kept a value another run wrote is that run's board flashed again
+  // when it also holds that run's other value; with another one beside it, it is a second board.
+  for (const auto& [kind, other] : {std::pair{"mac", "serial"}, std::pair{"serial", "mac"}}) {
+    const std::string read = std::string("read_") + kind, otherRead = std::string("read_") + other;
+    SqlRows kept;
+    if (!Read("SELECT k." + read + ", a.id, a.programmed_" + other + ", k.id, k." + otherRead +
+                  " FROM runs k JOIN runs a ON a.assigned_" + kind + " = k." + read + " AND a.id <> k.id" +
+                  " WHERE k.assigned_" + kind + " IS NULL AND k.result IS NOT NULL AND COALESCE(k." + otherRead +
+                  ", '') <> COALESCE(a.programmed_" + other + ", '') AND NOT EXISTS (SELECT 1 FROM conflicts c"
+                  " WHERE c.kind = ? AND c.value = k." + read + " AND c.run = k.id) ORDER BY k.id, a.id",
+              {kind}, &kept)) {
+      return DatabaseFailed();
+    }
+    for (const SqlRow& row : kept) {
+      ++problems;
+      out_ << *row[0] << " is on two boards: run " << *row[1] << " wrote it (with " << Cell(row[2]) << "), and run "
+           << *row[3] << "'s board kept it (with " << Cell(row[4]) << ")." << std::endl;
+    }
+  }
   // What settling found: a board holding a value the ledger had given to another run.
   SqlRows conflicts;
   if (!Read("SELECT words FROM conflicts ORDER BY id", {}, &conflicts)) return DatabaseFailed();

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <utility>
 #include <string>
 
 #include "sim/board.h"
@@ -25,7 +27,9 @@ void PrintUsage() {
       "  --port N            RFC 2217 port on 127.0.0.1 (default 2217; 0: any free port)\n"
       "  --port-file FILE    write the port number to FILE once listening\n"
       "  --pty               also serve the console on a pseudo-terminal (no break there)\n"
-      "  --baud-emulation    send at 10 bits a byte at 115200 baud\n"
+      "  --baud-emulation    the line carries 10 bits a byte at 115200 baud both ways; the host's\n"
+      "                      bytes wait behind a network serial server's buffer of 64 KiB\n"
+      "  --unpaced-input     with --baud-emulation, the host's bytes reach the board at once\n"
       "  --speed X           divide device delays (boot, NAND, countdown) by X; 0: none (default 1)\n"
       "  --state FILE        keep NAND, RAM and the MMC card in FILE across runs\n"
       "  --flashed           start with the kit's UBL and U-Boot in NAND (a blank board otherwise)\n"
@@ -34,6 +38,8 @@ void PrintUsage() {
       "  --tftp-port N       the station's TFTP server: the board's requests to port 69 go to 127.0.0.1:N\n"
       "  --station ADDR      the station's address on the board's network (default 192.168.102.134)\n"
       "  --tftp-timeout MS   U-Boot's wait for each TFTP answer before it asks again (default 5000)\n"
+      "  --jig SOCKET        a jig boards are put on and taken off, by commands on the Unix socket\n"
+      "                      SOCKET: off, on blank, on flashed [MAC,SERIAL], on, state (empty at start)\n"
       "  --fault NAME[=N]    switch on a failure (repeatable):\n");
   for (const std::string& line : sim::FaultNames()) std::printf("      %s\n", line.c_str());
 }
@@ -122,10 +128,14 @@ int main(int argc, char** argv) {
       board.tftpTimeoutMs = static_cast<uint32_t>(ms);
     } else if (arg == "--port-file" && hasValue) {
       serve.portFile = argv[++i];
+    } else if (arg == "--jig" && hasValue) {
+      serve.jigPath = argv[++i];
     } else if (arg == "--pty") {
       serve.pty = true;
     } else if (arg == "--baud-emulation") {
       board.baudEmulation = true;
+    } else if (arg == "--unpaced-input") {
+      serve.unpacedInput = true;
     } else if (arg == "--speed" && hasValue) {
       char* end = nullptr;
       board.speed = std::strtod(argv[++i], &end);
@@ -152,16 +162,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  sim::Board target(board);
+  auto target = std::make_unique<sim::Board>(board);
   if (!serve.statePath.empty()) {
     std::ifstream exists(serve.statePath);
     std::string error;
-    if (exists && !sim::LoadBoardState(&target.state(), serve.statePath, &error)) {
+    if (exists && !sim::LoadBoardState(&target->state(), serve.statePath, &error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }
   }
-  if (flashed && target.state().nand.IsErased(sim::kUblOffset, sim::kNandEraseBlock))
-    sim::InstallBootLoaders(target.state().nand);
-  return sim::Serve(target, serve);
+  if (flashed && target->state().nand.IsErased(sim::kUblOffset, sim::kNandEraseBlock))
+    sim::InstallBootLoaders(target->state().nand);
+  return sim::Serve(std::move(target), board, serve);
 }

@@ -29,8 +29,9 @@ class DevsimNetwork {
   void Send(const std::vector<Datagram>& datagrams);
   // The sockets to watch for answers.
   void AddPollFds(std::vector<pollfd>* fds) const;
-  // Reads every answer waiting on the sockets and hands it to the board as arriving at at.
-  void Receive(Board& board, Micros at);
+  // Reads every answer waiting on the sockets and hands it to the board as arriving at at; with
+  // no board (none on the jig, its cable unplugged) they are lost.
+  void Receive(Board* board, Micros at);
 
  private:
   struct BoardPort {

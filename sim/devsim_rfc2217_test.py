@@ -125,7 +125,52 @@ def main():
         if expected not in dump:
             fail("dump lacks %r:\n%s" % (expected, dump))
     check_pty(devsim)
+    check_paced_line(devsim, work, images["sft_DM6446_NAND.bin"])
     print("PASS")
+
+
+def check_paced_line(devsim, work, flasher):
+    """With --baud-emulation the board takes the host's bytes at 11,520 a second, though the network
+    takes them at once: the flasher's verdict on its image (8 hex digits a word) comes no sooner than
+    the line can have carried them. With --unpaced-input they reach the board as fast as they come."""
+    line_seconds = (len(flasher) + 3) // 4 * 8 * 10 / 115200.0
+    for extra, paced in (([], True), (["--unpaced-input"], False)):
+        port_file = os.path.join(work, "paced-port")
+        if os.path.exists(port_file):
+            os.remove(port_file)
+        server = subprocess.Popen([devsim, "--port", "0", "--port-file", port_file, "--baud-emulation",
+                                   "--speed", "5"] + extra, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+        try:
+            for _ in range(100):
+                if os.path.exists(port_file) and open(port_file).read().strip():
+                    break
+                time.sleep(0.05)
+            port = serial.serial_for_url("rfc2217://127.0.0.1:%s" % open(port_file).read().strip(),
+                                         baudrate=115200, timeout=0.05)
+            port.send_break(0.5)
+            port.reset_input_buffer()
+            read_until(port, b" BOOTME\0", 3)
+            words = (len(flasher) + 3) // 4
+            port.write(b"    ACK\0")
+            port.write(b"%08X%04X01000000" % (zlib.crc32(flasher) ^ 0xFFFFFFFF, words * 4))
+            read_until(port, b"  BEGIN\0", 5)
+            port.write(b"".join(b"%08X" % entry for entry in crc_table()))
+            read_until(port, b"   DONE\0", 5)
+            padded = flasher + b"\0" * (words * 4 - len(flasher))
+            started = time.monotonic()
+            port.write(b"".join(b"%08X" % int.from_bytes(padded[i:i + 4], "little") for i in range(0, len(padded), 4)))
+            written = time.monotonic() - started
+            read_until(port, b"   DONE\0", 10 + line_seconds)
+            took = time.monotonic() - started
+            port.close()
+        finally:
+            server.send_signal(signal.SIGTERM)
+            server.communicate(timeout=10)
+        if paced and not (took >= line_seconds * 0.98 and written < line_seconds * 0.5):
+            fail("paced: the image's %.2f s of line took %.2f s (the write returned after %.2f s)"
+                 % (line_seconds, took, written))
+        if not paced and took >= line_seconds * 0.5:
+            fail("unpaced: the image took %.2f s, its line time is %.2f s" % (took, line_seconds))
 
 
 def check_pty(devsim):

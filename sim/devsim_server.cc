@@ -15,9 +15,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <vector>
 
+#include "sim/devsim_jig.h"
 #include "sim/devsim_network.h"
 #include "sim/rfc2217_session.h"
 #include "sim/state_file.h"
@@ -53,6 +55,8 @@ class RealClock {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_)
             .count());
   }
+  // Time starts again (a new board is powered on).
+  void Restart() { start_ = std::chrono::steady_clock::now(); }
 
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -69,10 +73,56 @@ bool SendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// The board's line as the RFC 2217 session drives it, at the real time of each command.
+// The board's line as the RFC 2217 session drives it, at the real time of each command. With no
+// board on the jig the line is dead: what the host sends is lost. With a byte time, the line
+// carries the host's bytes as a network serial server's line does: one after the other, each
+// reaching the board when its last bit has, and a break in its place among them; the server holds
+// what the line has not carried yet (Queued), and stops taking more from the host when its buffer
+// is full, so that TCP makes the host wait.
 class BoardPort : public Rfc2217Session::Port {
  public:
-  BoardPort(Board& board, const RealClock& clock) : board_(board), clock_(clock) {}
+  BoardPort(Board* board, const RealClock& clock, Micros byteTime)
+      : board_(board), clock_(clock), byteTime_(byteTime) {}
+  // Another board (or none) is on the line; the host's line settings stay as they were set. What
+  // was on its way to the board taken off is lost.
+  void SetBoard(Board* board) {
+    board_ = board;
+    ranUntil_ = 0;
+    inputLimit_ = kNever;
+    line_.clear();
+    lineFree_ = 0;
+    if (board_ && settingsGiven_) board_->SetLineSettings(baud_, dataBits_, parity_, stopBits_);
+  }
+  // Gives the board what the line has carried by now (not before what the board has already
+  // run: a devsim held up hands it over late, as a whole). The bytes the line carried within a
+  // millisecond reach the firmware together, at the time the last of them arrived, as a UART's
+  // FIFO is read out at once: the line's pace stays exact, and the firmware wakes once for them
+  // instead of once a byte.
+  void DeliverCarried(Micros now) {
+    while (board_ && !line_.empty() && line_.front().due <= now) {
+      if (line_.front().kind != Carried::kData) {
+        board_->SetBreak(line_.front().kind == Carried::kBreakOn, std::max(line_.front().due, ranUntil_));
+        line_.pop_front();
+        continue;
+      }
+      const Micros first = line_.front().due;
+      Micros last = first;
+      size_t count = 0;
+      while (count < line_.size() && line_[count].kind == Carried::kData && line_[count].due <= now &&
+             line_[count].due - first <= kFifoSpan) {
+        last = line_[count].due;
+        ++count;
+      }
+      const Micros at = std::max(last, ranUntil_);
+      for (size_t i = 0; i < count; ++i) {
+        board_->ReceiveByte(line_.front().byte, at);
+        line_.pop_front();
+      }
+    }
+  }
+  // When the line next hands the board something; kNever when it carries nothing.
+  Micros NextCarried() const { return line_.empty() ? kNever : line_.front().due; }
+  size_t Queued() const { return line_.size(); }
   // The board was run up to ranUntil and next wants to act at next on its own. Input that is read
   // later than next arrived while devsim itself was held up (a loaded machine), not while the line
   // was silent: it is given to the board just before next, so that a stall of this process never
@@ -84,16 +134,54 @@ class BoardPort : public Rfc2217Session::Port {
   // The bytes of one read from the socket arrive together: one time for all of them, so that the
   // board takes a whole block in one go instead of waking its firmware for every byte.
   void BeginInput() { inputAt_ = std::max(ranUntil_, std::min(clock_.Now(), inputLimit_)); }
-  void OnData(uint8_t byte) override { board_.ReceiveByte(byte, inputAt_); }
-  void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
-    board_.SetLineSettings(baud, dataBits, parity, stopBits);
+  void OnData(uint8_t byte) override {
+    if (!board_) return;
+    if (byteTime_ == 0) {
+      board_->ReceiveByte(byte, inputAt_);
+      return;
+    }
+    lineFree_ = std::max(inputAt_, lineFree_) + byteTime_;
+    line_.push_back(Carried{Carried::kData, byte, lineFree_});
   }
-  void OnBreak(bool on) override { board_.SetBreak(on, clock_.Now()); }
+  void OnLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) override {
+    settingsGiven_ = true;
+    baud_ = baud;
+    dataBits_ = dataBits;
+    parity_ = parity;
+    stopBits_ = stopBits;
+    if (board_) board_->SetLineSettings(baud, dataBits, parity, stopBits);
+  }
+  void OnBreak(bool on) override {
+    if (!board_) return;
+    if (byteTime_ == 0) {
+      board_->SetBreak(on, clock_.Now());
+      return;
+    }
+    // After the bytes before it; the bytes after it wait for its end.
+    lineFree_ = std::max(clock_.Now(), lineFree_);
+    line_.push_back(Carried{on ? Carried::kBreakOn : Carried::kBreakOff, 0, lineFree_});
+  }
   void OnPurgeReceived() override {}  // output goes to the client as soon as the line has sent it
 
  private:
-  Board& board_;
+  static constexpr Micros kFifoSpan = 1000;
+
+  struct Carried {
+    enum Kind { kData, kBreakOn, kBreakOff } kind;
+    uint8_t byte;
+    Micros due;  // when it reaches the board
+  };
+
+  Board* board_;
   const RealClock& clock_;
+  const Micros byteTime_;  // 0: the host's bytes reach the board at once
+  std::deque<Carried> line_;
+  Micros lineFree_ = 0;  // when the line has carried everything it holds
+  bool settingsGiven_ = false;
+  uint32_t baud_ = 0;
+  int dataBits_ = 0;
+  char parity_ = 'n';
+  int stopBits_ = 0;
   Micros ranUntil_ = 0;
   Micros inputLimit_ = kNever;
   Micros inputAt_ = 0;
@@ -140,15 +228,16 @@ int OpenPty(std::string* name, Fd* farEnd) {
   return fd;
 }
 
-void SaveState(Board& board, const std::string& path) {
-  if (path.empty()) return;
+// The board on the line; with none (the jig is empty) the file keeps the board taken off last.
+void SaveState(Board* board, const std::string& path) {
+  if (path.empty() || !board) return;
   std::string error;
-  if (!SaveBoardState(board.state(), path, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+  if (!SaveBoardState(board->state(), path, &error)) std::fprintf(stderr, "%s\n", error.c_str());
 }
 
 }  // namespace
 
-int Serve(Board& board, const ServeOptions& options) {
+int Serve(std::unique_ptr<Board> fixedBoard, const BoardOptions& boardOptions, const ServeOptions& options) {
   signal(SIGINT, OnStopSignal);
   signal(SIGTERM, OnStopSignal);
   signal(SIGPIPE, SIG_IGN);
@@ -175,11 +264,30 @@ int Serve(Board& board, const ServeOptions& options) {
     }
     std::printf("devsim: serving %s (no break on a pty)\n", name.c_str());
   }
+  std::unique_ptr<Jig> jig;
+  if (!options.jigPath.empty()) {
+    jig = std::make_unique<Jig>(boardOptions, std::move(fixedBoard), options.statePath);
+    std::string error;
+    if (!jig->Listen(options.jigPath, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    std::printf("devsim: the jig listens on %s; it is empty\n", options.jigPath.c_str());
+  }
   std::fflush(stdout);
   if (!options.portFile.empty()) std::ofstream(options.portFile) << port << "\n";
 
+  // The server's own time (hang-ups) and the board's, which starts again with each board put on.
   RealClock clock;
-  BoardPort boardPort(board, clock);
+  RealClock boardClock;
+  Board* board = jig ? jig->OnJig() : fixedBoard.get();
+  // With line emulation the host's bytes take their time too (unless told otherwise), behind a
+  // network serial server's buffer of 64 KiB.
+  const Micros hostByteTime =
+      boardOptions.baudEmulation && !options.unpacedInput ? 10000000ull / boardOptions.baud : 0;
+  constexpr size_t kServerBuffer = 65536;
+  constexpr Micros kCarriedLatency = 1000;
+  BoardPort boardPort(board, boardClock, hostByteTime);
   DevsimNetwork network(options.stationIp, options.tftpPort);
   std::vector<Datagram> datagrams;
   std::vector<pollfd> fds;
@@ -219,39 +327,58 @@ int Serve(Board& board, const ServeOptions& options) {
     }
     // Hand out what the line has sent, then sleep until the board's next event or some input.
     out.clear();
-    const Micros ranUntil = clock.Now();
-    board.TakeOutput(&out, ranUntil);
+    const Micros ranUntil = boardClock.Now();
+    boardPort.DeliverCarried(ranUntil);
+    if (board) board->TakeOutput(&out, ranUntil);
     if (!out.empty()) {
       if (client.get() >= 0 && !SendAll(client.get(), Rfc2217Session::EscapeData(out.data(), out.size())))
         hangUp();
       if (pty.get() >= 0) (void)!write(pty.get(), out.data(), out.size());
     }
     datagrams.clear();
-    board.TakeDatagrams(&datagrams, ranUntil);
+    if (board) board->TakeDatagrams(&datagrams, ranUntil);
     network.Send(datagrams);
-    Micros next = board.NextEventTime(), now = clock.Now();
+    Micros next = board ? board->NextEventTime() : kNever, now = boardClock.Now();
+    const Micros nextCarried = boardPort.NextCarried();
     boardPort.SetInputWindow(ranUntil, next);
     // Microseconds, not milliseconds: a datagram and its answer take a fraction of one.
     Micros timeoutUs = 200000;
     if (next != kNever) timeoutUs = next <= now ? 0 : std::min<Micros>(next - now, timeoutUs);
+    // Bytes the line carries are handed over a millisecond at a time, each at its own time: the
+    // board never runs past one it has not got (they go first at every wake), only its answer may
+    // leave up to a millisecond late, and devsim wakes a thousand times a second instead of 11,520.
+    if (nextCarried != kNever) {
+      const Micros wake = nextCarried + kCarriedLatency;
+      timeoutUs = wake <= now ? 0 : std::min<Micros>(wake - now, timeoutUs);
+    }
     if (hungUpAt != kNever && client.get() < 0) {
-      const Micros saveAt = hungUpAt + kSaveAfterHangUp;
-      timeoutUs = std::min<Micros>(timeoutUs, saveAt <= now ? 0 : saveAt - now);
+      const Micros saveAt = hungUpAt + kSaveAfterHangUp, serverNow = clock.Now();
+      timeoutUs = std::min<Micros>(timeoutUs, saveAt <= serverNow ? 0 : saveAt - serverNow);
     }
 
-    fds.assign({{listener.get(), POLLIN, 0}, {client.get(), POLLIN, 0}, {pty.get(), POLLIN, 0}});
+    // A full server buffer takes nothing more from the host until the line has carried some.
+    const short clientEvents = boardPort.Queued() < kServerBuffer ? POLLIN : 0;
+    fds.assign({{listener.get(), POLLIN, 0}, {client.get(), clientEvents, 0}, {pty.get(), POLLIN, 0}});
     network.AddPollFds(&fds);
+    const size_t jigFirst = fds.size();
+    if (jig) jig->AddPollFds(&fds);
     const timespec timeout{static_cast<time_t>(timeoutUs / 1000000),
                            static_cast<long>(timeoutUs % 1000000 * 1000)};
     int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready <= 0) continue;
     bool datagramWaiting = false;
-    for (size_t i = 3; i < fds.size(); ++i) datagramWaiting = datagramWaiting || (fds[i].revents & POLLIN);
+    for (size_t i = 3; i < jigFirst; ++i) datagramWaiting = datagramWaiting || (fds[i].revents & POLLIN);
     if (datagramWaiting) {
       // As the line's input: an answer read late because devsim was held up reaches the board
       // before its next time-out.
       const Micros limit = next == kNever ? kNever : std::max(ranUntil, next - 1);
-      network.Receive(board, std::max(ranUntil, std::min(clock.Now(), limit)));
+      network.Receive(board, std::max(ranUntil, std::min(boardClock.Now(), limit)));
+    }
+    // The jig first: bytes the host sends after a board was put on reach that board.
+    if (jig && jig->Serve(fds, jigFirst)) {
+      board = jig->OnJig();
+      boardClock.Restart();
+      boardPort.SetBoard(board);
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) readClient(0);
     // After the client's own hang-up, so that a host that closes and reopens at once is served:

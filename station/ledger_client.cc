@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <iostream>
 #include <sstream>
 
 namespace {
@@ -59,7 +58,7 @@ uint64_t LedgerClient::Call(Job job, std::chrono::milliseconds within) { return 
 void LedgerClient::Work() {
   // Worker-only: the connection and the ledger on it.
   std::unique_ptr<Database> database;
-  std::ostringstream out;
+  std::ostringstream out, err;  // what the ledger prints: its results, and its reasons
   std::unique_ptr<Ledger> ledger;
   for (;;) {
     Pending pending;
@@ -72,28 +71,24 @@ void LedgerClient::Work() {
       running_ = Pending{pending.id, nullptr, pending.deadline};
       runningGivenUp_ = false;
     }
-    // The ledger prints its reasons on standard error: on this thread, and only while a call runs,
-    // they are taken into the answer (the station itself writes only to standard output).
-    std::ostringstream errors;
-    std::streambuf* const kept = std::cerr.rdbuf(errors.rdbuf());
     out.str("");
+    err.str("");
     bool ok = false;
     if (!pending.job) {
-      database = OpenDatabase(url_, false);
+      database = OpenDatabase(url_, false, DatabaseLimits{}, err);
       if (database) {
-        ledger = std::make_unique<Ledger>(*database, url_.shown, out);
+        ledger = std::make_unique<Ledger>(*database, url_.shown, out, err);
         ok = ledger->IsSetUp();
       }
     } else if (ledger) {
       ok = pending.job(*ledger, *database, out);
     } else {
-      std::cerr << "Error: the ledger " << url_.shown << " is not open." << std::endl;
+      err << "Error: the ledger " << url_.shown << " is not open." << std::endl;
     }
-    std::cerr.rdbuf(kept);
     Answer answer;
     answer.id = pending.id;
     answer.ok = ok;
-    answer.lines = Lines(out.str() + errors.str());
+    answer.lines = Lines(out.str() + err.str());
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!runningGivenUp_) answers_.push_back(std::move(answer));

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,22 +22,28 @@ class PortWatch {
  public:
   // wakeFd: written to (one byte) when first words were heard.
   PortWatch(std::string port, bool quietFirst, int wakeFd);
+  // Ends the watch without waiting for it: a thread still opening the line (a network serial
+  // server that does not answer) finishes on its own and tells nobody.
   ~PortWatch();
   PortWatch(const PortWatch&) = delete;
   PortWatch& operator=(const PortWatch&) = delete;
 
-  bool Heard() const { return heard_; }
+  // First words were heard; the line is closed by then.
+  bool Heard() const { return state_->heard; }
   // Why the line cannot be watched now ("" when it can); the watch tries again each second.
   std::string Trouble();
 
  private:
-  void Watch(bool quietFirst);
+  struct State {
+    std::string port;
+    int wakeFd;
+    std::atomic<bool> heard{false};
+    std::atomic<bool> ending{false};
+    std::mutex mutex;  // the trouble, and the wake-up against the watch's end
+    std::string trouble;
+  };
+  static void Watch(const std::shared_ptr<State>& state, bool quietFirst);
 
-  std::string port_;
-  int wakeFd_;
-  std::atomic<bool> heard_{false};
-  std::atomic<bool> ending_{false};
-  std::mutex mutex_;
-  std::string trouble_;
+  std::shared_ptr<State> state_;
   std::thread thread_;
 };

@@ -17,9 +17,11 @@
 #include <sstream>
 
 #include "ledger/database.h"
+#include "ledger/ledger_url.h"
 #include "station/board_view.h"
 #include "station/page/page_server.h"
 #include "station/ledger_client.h"
+#include "station/station_instance.h"
 #include "station/station_options.h"
 #include "station/station_output.h"
 #include "station/station_setup.h"
@@ -67,9 +69,11 @@ bool Await(LedgerClient& ledger, uint64_t id, int signals, LedgerClient::Answer*
   }
 }
 
-// The station's start with its ledger: open it, and settle the runs this station left open when it
-// was killed, naming the boards that must be flashed again. False after the reason in words.
-bool OpenLedger(LedgerClient& ledger, const std::string& station, int signals) {
+// The station's start with its ledger: open it, take the station's lease (the lease of its last
+// instance on this PC ended first: that one is dead), and settle the runs this station left open
+// when it was killed, naming the boards that must be flashed again. False after the reason in words.
+bool OpenLedger(LedgerClient& ledger, const std::string& station, const std::string& instance,
+                const std::string& previous, int signals) {
   LedgerClient::Answer answer;
   std::string stopped;
   if (!Await(ledger, ledger.Open(kLedgerDeadline), signals, &answer, &stopped)) {
@@ -78,11 +82,16 @@ bool OpenLedger(LedgerClient& ledger, const std::string& station, int signals) {
   }
   if (answer.ok) {
     const auto recover = ledger.Call(
-        [station](Ledger& ledger, Database& database, std::ostream& out) {
-          // The runs left open: their boards stopped in the middle unless their record says the
-          // run ended well.
+        [station, instance, previous](Ledger& ledger, Database& database, std::ostream& out) {
+          if (!previous.empty()) ledger.ReleaseLease(station, previous);
+          if (!ledger.TakeLease(station, instance, kLeaseDuration)) return false;
+          // The runs Recover settles (left open by an instance without a live lease): their boards
+          // stopped in the middle unless their record says the run ended well.
           SqlRows open;
-          database.Run("SELECT id, port, record_path FROM runs WHERE station = ? AND settled IS NULL ORDER BY id",
+          database.Run(std::string("SELECT id, port, record_path FROM runs r WHERE station = ? AND settled IS NULL"
+                                   " AND NOT EXISTS (SELECT 1 FROM stations s WHERE s.name = r.station AND"
+                                   " s.instance = r.instance AND s.expires > ") +
+                           database.NowMilliseconds() + ") ORDER BY id",
                        {station}, &open);
           const bool recovered = ledger.Recover(station);
           for (const SqlRow& row : open) {
@@ -115,6 +124,18 @@ bool OpenLedger(LedgerClient& ledger, const std::string& station, int signals) {
   return answer.ok;
 }
 
+// The station's end: its lease ended, so that its name is free at once.
+void ReleaseLease(LedgerClient& ledger, const std::string& station, const std::string& instance, int signals) {
+  // A ledger that did not answer a call is not asked again: the lease runs out by itself.
+  if (ledger.Stranded()) return;
+  LedgerClient::Answer answer;
+  std::string stopped;
+  const auto id = ledger.Call([station, instance](Ledger& ledger, Database&,
+                                                  std::ostream&) { return ledger.ReleaseLease(station, instance); },
+                              std::chrono::milliseconds(500));
+  Await(ledger, id, signals, &answer, &stopped);
+}
+
 // The ledger URL in the station's own command line, as every user's ps shows it, with its password
 // masked (the guide recommends BRENLOFIX_LEDGER, PGPASSWORD or a .pgpass file instead).
 void MaskLedgerArgument(int argc, char* argv[]) {
@@ -127,7 +148,7 @@ void MaskLedgerArgument(int argc, char* argv[]) {
       url = argv[i] + 9;
     }
     if (!url) continue;
-    const std::string masked = MaskedLedgerUrl(url);
+    const std::string masked = MaskLedgerUrl(url);
     const size_t length = std::strlen(url);
     if (masked == url) continue;
     std::memset(url, 0, length);
@@ -145,7 +166,7 @@ int RunStation(int argc, char* argv[], int signals) {
     return 2;
   }
   if (options->help) {
-    std::cout << StationUsage();
+    std::cout << StationHelp();
     return 0;
   }
   auto setup = MakeStationSetup(*options, SelfPath(), &error);
@@ -154,17 +175,24 @@ int RunStation(int argc, char* argv[], int signals) {
     return 1;
   }
 
-  // The ledger, with what a killed station left open settled.
+  // The ledger, with the station's lease and what a killed station left open settled.
   std::unique_ptr<LedgerClient> ledger;
+  std::unique_ptr<StationInstance> instance;
   if (const auto url = StationLedgerUrl(*options, setup->records)) {
     auto parsed = ParseLedgerUrl(*url);
     if (!parsed) {
       Say("Error: the station cannot use that ledger; no board was started.");
       return 1;
     }
-    parsed->shown = MaskedLedgerUrl(parsed->shown);
+    std::string previous;
+    instance = StationInstance::Make(setup->station, &previous, &error);
+    if (!instance) {
+      Say(error);
+      return 1;
+    }
+    setup->instance = instance->Name();
     ledger = std::make_unique<LedgerClient>(*parsed);
-    if (!OpenLedger(*ledger, setup->station, signals)) return 1;
+    if (!OpenLedger(*ledger, setup->station, instance->Name(), previous, signals)) return 1;
   }
 
   std::vector<std::string> ports;
@@ -211,6 +239,7 @@ int RunStation(int argc, char* argv[], int signals) {
   } else {
     Say("Flashing " + std::to_string(ports.size()) + " boards; " + where);
   }
+  const std::string station = setup->station;
   int status;
   {
     Supervisor supervisor(std::move(*setup), ledger.get(), signals, &views);
@@ -223,6 +252,7 @@ int RunStation(int argc, char* argv[], int signals) {
     running = nullptr;
   }
   page.Stop();
+  if (ledger) ReleaseLease(*ledger, station, instance->Name(), signals);
   // A ledger call still held up by the database is not waited for.
   if (ledger && ledger->Stranded()) {
     std::fflush(stdout);

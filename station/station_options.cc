@@ -44,6 +44,40 @@ std::string StationUsage() {
          "                         [--typing echo|paced] [--listen ADDRESS:PORT|none] [-- BRENLOFIX OPTIONS]\n";
 }
 
+std::string StationHelp() {
+  return StationUsage() +
+         "\n"
+         "Flashes several boards at once, one unattended BrenloFix per port, all with the same answers, with\n"
+         "a line of progress per board and a table of the results from each run's record at the end.\n"
+         "\n"
+         "  -h, --help                 this text\n"
+         "  --board PORT[=MAC,SERIAL]  a board's port (/dev/ttyUSB0, rfc2217://host:port), with the MAC address\n"
+         "                             and serial number to program; without them the board keeps its own, or\n"
+         "                             with a ledger takes the next free pair of its pools when it holds none\n"
+         "  --continuous               each port flashes every board put on it, until the station is stopped:\n"
+         "                             a board's first words on the line start its run\n"
+         "  --images DIR               the folder with the four image files; the runs write their logs there\n"
+         "                             (default: the current folder)\n"
+         "  --records DIR              where each run's record-PORT-TIME.json and console-PORT-TIME.txt go;\n"
+         "                             nothing there is written over or deleted (default: the images folder)\n"
+         "  --ledger URL               the identity ledger, sqlite:PATH or postgresql://... (default:\n"
+         "                             BRENLOFIX_LEDGER, else sqlite:RECORDS/ledger.sqlite when it exists)\n"
+         "  --station NAME             this station's name in the ledger (default: the host name)\n"
+         "  --brenlofix PATH           the program (default: BrenloFix beside this one, else on PATH)\n"
+         "  --brenlofix-ledger PATH    taken and ignored: the ledger is part of the station\n"
+         "  --retries N, --login USER  passed on to every run\n"
+         "  --proxy URL                the proxy of every run; better in BRENLOFIX_PROXY\n"
+         "  --timeout MINUTES          a run still going after this long is stopped (\"timed out\")\n"
+         "  --typing HOW               echo (the default here) or paced, as BrenloFix --typing\n"
+         "  --listen ADDRESS:PORT      the station's page (default 127.0.0.1:8080: this PC only; port 0: any\n"
+         "                             free one; none: no page); its address and token are printed at the start\n"
+         "  after --                   further BrenloFix options for every run\n"
+         "\n"
+         "The password (BRENLOFIX_PASSWORD) and the proxy (BRENLOFIX_PROXY) reach every run through its\n"
+         "environment. Ctrl-C, SIGTERM or SIGHUP stop every run (each records \"interrupted\") and the table\n"
+         "follows. Status 0 when every board succeeded (with --continuous: when stopped), 1 otherwise.\n";
+}
+
 std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>& argv, std::string* error) {
   StationOptions options;
   std::set<std::string> ports;

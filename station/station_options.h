@@ -36,8 +36,9 @@ struct StationOptions {
 // Parses argv (without the program's name). Empty after a line in words on *error.
 std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>& argv, std::string* error);
 
-// The usage text, for --help and under a command-line error.
+// The usage lines, under a command-line error; the whole help text for --help.
 std::string StationUsage();
+std::string StationHelp();
 
 // A port's name as it stands in file names: runs of anything but letters and digits become one "_",
 // none at either end ("rfc2217://127.0.0.1:7001" -> "rfc2217_127_0_0_1_7001").

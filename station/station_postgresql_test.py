@@ -100,7 +100,7 @@ class Devsim:
         self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state",
                                          os.path.join(work, name + ".state"), "--speed", "0"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
+        deadline = time.time() + 60  # a loaded machine starts it late
         while not (os.path.exists(port_file) and read_text(port_file).strip()):
             assert self.process.poll() is None and time.time() < deadline, "devsim did not start"
             time.sleep(0.05)

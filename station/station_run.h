@@ -37,6 +37,7 @@ struct StationRun {
   std::optional<Identity> fallback;
   std::optional<std::string> refused;
   std::optional<std::string> settled;
+  int sequence = 0;              // the station's count of its runs, for the ledger's request keys
   uint64_t ledgerCall = 0;       // the call the run waits for (open or settle)
   uint64_t storeCall = 0;        // a record being stored
   std::string storedSeen;        // the record file as last offered (inode, time, size)

@@ -73,7 +73,7 @@ class Devsim:
         self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", self.state,
                                          "--speed", "0"] + list(options),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
+        deadline = time.time() + 60  # a loaded machine starts it late
         while not (os.path.exists(port_file) and read_text(port_file).strip()):
             assert self.process.poll() is None and time.time() < deadline, "devsim did not start"
             time.sleep(0.05)
@@ -392,6 +392,12 @@ class StationTest(unittest.TestCase):
         # Killed outright in step 2 (a power cut of the station PC): its next start settles its runs
         # and names the boards to flash again.
         station, _ = start_and_wait_for_step(2)
+        # Meanwhile a second station of the same name is refused at its start, taking nothing.
+        second = subprocess.run(argv[:-7] + ["--board", "rfc2217://127.0.0.1:1"], env=env, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=60)
+        self.assertEqual((second.returncode, second.stdout.decode()),
+                         (1, "Error: a station named line-1 already runs on this PC; give --station NAME.\n"))
+        self.assertEqual(len(ledger_runs(records)), 2)
         station.kill()
         station.wait()
         station.stdout.close()

@@ -22,6 +22,3 @@ std::optional<std::string> StationLedgerUrl(const StationOptions& options, const
 // True when the program's --help tells of --events (a BrenloFix that writes events).
 bool WritesEvents(const std::string& brenlofix);
 
-// The ledger URL as it may be shown anywhere: its password (in the URL's user part or among its
-// options) replaced by ***.
-std::string MaskedLedgerUrl(const std::string& url);

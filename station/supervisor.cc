@@ -94,6 +94,7 @@ void Supervisor::StartRun(Port& port) {
   if (port.spec.mac) run->given = Identity{*port.spec.mac, *port.spec.serial};
   run->started = std::chrono::system_clock::now();
   run->began = SteadyClock::now();
+  run->sequence = ++runsOpened_;
   port.current = run;
   runs_.push_back(run);
   if (!port.refused.empty()) {
@@ -118,7 +119,7 @@ void Supervisor::StartRun(Port& port) {
   }
   close(capture);
   Call call{run, CallKind::kOpen, std::make_shared<std::optional<Reservation>>()};
-  RunOpening opening{setup_.station, run->port, run->record};
+  RunOpening opening{setup_.station, run->port, run->record, RequestKey(*run, "open"), setup_.instance};
   const bool reserve = !run->given;
   auto reserved = call.reserved;
   run->ledgerCall = ledger_->Call(
@@ -132,6 +133,7 @@ void Supervisor::StartRun(Port& port) {
         return opened.has_value();
       },
       Deadline());
+  call.within = Deadline();
   calls_[run->ledgerCall] = call;
 }
 
@@ -177,8 +179,9 @@ void Supervisor::OpenAnswered(const Call& call, const LedgerClient::Answer& answ
     if (!(*call.reserved)->mac.empty()) run.fallback = Identity{(*call.reserved)->mac, (*call.reserved)->serial};
   }
   if (answer.timedOut) {
+    const auto within = stopping_ ? std::min(call.within, kLedgerDeadlineStopping) : call.within;
     run.refused = "Error: the ledger " + ledger_->Shown() + " did not answer within " +
-                  std::to_string(Deadline().count() / 1000) + " s; the board was not started.";
+                  std::to_string((within.count() + 999) / 1000) + " s; the board was not started.";
   } else if (!answer.ok || !run.ledgerRun) {
     run.refused = answer.lines.empty() ? std::string("the ledger gave no run") : Joined(answer.lines);
   } else if (stopping_) {
@@ -204,9 +207,23 @@ void Supervisor::Answered(const LedgerClient::Answer& answer) {
   if (found == calls_.end()) return;
   const Call call = found->second;
   calls_.erase(found);
+  if (call.kind == CallKind::kRenewLease) {
+    renewCall_ = 0;
+    // A renewal that went unanswered is tried again at the next; one the ledger refused means
+    // another station took the name: the runs going end and settle, but no new board starts.
+    if (!answer.ok && !answer.timedOut && !leaseLost_) {
+      leaseLost_ = true;
+      for (const std::string& line : answer.lines) Say(line);
+      Say("Error: station " + setup_.station + " lost its lease in the ledger; no new board is started.");
+      for (Port& port : ports_) port.watch.reset();
+    }
+    return;
+  }
   StationRun& run = *call.run;
   const std::string runName = run.ledgerRun ? "run " + std::to_string(*run.ledgerRun) : std::string("its run");
-  const std::string noAnswer = "no answer within " + std::to_string(Deadline().count() / 1000) + " s";
+  // A call made before the stop was cut to the stop's second.
+  const auto within = stopping_ ? std::min(call.within, kLedgerDeadlineStopping) : call.within;
+  const std::string noAnswer = "no answer within " + std::to_string((within.count() + 999) / 1000) + " s";
   switch (call.kind) {
     case CallKind::kOpen:
       OpenAnswered(call, answer);
@@ -229,11 +246,13 @@ void Supervisor::Answered(const LedgerClient::Answer& answer) {
           run.Trouble("the ledger did not settle " + runName + " (" + *run.settled + "); the station's next start does");
         }
       }
-      if (setup_.continuous && !stopping_) {
+      if (setup_.continuous && !stopping_ && !leaseLost_) {
         for (Port& port : ports_) {
           if (port.current == call.run) WatchPort(port, true);
         }
       }
+      break;
+    case CallKind::kRenewLease:
       break;
   }
 }
@@ -241,7 +260,7 @@ void Supervisor::Answered(const LedgerClient::Answer& answer) {
 void Supervisor::Settle(const std::shared_ptr<StationRun>& run) {
   if (!ledger_ || !run->ledgerRun) {
     run->phase = StationRun::Phase::kDone;
-    if (setup_.continuous && !stopping_) {
+    if (setup_.continuous && !stopping_ && !leaseLost_) {
       for (Port& port : ports_) {
         if (port.current == run) WatchPort(port, true);
       }
@@ -249,11 +268,11 @@ void Supervisor::Settle(const std::shared_ptr<StationRun>& run) {
     return;
   }
   const int64_t number = *run->ledgerRun;
-  const std::string record = run->record;
+  const std::string record = run->record, key = RequestKey(*run, "settle");
   run->ledgerCall = ledger_->Call(
-      [number, record](Ledger& ledger, Database&, std::ostream&) { return ledger.Settle(number, record); },
+      [number, record, key](Ledger& ledger, Database&, std::ostream&) { return ledger.Settle(number, record, key); },
       Deadline());
-  calls_[run->ledgerCall] = Call{run, CallKind::kSettle, nullptr};
+  calls_[run->ledgerCall] = Call{run, CallKind::kSettle, nullptr, Deadline()};
 }
 
 void Supervisor::StoreRecord(const std::shared_ptr<StationRun>& run) {
@@ -270,7 +289,22 @@ void Supervisor::StoreRecord(const std::shared_ptr<StationRun>& run) {
   run->storeCall = ledger_->Call(
       [number, record](Ledger& ledger, Database&, std::ostream&) { return ledger.StoreRecord(number, record); },
       Deadline());
-  calls_[run->storeCall] = Call{run, CallKind::kStore, nullptr};
+  calls_[run->storeCall] = Call{run, CallKind::kStore, nullptr, Deadline()};
+}
+
+std::string Supervisor::RequestKey(const StationRun& run, const char* what) const {
+  // Unique to this instance, this run and this call: a call made again after its answer was lost
+  // is then recognised by the ledger, never done twice.
+  return setup_.instance + "/" + std::to_string(run.sequence) + "/" + what;
+}
+
+void Supervisor::RenewLease() {
+  if (!ledger_ || setup_.instance.empty() || renewCall_ || leaseLost_) return;
+  const std::string station = setup_.station, instance = setup_.instance;
+  renewCall_ = ledger_->Call([station, instance](Ledger& ledger, Database&,
+                                                 std::ostream&) { return ledger.RenewLease(station, instance); },
+                             kLeaseRenewal);
+  calls_[renewCall_] = Call{nullptr, CallKind::kRenewLease, nullptr};
 }
 
 void Supervisor::Follow(StationRun& run, bool output) {
@@ -311,8 +345,19 @@ void Supervisor::StopRun(StationRun& run, const std::string& why) {
   }
 }
 
+std::chrono::milliseconds Supervisor::Deadline() const {
+  if (!stopping_) return kLedgerDeadline;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(stoppedAt_ + kLedgerDeadlineStopping - SteadyClock::now());
+  const std::chrono::milliseconds least(ledger_ && ledger_->Stranded() ? 0 : 500);
+  return std::max(left, least);
+}
+
 void Supervisor::StopAll(const std::string& why) {
-  if (!stopping_ && ledger_) ledger_->Hurry(kLedgerDeadlineStopping);
+  if (!stopping_) {
+    stoppedAt_ = SteadyClock::now();
+    if (ledger_) ledger_->Hurry(kLedgerDeadlineStopping);
+  }
   stopping_ = true;
   for (Port& port : ports_) port.watch.reset();
   for (const auto& run : runs_) StopRun(*run, why);
@@ -353,6 +398,10 @@ void Supervisor::Tick() {
     }
     StoreRecord(run);
   }
+  if (SteadyClock::now() >= nextRenewal_) {
+    RenewLease();
+    nextRenewal_ = SteadyClock::now() + kLeaseRenewal;
+  }
   Show(false);
   UpdateViews();
 }
@@ -360,8 +409,10 @@ void Supervisor::Tick() {
 std::string Supervisor::ProgressLine(const Port& port, const StationRun* run, bool withPercent) const {
   std::string state;
   long long seconds = 0;
+  const std::string trouble = port.watch ? port.watch->Trouble() : std::string();
   if (!run) {
     state = port.refused.empty() ? "waiting for a board" : "refused";
+    if (!trouble.empty()) state += " (" + trouble + ")";
   } else {
     state = RunState(*run, withPercent);
     seconds = Seconds(*run);
@@ -479,12 +530,15 @@ bool Supervisor::Finished() const {
   for (const auto& run : runs_) {
     if (run->phase != StationRun::Phase::kDone) return false;
   }
-  return !setup_.continuous || stopping_;
+  return !setup_.continuous || stopping_ || leaseLost_;
 }
 
 int Supervisor::ExitStatus() const {
-  if (!failure_.empty()) return 1;
-  if (stopping_ && !setup_.continuous) return 1;
+  if (!failure_.empty() || leaseLost_) return 1;
+  // A continuous station ends when it is stopped: that is its status 0, whatever its boards did
+  // (their results are in the table and the ledger). Status 1 is the station's own failure.
+  if (setup_.continuous) return 0;
+  if (stopping_) return 1;
   for (const auto& run : runs_) {
     if (run->refused || !run->status || *run->status != 0) return 1;
   }
@@ -503,6 +557,7 @@ int Supervisor::Run() {
     }
   }
   nextTick_ = SteadyClock::now();
+  nextRenewal_ = nextTick_ + kLeaseRenewal;
   while (!Finished()) {
     try {
       std::vector<pollfd> polled{{signals_, POLLIN, 0}, {wake_[0], POLLIN, 0}};

@@ -25,6 +25,7 @@ struct StationSetup {
   std::string images;   // absolute
   std::string records;  // absolute
   std::string station;  // its name in the ledger
+  std::string instance;  // this station's instance, which holds its lease in the ledger
   std::vector<std::string> passedOn;     // what every run is given after its own options
   std::vector<std::string> environment;  // every run's environment
   bool events = false;                   // BrenloFix writes events
@@ -32,9 +33,14 @@ struct StationSetup {
   std::optional<std::chrono::milliseconds> timeout;
 };
 
-// How long a ledger call may take while the station goes, and once it is stopping.
-constexpr std::chrono::milliseconds kLedgerDeadline{10000};
+// How long a ledger call may take while the station goes (the ledger's own limits fail a call
+// within a statement's time-out or 30 s of reconnecting; this is the backstop), and once it is
+// stopping.
+constexpr std::chrono::milliseconds kLedgerDeadline{60000};
 constexpr std::chrono::milliseconds kLedgerDeadlineStopping{1000};
+// The station's lease in the ledger: how long it lasts, and how often it is renewed.
+constexpr std::chrono::milliseconds kLeaseDuration{30000};
+constexpr std::chrono::milliseconds kLeaseRenewal{10000};
 // How long a stopped run has to write its record and end before it is killed.
 constexpr std::chrono::seconds kStopGrace{15};
 
@@ -64,11 +70,12 @@ class Supervisor {
     std::shared_ptr<StationRun> current;
     std::unique_ptr<PortWatch> watch;
   };
-  enum class CallKind { kOpen, kStore, kSettle };
+  enum class CallKind { kOpen, kStore, kSettle, kRenewLease };
   struct Call {
     std::shared_ptr<StationRun> run;
     CallKind kind;
     std::shared_ptr<std::optional<Reservation>> reserved;  // kOpen
+    std::chrono::milliseconds within{0};                    // its deadline, from when it was made
   };
 
   void StartRun(Port& port);
@@ -78,6 +85,8 @@ class Supervisor {
   void Answered(const LedgerClient::Answer& answer);
   void Follow(StationRun& run, bool output);
   void Tick();
+  void RenewLease();
+  std::string RequestKey(const StationRun& run, const char* what) const;
   void EndRun(const std::shared_ptr<StationRun>& run);
   void Settle(const std::shared_ptr<StationRun>& run);
   void StoreRecord(const std::shared_ptr<StationRun>& run);
@@ -94,7 +103,9 @@ class Supervisor {
   void DoAsked();
   bool Finished() const;
   int ExitStatus() const;
-  std::chrono::milliseconds Deadline() const { return stopping_ ? kLedgerDeadlineStopping : kLedgerDeadline; }
+  // A ledger call's time: once stopping, whatever is left of the second after the stop (a call
+  // made later, once the runs have ended, gets half a second while the ledger still answers).
+  std::chrono::milliseconds Deadline() const;
   std::string ProgressLine(const Port& port, const StationRun* run, bool withPercent) const;
 
   StationSetup setup_;
@@ -106,11 +117,16 @@ class Supervisor {
   std::vector<std::shared_ptr<StationRun>> runs_;  // every run since the start, in order
   std::map<uint64_t, Call> calls_;
   bool stopping_ = false;
+  std::chrono::steady_clock::time_point stoppedAt_;
   std::string failure_;
   bool redraw_ = false;
   int drawn_ = 0;
   std::map<std::string, std::string> lastShown_;
   std::chrono::steady_clock::time_point nextTick_;
+  std::chrono::steady_clock::time_point nextRenewal_;
+  uint64_t renewCall_ = 0;
+  bool leaseLost_ = false;  // no new board is started then
+  int runsOpened_ = 0;      // for the request keys
   std::mutex askedMutex_;
   std::vector<std::pair<std::string, std::string>> asked_;  // action, port
 };

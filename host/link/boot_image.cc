@@ -24,15 +24,17 @@ void ShowHeaderValues(const char* path, uint32_t byteCount, uint32_t magic, uint
 
 // The raw bytes in whole blocks, then the rest in one piece. The bar shows where the block just
 // sent started (0 after the first).
-bool SendBlocks(RS232* port, const std::vector<uint8_t>& bytes) {
+bool SendBlocks(RS232* port, const std::vector<uint8_t>& bytes, const TransferProgress& progress) {
   const uint32_t count = static_cast<uint32_t>(bytes.size());
   uint32_t offset = 0;
   ProgressBar bar;
   for (; count - offset >= kBlockSize; offset += kBlockSize) {
     if (!WriteWhole(port, bytes.data() + offset, kBlockSize)) return false;
     bar.Show(static_cast<unsigned>(uint64_t{offset} * 100 / (count - 1)));
+    if (progress) progress(offset + kBlockSize, count);
   }
   if (offset < count && !WriteWhole(port, bytes.data() + offset, count - offset)) return false;
+  if (progress && offset < count) progress(count, count);
   return true;
 }
 
@@ -51,7 +53,7 @@ bool SendProtocolText(RS232* port, const std::string& text, bool withNul) {
 }
 
 int SendBootImage(const char* path, uint32_t magic, uint32_t startAddress, uint32_t loadAddress,
-                  RS232* port) {
+                  RS232* port, const TransferProgress& progress) {
   std::vector<uint8_t> bytes;
   if (!LoadImageBytes(path, &bytes)) return 0;
   const uint32_t byteCount = static_cast<uint32_t>(bytes.size());
@@ -65,7 +67,7 @@ int SendBootImage(const char* path, uint32_t magic, uint32_t startAddress, uint3
   if (!WaitForText("   FAIL", "  BEGIN", port, kImageWaitMs)) return 0;
 
   std::cout << "\n\t\t\tUploading Data.." << std::endl;
-  if (!SendBlocks(port, bytes)) return 0;
+  if (!SendBlocks(port, bytes, progress)) return 0;
   ShowProgress(100);
   std::cout << std::endl;
 

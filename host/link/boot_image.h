@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/link/target_console.h"
+
 class RS232;
 
 // How long the flasher may take to answer during an image exchange.
@@ -23,4 +25,4 @@ bool SendProtocolText(RS232* port, const std::string& text, bool withNul);
 // "SENDIMG", sends the acknowledge and the header, the bytes in 128-byte blocks, and waits for
 // "   DONE". 1 on success, 0 on failure. The port stays open for the caller.
 int SendBootImage(const char* path, uint32_t magic, uint32_t startAddress, uint32_t loadAddress,
-                  RS232* port);
+                  RS232* port, const TransferProgress& progress = TransferProgress());

@@ -8,7 +8,7 @@
 #include "host/link/rs232.h"
 #include "host/link/target_console.h"
 
-int FlashBootLoaders(const char* portPath) {
+int FlashBootLoaders(const char* portPath, const TransferProgress& progress) {
   // The port is closed and released on every return. No break here: it would restart the
   // target into the boot ROM and lose the flasher that step 2 started.
   auto port = std::make_unique<RS232>();
@@ -21,11 +21,11 @@ int FlashBootLoaders(const char* portPath) {
   if (!WaitForText("BOOTUBL", "   DONE", port.get(), kFlasherWaitMs)) return 0;
 
   WriteLog("Upload UBL image\n");
-  if (!SendBootImage(kUblImageFile, kUblMagic, kUblStartAddress, kUblLoadAddress, port.get()))
+  if (!SendBootImage(kUblImageFile, kUblMagic, kUblStartAddress, kUblLoadAddress, port.get(), progress))
     return 0;
   WriteLog("Upload UBoot image\n");
   if (!SendBootImage(kUbootImageFile, kUbootMagic, kUbootStartAddress, kUbootLoadAddress,
-                     port.get()))
+                     port.get(), progress))
     return 0;
 
   port->Close();

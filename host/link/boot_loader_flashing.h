@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "host/link/target_console.h"
+
 constexpr char kUblImageFile[] = "ubl_DM6446_NAND.bin";
 constexpr uint32_t kUblMagic = 0xA1ACED00;
 constexpr uint32_t kUblStartAddress = 0x00000100;
@@ -21,4 +23,4 @@ constexpr uint32_t kFlasherWaitMs = 5000;
 // Catches the flasher's "BOOTUBL", commands it to write NAND and sends the UBL, then U-Boot.
 // 1 on success, 0 on failure; no port stays open. A failure after the UBL was written leaves
 // the new UBL in place.
-int FlashBootLoaders(const char* portPath);
+int FlashBootLoaders(const char* portPath, const TransferProgress& progress = TransferProgress());

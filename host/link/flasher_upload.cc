@@ -19,8 +19,10 @@ namespace {
 
 constexpr uint32_t kAfterBreakMs = 500;
 
-// Each table entry and each word goes out as 8 upper-case digits in a Write of its own.
-bool SendHexWords(RS232* port, const std::vector<uint32_t>& words) {
+// Each table entry and each word goes out as 8 upper-case digits in a Write of its own. With
+// progress, the words are those of an image of imageBytes bytes, four of them a word.
+bool SendHexWords(RS232* port, const std::vector<uint32_t>& words, const TransferProgress* progress = nullptr,
+                  uint64_t imageBytes = 0) {
   if (words.empty()) return true;
   const size_t last = words.size() - 1;
   ProgressBar bar;
@@ -29,13 +31,17 @@ bool SendHexWords(RS232* port, const std::vector<uint32_t>& words) {
     if (!WriteWhole(port, text.data(), 8)) return false;
     // A one-word image has no position between start and end to show.
     bar.Show(last == 0 ? 100 : static_cast<unsigned>(uint64_t{i} * 100 / last));
+    if (progress && *progress) {
+      const uint64_t sent = (uint64_t{i} + 1) * 4;
+      (*progress)(sent < imageBytes ? sent : imageBytes, imageBytes);
+    }
   }
   return true;
 }
 
 }  // namespace
 
-int UploadFlasher(const char* portPath) {
+int UploadFlasher(const char* portPath, const TransferProgress& progress) {
   Crc32 crc;
   Crc32Init(crc, kCrc32Polynomial, kCrc32InitialValue, kCrc32FinalXor);
 
@@ -79,7 +85,7 @@ int UploadFlasher(const char* portPath) {
   if (!WaitForText("CORRUPT", "   DONE", port.get(), kBootRomWaitMs)) return 0;
 
   std::cout << "\n\t\t\tUploading Data.." << std::endl;
-  if (!SendHexWords(port.get(), words)) return 0;
+  if (!SendHexWords(port.get(), words, &progress, length)) return 0;
   std::cout << std::endl;
   return WaitForText("CORRUPT", "   DONE", port.get(), kBootRomWaitMs) ? 1 : 0;
 }

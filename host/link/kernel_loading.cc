@@ -27,7 +27,7 @@ std::string LoadedLine(const std::string& way, uint32_t fileSize, uint32_t elaps
 
 }  // namespace
 
-int LoadKernel(const char* portName, const char* tftpServer) {
+int LoadKernel(const char* portName, const char* tftpServer, const TransferProgress& progress) {
   const bool overTftp = tftpServer && *tftpServer;
   uint32_t fileSize = 0;
   const KernelFile file = OpenKernelImage(&fileSize);
@@ -48,8 +48,10 @@ int LoadKernel(const char* portName, const char* tftpServer) {
 
   const uint32_t started = HostClock().TickMs();
   int result = overTftp ? LoadKernelOverTftp(port.get(), tftpServer, kKernelImageName, fileSize)
-                        : SendFileToLoady(port.get(), file.get(), kKernelImageName, fileSize);
+                        : SendFileToLoady(port.get(), file.get(), kKernelImageName, fileSize, progress);
   if (result) {
+    // U-Boot's TFTP client tells the host nothing on the way: its transfer is known only whole.
+    if (overTftp && progress) progress(fileSize, fileSize);
     const std::string way = overTftp ? std::string("TFTP from ") + tftpServer : "YModem";
     const std::string line = LoadedLine(way, fileSize, HostClock().TickMs() - started);
     std::cout << "\n" << line << std::endl;

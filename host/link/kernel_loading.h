@@ -5,6 +5,9 @@
 // or a transfer that went wrong, never reaches the ten NAND slots of step 6.
 #pragma once
 
+#include "host/link/target_console.h"
+
 // 1 when the kernel is in memory and checked; 0 on failure (reason printed). tftpServer null or
 // empty: YModem. The log gets which way the kernel went and how long it took.
-int LoadKernel(const char* portName, const char* tftpServer);
+int LoadKernel(const char* portName, const char* tftpServer,
+               const TransferProgress& progress = TransferProgress());

@@ -40,7 +40,7 @@ bool ReadPayload(std::FILE* file, const char* fileName, YModemBlock& block, size
 
 // The data blocks, numbered from 1 and wrapping after 255. Ends with the EOT sent on failure.
 int SendDataBlocks(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize, const Crc16& crc,
-                   YModemBlock& block) {
+                   YModemBlock& block, const TransferProgress& progress) {
   uint8_t number = 1;
   uint64_t blocksAcknowledged = 0;
   uint64_t bytesSent = 0;
@@ -63,13 +63,16 @@ int SendDataBlocks(RS232* port, std::FILE* file, const char* fileName, uint32_t 
     ++number;
     ++blocksAcknowledged;
     bytesSent += kYModemPayloadSize;
+    // The board has acknowledged the block: its bytes have arrived.
+    if (progress) progress(bytesSent < fileSize ? bytesSent : fileSize, fileSize);
   }
   return 1;
 }
 
 }  // namespace
 
-int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize) {
+int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize,
+                    const TransferProgress& progress) {
   Crc16 crc;
   Crc16Init(crc);
   std::unique_ptr<YModemBlock> block(new YModemBlock());
@@ -88,7 +91,7 @@ int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t
   }
   std::cout << "\n\n\t\t\tYModem1K Uploading Data.." << std::endl;
 
-  if (!SendDataBlocks(port, file, fileName, fileSize, crc, *block)) return 0;
+  if (!SendDataBlocks(port, file, fileName, fileSize, crc, *block, progress)) return 0;
 
   SendEot(port);
   if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {

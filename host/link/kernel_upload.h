@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "host/link/target_console.h"
+
 class RS232;
 
 constexpr char kKernelImageName[] = "uImage";
@@ -24,4 +26,5 @@ int UploadKernel(const char* portName);
 
 // The transfer itself on an open port: types loady, sends the header, the data blocks and the
 // EOT. file is read from its current position for fileSize bytes. 1 on success, 0 on failure.
-int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize);
+int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t fileSize,
+                    const TransferProgress& progress = TransferProgress());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -63,6 +64,10 @@ void ShowTargetLine(const std::string& line);
 
 // Draws the 50-cell progress bar: "\t 050% [ ... ] " and "\r", or "\r\n" from 100 on.
 void ShowProgress(unsigned percent);
+
+// Told how far an upload has come: the bytes of the file handed to the line (or, for a transfer the
+// board makes itself, known to have arrived) and the file's size. Empty: nobody is told.
+using TransferProgress = std::function<void(uint64_t bytes, uint64_t total)>;
 
 // One progress bar of an upload: redrawn only when its text changes, so that a transfer of
 // thousands of blocks costs the console a hundred redraws and never holds up the line.

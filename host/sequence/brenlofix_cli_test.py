@@ -50,6 +50,7 @@ Command line possible arguments:
     --factory-identity  Program the factory identity on a board that has none, unattended
     --fallback-identity <mac>,<serial>  Program these on a board that has no identity
     --report <file>  Write the run's record (JSON) to <file>, from the start on
+    --events <file>|fd:<n>  Write the run's events as it goes (JSON lines)
     --tftp <ip>      Load the kernel from the TFTP server at address <ip>
     --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the
                      default) or at the pace of its 'echo', checking each character

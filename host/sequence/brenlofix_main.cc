@@ -16,6 +16,8 @@
 #include "host/sequence/containers.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/operator_dialogue.h"
+#include "host/sequence/console_tail.h"
+#include "host/sequence/run_events.h"
 #include "host/sequence/run_log.h"
 #include "host/sequence/run_report.h"
 #include "host/sequence/station_options.h"
@@ -39,9 +41,12 @@ int Finish(RunReport& report, RunReport::Result result, int status) {
 }
 
 // A command line that was refused (or -h): its record says so before the help text and the key
-// wait.
-int Reject(RunReport& report, int argc, char* argv[], const std::string& error, int status) {
+// wait, and its events (when asked for and possible) say only how the run ended.
+int Reject(RunReport& report, RunEvents& events, int argc, char* argv[], const std::string& error, int status) {
   report.SetPath(ReportPathAsked(argc, argv));
+  const std::string eventsAsked = EventsAsked(argc, argv);
+  std::string unused;
+  if (!eventsAsked.empty() && events.Open(eventsAsked, &unused)) report.SetEvents(&events);
   report.RecordImages();
   report.SetError(error);
   return Finish(report, RunReport::Result::kRejected, status);
@@ -51,6 +56,10 @@ int Reject(RunReport& report, int argc, char* argv[], const std::string& error, 
 int main(int argc, char* argv[]) {
   // Paced typing pauses 10 ms per character; Windows needs a 1 ms timer for that.
   ScopedTimerResolution timerResolution;
+  // The run's time starts here; the console's last lines give a failed step's words. Both outlive
+  // the interruption's watch below, which may use them until it ends.
+  RunEvents events;
+  std::optional<ConsoleTail> consoleTail;
 
   OptionMap options;
   SwitchSet switches;
@@ -80,7 +89,7 @@ int main(int argc, char* argv[]) {
   if (!ParseCommandLine(argc, argv, options, switches, &helpAsked, &station, &rejection)) {
     const int status = helpAsked ? kExitSucceeded : kExitFailed;
     const int recorded =
-        Reject(report, argc, argv,
+        Reject(report, events, argc, argv,
                helpAsked ? "The help text was asked for (-h); nothing was run." : rejection, status);
     PrintUsage();
     std::cout << std::endl;
@@ -88,7 +97,14 @@ int main(int argc, char* argv[]) {
     return recorded;
   }
   // A bad MAC address or serial number ends the run at once; its error lines are printed.
-  if (!ValidateOptions(options, &rejection)) return Reject(report, argc, argv, rejection, kExitFailed);
+  if (!ValidateOptions(options, &rejection)) return Reject(report, events, argc, argv, rejection, kExitFailed);
+  const auto port = options.find("com");
+  const std::optional<std::string> givenPort =
+      port == options.end() ? std::nullopt : std::optional<std::string>(port->second);
+  OptionMap givenIdentity;
+  for (const char* key : {"ethaddr", "serialno"}) {
+    if (options.count(key)) givenIdentity[key] = options.at(key);
+  }
 
   // The TFTP server is no identity value: it leaves the option map before the steps see it.
   const auto server = options.find("serverip");
@@ -107,6 +123,29 @@ int main(int argc, char* argv[]) {
   // is opened.
   report.SetPath(station.reportPath);
   report.RecordImages();
+  // So are the events: a place they cannot go is a mistake to mend before the run.
+  if (!station.events.empty()) {
+    std::string line;
+    if (!events.Open(station.events, &line)) {
+      std::cout << line << std::endl;
+      report.SetError(line);
+      return Finish(report, RunReport::Result::kFailed, kExitFailed);
+    }
+    if (const char* password = std::getenv(kPasswordVariable)) events.AddSecret(password);
+    report.SetEvents(&events);
+    consoleTail.emplace(std::cout);
+    board.SetTransferProgress([&events](uint64_t bytes, uint64_t total) { events.Progress(bytes, total); });
+    RunStartFacts facts;
+    facts.port = givenPort;
+    facts.images = report.Images();
+    facts.given = givenIdentity;
+    facts.fallback = station.fallbackIdentity;
+    facts.typing = CurrentUBootTyping() == UBootTyping::kEcho ? "echo" : "paced";
+    facts.unattended = station.unattended;
+    facts.retries = station.retries;
+    facts.steps = PlannedSteps(switches);
+    events.RunStart(facts);
+  }
   if (!report.Save()) return Finish(report, RunReport::Result::kFailed, kExitFailed);
 
   // An unattended run without an answer it will need ends before anything is sent to the board.
@@ -131,6 +170,10 @@ int main(int argc, char* argv[]) {
   settings.factoryIdentity = station.factoryIdentity;
   settings.fallbackIdentity = station.fallbackIdentity;
   settings.report = &report;
+  if (!station.events.empty()) {
+    settings.events = &events;
+    settings.consoleTail = &*consoleTail;
+  }
   const bool succeeded = RunSteps(board, options, switches, commands, settings);
 
   CloseLogFile();

@@ -105,6 +105,7 @@ void PrintUsage() {
                "    --factory-identity  Program the factory identity on a board that has none, unattended\n"
                "    --fallback-identity <mac>,<serial>  Program these on a board that has no identity\n"
                "    --report <file>  Write the run's record (JSON) to <file>, from the start on\n"
+               "    --events <file>|fd:<n>  Write the run's events as it goes (JSON lines)\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
                "    --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the\n"
                "                     default) or at the pace of its 'echo', checking each character\n"

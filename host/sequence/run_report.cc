@@ -77,12 +77,27 @@ void RunReport::SetPath(const std::string& path) {
   path_ = path;
 }
 
+void RunReport::SetEvents(RunEvents* events) {
+  Lock lock(mutex_);
+  events_ = events;
+}
+
+std::vector<RunImage> RunReport::Images() const {
+  Lock lock(mutex_);
+  std::vector<RunImage> images;
+  for (const Image& image : images_) images.push_back(RunImage{image.role, image.name, image.bytes, image.crc32});
+  return images;
+}
+
 void RunReport::RecordImages() {
   Crc32 crc;
   Crc32Init(crc, kCrc32Polynomial, kCrc32InitialValue, kCrc32FinalXor);
   std::vector<Image> images;
-  for (const char* name : {kFlasherImageFile, kUblImageFile, kUbootImageFile, kKernelImageName}) {
-    Image image{name, std::nullopt, std::nullopt};
+  const std::pair<const char*, const char*> files[] = {
+      {"flasher", kFlasherImageFile}, {"ubl", kUblImageFile}, {"uboot", kUbootImageFile}, {"kernel", kKernelImageName}};
+  for (const auto& file : files) {
+    const char* name = file.second;
+    Image image{file.first, name, std::nullopt, std::nullopt};
     std::ifstream in(name, std::ios::binary);
     if (in) {
       const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
@@ -121,6 +136,7 @@ void RunReport::SetIdentityWritten() {
   Lock lock(mutex_);
   if (written_) return;
   written_ = true;
+  if (events_ && result_ == Result::kRunning) events_->IdentityWritten();
   WriteLocked();
 }
 
@@ -142,19 +158,26 @@ void RunReport::StepBegins(int step, const std::string& name) {
     ++steps_[i].attempts;
     steps_[i].beganAt = now;
     stepInProgress_ = lastStepBegun_ = static_cast<int>(i);
+    if (events_ && result_ == Result::kRunning) events_->StepBegin(step, name, steps_[i].attempts);
     return;
   }
   steps_.push_back(Step{step, name, kFailed, 1, 0, now});
   stepInProgress_ = lastStepBegun_ = static_cast<int>(steps_.size() - 1);
+  if (events_ && result_ == Result::kRunning) events_->StepBegin(step, name, 1);
 }
 
-void RunReport::StepEnds(int step, bool succeeded) {
+void RunReport::StepEnds(int step, bool succeeded, const std::string& words) {
   const uint32_t now = HostClock().TickMs();
   Lock lock(mutex_);
   for (Step& entry : steps_) {
     if (entry.step != step) continue;
     entry.result = succeeded ? kSucceeded : kFailed;
     entry.ms += now - entry.beganAt;
+    // An interruption has told the end of this try already.
+    if (events_ && result_ == Result::kRunning) {
+      events_->StepEnd(step, entry.name, entry.attempts, entry.result, (now - entry.beganAt) / 1000.0,
+                       succeeded ? std::string() : words);
+    }
   }
   stepInProgress_ = -1;
 }
@@ -174,7 +197,14 @@ bool RunReport::EndLocked(Result result, int exitStatus) {
   result_ = result;
   exitStatus_ = exitStatus;
   finished_ = CurrentUtcTime();
-  return WriteLocked();
+  const bool written = WriteLocked();
+  if (events_) {
+    // A record that cannot be written fails the run: the status is the one the program ends with.
+    std::optional<int> step;
+    if (lastStepBegun_ >= 0) step = steps_[static_cast<size_t>(lastStepBegun_)].step;
+    events_->RunEnd(ResultName(result), written ? exitStatus : 1, step);
+  }
+  return written;
 }
 
 int RunReport::Interrupt(const std::string& how, std::string* line) {
@@ -190,6 +220,10 @@ int RunReport::Interrupt(const std::string& how, std::string* line) {
       step.result = kInterrupted;
       step.ms += now - step.beganAt;
       stepInProgress_ = -1;
+      if (events_) {
+        events_->StepEnd(step.step, step.name, step.attempts, kInterrupted, (now - step.beganAt) / 1000.0,
+                         "interrupted (" + how + ")");
+      }
     }
     where = "in step " + std::to_string(step.step) + " (" + step.name + ")";
     failedStep_ = step.name;

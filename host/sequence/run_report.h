@@ -5,7 +5,8 @@
 // it is renamed over the record (durable_file.h), so that a reader, a crash or a power cut never
 // leaves half a record. The program's thread fills it while an interruption's thread may end it,
 // so every operation takes the record's lock. It holds no password, and a URL's user and password
-// never.
+// never. Given the run's events (run_events.h), it tells them what it records of the steps, the
+// identity written and the run's end, under the same lock, so that nothing follows the end.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "host/platform/utc_time.h"
 #include "host/sequence/containers.h"
+#include "host/sequence/run_events.h"
 
 class RunReport {
  public:
@@ -27,8 +29,12 @@ class RunReport {
 
   // Where the record goes; empty (the default): nowhere.
   void SetPath(const std::string& path);
+  // Where the run's events go besides; null (the default): nowhere.
+  void SetEvents(RunEvents* events);
   // Size and CRC-32 of the four image files in the current folder, as the run starts.
   void RecordImages();
+  // Those images, as RecordImages found them.
+  std::vector<RunImage> Images() const;
   void SetLog(const std::string& name);
   void SetPort(const std::string& port);
   // What step 1 read from the board (an empty map: none), and the two values step 4 types.
@@ -41,7 +47,8 @@ class RunReport {
   // A step's try begins and ends; tries of one step add up in one entry, in the order the steps
   // first ran. Times come from the host clock.
   void StepBegins(int step, const std::string& name);
-  void StepEnds(int step, bool succeeded);
+  // words: why a failed try failed, for the events ("" on success).
+  void StepEnds(int step, bool succeeded, const std::string& words = std::string());
   void SetFailedStep(const std::string& name);
   // Why the run could not go on, in words (a port that would not open, a refused start).
   void SetError(const std::string& words);
@@ -64,6 +71,7 @@ class RunReport {
 
  private:
   struct Image {
+    const char* role;
     std::string name;
     std::optional<uint64_t> bytes;
     std::optional<uint32_t> crc32;
@@ -83,6 +91,7 @@ class RunReport {
 
   mutable std::mutex mutex_;
   std::string path_;
+  RunEvents* events_ = nullptr;
   bool writeFailed_ = false;  // told once until a write succeeds again
   UtcTime started_;
   std::optional<UtcTime> finished_;

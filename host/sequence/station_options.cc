@@ -19,7 +19,7 @@ bool ParseRetries(const std::string& text, int* retries) {
 
 bool TakesValue(const std::string& argument) {
   return argument == "--retries" || argument == "--login" || argument == "--proxy" ||
-         argument == "--report" || argument == "--fallback-identity";
+         argument == "--report" || argument == "--fallback-identity" || argument == "--events";
 }
 
 // MAC,SERIAL, each value as -m and -s take it.
@@ -69,6 +69,12 @@ int ParseStationOption(int argc, const char* const argv[], int i, StationOptions
     OptionMap identity;
     if (!ParseFallbackIdentity(value, &identity, error)) return -1;
     if (station.fallbackIdentity.empty()) station.fallbackIdentity = identity;
+  } else if (argument == "--events") {
+    if (value.empty()) {
+      Refuse("Error: argument --events needs a file name or fd:N", error);
+      return -1;
+    }
+    if (station.events.empty()) station.events = value;
   } else if (station.reportPath.empty()) {
     if (value.empty()) {
       Refuse("Error: argument --report needs a file name", error);
@@ -122,10 +128,13 @@ bool UnattendedAsked(int argc, const char* const argv[]) {
   return false;
 }
 
-std::string ReportPathAsked(int argc, const char* const argv[]) {
+namespace {
+
+// The value of the first `option` among the arguments; empty without one.
+std::string ValueAsked(int argc, const char* const argv[], const std::string& option) {
   for (int i = 1; i + 1 < argc; ++i) {
     const std::string argument = argv[i];
-    if (argument == "--report") return argv[i + 1];
+    if (argument == option) return argv[i + 1];
     // The value of another option is no option, even when it reads "--report".
     if (TakesValue(argument) || argument == "-m" || argument == "-s" || argument == "-p" ||
         argument == "--tftp")
@@ -133,6 +142,12 @@ std::string ReportPathAsked(int argc, const char* const argv[]) {
   }
   return "";
 }
+
+}  // namespace
+
+std::string ReportPathAsked(int argc, const char* const argv[]) { return ValueAsked(argc, argv, "--report"); }
+
+std::string EventsAsked(int argc, const char* const argv[]) { return ValueAsked(argc, argv, "--events"); }
 
 void TakeProxyFromEnvironment(StationOptions& station) {
   if (!station.unattended || station.proxy) return;

@@ -10,6 +10,8 @@
 //   --fallback-identity MAC,SERIAL  the identity a board that holds none gets (a station's, from
 //                     its pools); a board that holds one keeps it
 //   --report FILE     the run's record, one JSON object, written from the start of the run on
+//   --events PATH|fd:N  the run as it goes, one JSON object a line (run_events.h), to a file or
+//                     to a descriptor the parent handed down
 #pragma once
 
 #include <optional>
@@ -30,6 +32,7 @@ struct StationOptions {
   bool factoryIdentity = false;
   OptionMap fallbackIdentity;  // ethaddr and serialno, or empty
   std::string reportPath;      // empty: no record
+  std::string events;          // PATH or fd:N; empty: no events
 };
 
 // One station option at argv[i]: the number of arguments it took (1 or 2), 0 when argv[i] is none
@@ -59,6 +62,9 @@ bool UnattendedAsked(int argc, const char* const argv[]);
 // The record's file of --report, also where the parse stops early (a rejected command line is
 // recorded too); empty without one.
 std::string ReportPathAsked(int argc, const char* const argv[]);
+
+// Where --events sends the run's events, also where the parse stops early; empty without it.
+std::string EventsAsked(int argc, const char* const argv[]);
 
 // An unattended run given no --proxy takes BRENLOFIX_PROXY when it is set.
 void TakeProxyFromEnvironment(StationOptions& station);

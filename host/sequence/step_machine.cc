@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "host/link/log_file.h"
@@ -10,7 +11,9 @@
 #include "host/sequence/identity_backup.h"
 #include "host/sequence/identity_choice.h"
 #include "host/sequence/identity_record.h"
+#include "host/sequence/console_tail.h"
 #include "host/sequence/operator_dialogue.h"
+#include "host/sequence/run_events.h"
 #include "host/sequence/run_report.h"
 #include "host/sequence/unattended_console.h"
 
@@ -111,6 +114,8 @@ class StepMachine {
     ForgetPortTrouble();
     // The record knows the step before the station sees its line: a run stopped at once after the
     // line is stopped in that step.
+    ++tries_[step];
+    if (settings_.consoleTail) settings_.consoleTail->Mark();
     if (settings_.report) settings_.report->StepBegins(number, StepName(number));
     if (Unattended()) {
       // A station follows the run by these lines.
@@ -120,7 +125,8 @@ class StepMachine {
     }
     const bool succeeded = operation() != 0;
     if (settings_.report) {
-      settings_.report->StepEnds(number, succeeded);
+      settings_.report->StepEnds(number, succeeded,
+                                 settings_.consoleTail ? settings_.consoleTail->LastWords() : std::string());
       settings_.report->Save();  // the steps so far, for whoever follows the run
     }
     return succeeded;
@@ -200,31 +206,38 @@ class StepMachine {
     });
     if (settings_.report) settings_.report->SetReadIdentity(backup);
     if (!backedUp) return EndWithKeyWait("Failed backup env.", "Failed backup env.\n", Step::kFailed);
+    const OptionMap read = backup;
     // Values U-Boot would not keep as typed are shown, and the board counts as one without an identity.
     if (HoldsIdentity(backup) && !IsProgrammableIdentity(backup)) {
       WarnUnprogrammableIdentity(backup);
       backup.clear();
     }
     if (!usable) {
+      TellIdentity(read, OptionMap(), "none");
       if (settings_.report) settings_.report->SetError(kNoIdentityGiven);
       return EndWithKeyWait(kNoIdentityGiven, std::string(kNoIdentityGiven) + "\n", Step::kFailed);
     }
     OptionMap chosen;
     OptionMap* source = &options_;
+    const char* sourceName = "given";
     if (!HoldsIdentity(options_)) {
       if (HoldsIdentity(backup)) {
         source = &backup;
+        sourceName = "kept";
       } else if (HoldsIdentity(fallback)) {
         chosen = fallback;
         source = &chosen;
+        sourceName = "fallback";
         SayFallbackIdentity();
       } else {
         chosen = FactoryIdentity();
         source = &chosen;
+        sourceName = "factory";
         WarnBeforeFactoryIdentity(options_, backup);
       }
     }
     if (Has("interactive") && !ConfirmValues(*source)) {
+      TellIdentity(read, OptionMap(), "none");
       SetConsoleColour(kColourNormal);
       const std::string message = "Error: cannot read the operator's answer, the run ends.";
       std::cout << std::endl << message << std::endl;
@@ -234,7 +247,12 @@ class StepMachine {
     PrintIdentity(*source);
     AppendIdentityCommands(*source, commands_);
     programmed_ = {{"serialno", source->at("serialno")}, {"ethaddr", source->at("ethaddr")}};
+    TellIdentity(read, programmed_, sourceName);
     return Step::kUploadFlasher;
+  }
+
+  void TellIdentity(const OptionMap& read, const OptionMap& toProgram, const char* source) {
+    if (settings_.events) settings_.events->Identity(read, toProgram, source);
   }
 
   static void SayFallbackIdentity() {
@@ -248,7 +266,9 @@ class StepMachine {
     const Step step = Step::kUpdateKernelPackages;
     if (!Try(step, [&] { return steps_.UpdateKernelPackages(port_); })) {
       // A refused retry here leaves no line in the log.
-      return TryAgain("Updating kernel failed!") ? step : Step::kFailed;
+      if (!TryAgain("Updating kernel failed!")) return Step::kFailed;
+      TellRetry(step);
+      return step;
     }
     return EndWithKeyWait("Update kernel rpm(s) successful!", "Update kernel rpm(s) successful!\n",
                           Step::kSucceeded);
@@ -257,7 +277,10 @@ class StepMachine {
   // A failed flashing step: "r" runs it again from its beginning (from retryFrom); anything else
   // logs the failure and ends the run.
   Step RetryOrQuit(Step retryFrom, const std::string& failure) {
-    if (TryAgain(failure)) return retryFrom;
+    if (TryAgain(failure)) {
+      TellRetry(retryFrom);
+      return retryFrom;
+    }
     WriteLog(failure + "\n");
     return Step::kFailed;
   }
@@ -281,6 +304,15 @@ class StepMachine {
     return true;
   }
 
+  // The step about to run again: its next attempt, of at most 1 + retries in an unattended run
+  // (the operator decides in the other).
+  void TellRetry(Step step) {
+    if (!settings_.events) return;
+    std::optional<int> most;
+    if (Unattended()) most = settings_.retries + 1;
+    settings_.events->Retry(static_cast<int>(step), tries_[step] + 1, most);
+  }
+
   // Nobody presses a key in an unattended run: its end does not wait for one. The record of the
   // end is written before the key wait.
   Step EndWithKeyWait(const std::string& message, const std::string& logLine, Step end) {
@@ -299,6 +331,7 @@ class StepMachine {
   std::string port_;
   Step current_ = Step::kFindTarget;
   std::map<Step, int> retriesUsed_;
+  std::map<Step, int> tries_;  // tries begun of each step
   OptionMap programmed_;  // the identity step 4 types
   bool concluded_ = false;
 };
@@ -306,6 +339,23 @@ class StepMachine {
 }  // namespace
 
 const char* StepName(int step) { return step >= 0 && step <= 8 ? kStepNames[step] : ""; }
+
+std::vector<int> PlannedSteps(const SwitchSet& switches) {
+  // -nf goes from finding the board straight to the boot watch; -al adds the boot watch after the
+  // kernel copies; -ri the package update after the boot watch.
+  std::vector<int> steps{static_cast<int>(Step::kFindTarget)};
+  const bool noFlash = switches.count("noflash") != 0;
+  if (!noFlash) {
+    for (Step step = Step::kBackupIdentity; step <= Step::kMakeKernelClones;
+         step = static_cast<Step>(static_cast<int>(step) + 1))
+      steps.push_back(static_cast<int>(step));
+  }
+  if (noFlash || switches.count("autologin")) {
+    steps.push_back(static_cast<int>(Step::kWatchSystemBoot));
+    if (switches.count("rpm")) steps.push_back(static_cast<int>(Step::kUpdateKernelPackages));
+  }
+  return steps;
+}
 
 bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switches, CommandList& commands,
               const RunSettings& settings) {

@@ -5,6 +5,10 @@
 #include "host/sequence/containers.h"
 #include "host/sequence/step_operations.h"
 
+#include <vector>
+
+class ConsoleTail;
+class RunEvents;
 class RunReport;
 class UnattendedConsole;
 
@@ -23,6 +27,11 @@ struct RunSettings {
   // Filled as the run goes and written at the end of every step, when given. The run's end is
   // written before any key wait.
   RunReport* report = nullptr;
+  // The run as it goes, for a program that follows it, when given; the report tells it of the
+  // steps, the identity written and the end, the machine of the identity chosen and the retries.
+  RunEvents* events = nullptr;
+  // The program's last console lines, when kept: a failed try's words for the events.
+  ConsoleTail* consoleTail = nullptr;
 };
 
 // Runs from step 0 to an end. options loses its "com" entry when one was given; commands gets the
@@ -34,3 +43,6 @@ bool RunSteps(StepOperations& steps, OptionMap& options, const SwitchSet& switch
 
 // The name of step 0 to 8 in the run's record and in an unattended run's step lines.
 const char* StepName(int step);
+
+// The steps a run with these switches goes through when every one succeeds, in order.
+std::vector<int> PlannedSteps(const SwitchSet& switches);

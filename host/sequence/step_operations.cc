@@ -33,10 +33,10 @@ int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& back
   return ::BackupIdentity(port.c_str(), backup, without);
 }
 
-int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str()); }
+int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str(), progress_); }
 
 int BoardStepOperations::FlashBootLoaders(const std::string& port) {
-  return ::FlashBootLoaders(port.c_str());
+  return ::FlashBootLoaders(port.c_str(), progress_);
 }
 
 int BoardStepOperations::ProgramEnvironment(const std::string& port, const CommandList& commands,
@@ -45,7 +45,7 @@ int BoardStepOperations::ProgramEnvironment(const std::string& port, const Comma
 }
 
 int BoardStepOperations::UploadKernel(const std::string& port) {
-  return LoadKernel(port.c_str(), tftpServer_.c_str());
+  return LoadKernel(port.c_str(), tftpServer_.c_str(), progress_);
 }
 
 int BoardStepOperations::MakeKernelClones(const std::string& port) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "host/link/target_console.h"
 #include "host/platform/port_claim.h"
 #include "host/sequence/containers.h"
 #include "host/sequence/identity_backup.h"
@@ -41,6 +42,8 @@ class BoardStepOperations : public StepOperations {
  public:
   explicit BoardStepOperations(std::string tftpServer = std::string()) : tftpServer_(std::move(tftpServer)) {}
   void SetTftpServer(const std::string& server) { tftpServer_ = server; }
+  // Told how far each upload of steps 2, 3 and 5 has come.
+  void SetTransferProgress(TransferProgress progress) { progress_ = std::move(progress); }
   std::string DetectTarget() override;
   int BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) override;
   int UploadFlasher(const std::string& port) override;
@@ -57,6 +60,7 @@ class BoardStepOperations : public StepOperations {
 
  private:
   std::string tftpServer_;
+  TransferProgress progress_;
   std::mutex claimMutex_;
   std::unique_ptr<PortClaim> claim_;  // the run's port, from step 0 to the end
 };

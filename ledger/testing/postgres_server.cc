@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,7 +56,7 @@ std::string LogText(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string* error) {
+std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string* error, const std::string& password) {
   char folder[] = "/tmp/ledger-pg-XXXXXX";
   if (!mkdtemp(folder)) {
     *error = "cannot make a temporary folder";
@@ -75,9 +76,23 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(bool durable, std::string*
     }
   }
   const std::string log = server->folder_ + "/programs.log";
-  if (RunServerProgram({server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger",
-                        "--auth=trust", "--no-locale", "-E", "UTF8", "--no-sync"},
-                       log) != 0) {
+  std::vector<std::string> initdb{server->bin_ + "/initdb", "-D", server->folder_ + "/data", "-U", "ledger",
+                                  "--auth=trust", "--no-locale", "-E", "UTF8", "--no-sync"};
+  if (!password.empty()) {
+    server->password_ = password;
+    const std::string file = server->folder_ + "/password";
+    std::ofstream(file) << password << "\n";
+    if (geteuid() == 0) {
+      const passwd* postgres = getpwnam("postgres");
+      if (!postgres || chown(file.c_str(), postgres->pw_uid, postgres->pw_gid) != 0) {
+        *error = "cannot hand the password file to the user postgres";
+        return nullptr;
+      }
+    }
+    initdb[6] = "--auth=scram-sha-256";
+    initdb.push_back("--pwfile=" + file);
+  }
+  if (RunServerProgram(initdb, log) != 0) {
     *error = "initdb failed: " + LogText(log);
     return nullptr;
   }
@@ -98,8 +113,46 @@ bool PostgresServer::RunPgCtl(const std::vector<std::string>& arguments) const {
 }
 
 bool PostgresServer::Restart() {
-  return RunPgCtl({"-m", "immediate", "stop"}) &&
-         RunPgCtl({"-l", folder_ + "/server.log", "-o", options_, "start"});
+  running_ = !RunPgCtl({"-m", "immediate", "stop"});
+  return !running_ && StartAgain();
+}
+
+bool PostgresServer::Stop() {
+  running_ = !RunPgCtl({"-m", "fast", "stop"});
+  return !running_;
+}
+
+bool PostgresServer::StartAgain() {
+  if (running_) return true;
+  running_ = RunPgCtl({"-l", folder_ + "/server.log", "-o", options_, "start"});
+  return running_;
+}
+
+bool PostgresServer::SignalAll(int signal) {
+  // The postmaster's process number is the first line of its pid file; its processes are the ones
+  // whose parent it is.
+  std::ifstream pidFile(folder_ + "/data/postmaster.pid");
+  pid_t postmaster = 0;
+  if (!(pidFile >> postmaster) || postmaster <= 0) return false;
+  std::vector<pid_t> processes{postmaster};
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text;
+    std::getline(stat, text);
+    // pid (comm) state ppid ...: the command may hold blanks and parentheses, the rest follows the last ')'.
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    if (rest >> state >> parent && parent == postmaster) processes.push_back(std::stoi(name));
+  }
+  bool all = true;
+  for (pid_t process : processes) all = kill(process, signal) == 0 && all;
+  return all;
 }
 
 PostgresServer::~PostgresServer() {
@@ -113,7 +166,10 @@ std::string PostgresServer::Url(const std::string& database) const {
 }
 
 std::string PostgresServer::NewDatabase(const std::string& name) {
-  PGconn* connection = PQconnectdb(Url("postgres").c_str());
+  const char* keys[] = {"dbname", "password", nullptr};
+  const std::string url = Url("postgres");
+  const char* values[] = {url.c_str(), password_.empty() ? nullptr : password_.c_str(), nullptr};
+  PGconn* connection = PQconnectdbParams(keys, values, 1);
   PGresult* result = PQexec(connection, ("CREATE DATABASE " + name).c_str());
   const bool made = PQresultStatus(result) == PGRES_COMMAND_OK;
   PQclear(result);

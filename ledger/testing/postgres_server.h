@@ -11,7 +11,9 @@ class PostgresServer {
  public:
   // durable: the server syncs its commits to the disk as a real one does (benchmarks); tests that
   // do not measure the disk turn that off. Empty when the server does not start: why in *error.
-  static std::unique_ptr<PostgresServer> Start(bool durable, std::string* error);
+  // password: the login's password, asked for by the server (scram-sha-256) instead of trusting
+  // every local connection; the URLs it gives hold none (PGPASSWORD, a .pgpass file, or the URL).
+  static std::unique_ptr<PostgresServer> Start(bool durable, std::string* error, const std::string& password = "");
   ~PostgresServer();
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
@@ -20,6 +22,12 @@ class PostgresServer {
   std::string NewDatabase(const std::string& name);
   // Stops the server (its clients lose their connections) and starts it again.
   bool Restart();
+  // Stops it as an administrator does (what it committed is kept), and starts it again.
+  bool Stop();
+  bool StartAgain();
+  // Sends the signal to the server and every process of it (SIGSTOP: a server that no longer
+  // answers, though its host still takes connections; SIGCONT: it goes on).
+  bool SignalAll(int signal);
 
  private:
   explicit PostgresServer(std::string folder) : folder_(std::move(folder)) {}
@@ -29,5 +37,6 @@ class PostgresServer {
   std::string folder_;
   std::string bin_;
   std::string options_;
+  std::string password_;
   bool running_ = false;
 };
