@@ -595,7 +595,9 @@ int Supervisor::Run() {
       for (size_t i = 0; i < followed.size(); ++i) {
         if (!(polled[first + i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         Follow(*followed[i].first, followed[i].second);
-        // What the run said reaches the page at once, not at the next tick.
+        // A run's events (or, from a BrenloFix without them, its output) reach the page at once,
+        // not at the next tick; its console is told of at the tick.
+        if (followed[i].second && setup_.events) continue;
         for (const Port& port : ports_) {
           if (port.current.get() == followed[i].first) UpdateView(port);
         }
