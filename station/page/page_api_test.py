@@ -100,10 +100,16 @@ class PageApi(unittest.TestCase):
         # Each filter gives the ledger's own CSV for the same options, and its runs in the API.
         run, mac, serial = next((run, r["identity"]["programmed"]["ethaddr"], r["identity"]["programmed"]["serialno"])
                                 for run, r in self.ledger.records.items() if r["result"] == "failed")
-        for query, options in [("port=B", ["--port", "B"]), ("station=line-2", ["--station", "line-2"]),
-                               ("result=failed&port=A", ["--result", "failed", "--port", "A"]),
-                               ("board=" + serial, ["--board", serial]), ("board=" + mac.lower(), ["--board", mac]),
-                               ("since=" + self.today, [])]:
+        records, stations = self.ledger.records, self.stations
+        programmed = lambda r: r["identity"]["programmed"]  # noqa: E731
+        for query, options, wanted in [
+                ("port=B", ["--port", "B"], lambda run, r: r["port"] == "B"),
+                ("station=line-2", ["--station", "line-2"], lambda run, r: stations[run] == "line-2"),
+                ("result=failed&port=A", ["--result", "failed", "--port", "A"],
+                 lambda run, r: r["result"] == "failed" and r["port"] == "A"),
+                ("board=" + serial, ["--board", serial], lambda run, r: programmed(r)["serialno"] == serial),
+                ("board=" + mac.lower(), ["--board", mac], lambda run, r: programmed(r)["ethaddr"] == mac),
+                ("since=" + self.today, [], lambda run, r: r["started"][:10] >= self.today)]:
             if "since" not in query:
                 query = "since=2000-01-01&" + query
             status, headers, body = self.feed.get("/api/runs.csv?" + query)
@@ -114,6 +120,8 @@ class PageApi(unittest.TestCase):
             self.assertEqual(body, expected, query)
             listed = sorted(run["run"] for run in self.feed.json("/api/runs?per=500&" + query)["runs"])
             self.assertEqual(listed, sorted(int(row["Run"]) for row in csv.DictReader(io.StringIO(expected))), query)
+            # ... and they are the runs the filter means, worked out from the records stored.
+            self.assertEqual(listed, sorted(run for run, r in records.items() if wanted(run, r)), query)
         self.assertIn(run, [r["run"] for r in self.feed.json("/api/runs?board=" + serial)["runs"]])
 
         one = self.feed.json("/api/runs/%d" % run)
