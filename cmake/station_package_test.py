@@ -143,7 +143,7 @@ class StationPackage(unittest.TestCase):
         run(*ledger, "add-serials", "QV4N1501", "000100", "000199")
         # The station finds the BrenloFix and the ledger beside it; a port that does not exist fails at
         # once, and the pair reserved for its board goes back to the pool.
-        done = subprocess.run([os.path.join(bin_dir, "brenlofix-station"), "--images", images,
+        done = subprocess.run([os.path.join(bin_dir, "brenlofix-station"), "--listen", "127.0.0.1:0", "--images", images,
                                "--board", "/dev/no-such-station-port"], capture_output=True, text=True, timeout=120)
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
         self.assertIn("/dev/no-such-station-port: ledger: Run 1: 02:1B:4D:00:00:10 back in the pool, "

@@ -33,6 +33,7 @@
 #include "ledger/database.h"
 #include "ledger/identity_values.h"
 #include "ledger/run_record.h"
+#include "ledger/text_table.h"
 
 // What the station tells of a run it opens.
 struct RunOpening {
@@ -43,6 +44,19 @@ struct RunOpening {
   std::optional<std::string> requestKey = std::nullopt;
   // The station's instance that holds its lease (TakeLease); empty for a station without one.
   std::optional<std::string> instance = std::nullopt;
+};
+
+// Which runs a report lists: each field given narrows it; "" or empty means any.
+struct RunFilter {
+  std::string since;  // a date, or a date and a UTC time, as the records write them ("" = from the first)
+  std::string until;  // runs started before this ("" = up to now)
+  std::optional<std::string> station, port;
+  std::optional<std::string> result;  // the Result column's word: "succeeded", ..., "no record"
+  std::optional<std::string> board;   // a serial number or MAC address the run reserved, read or programmed
+  std::optional<int64_t> run;
+  bool newestFirst = false;
+  int64_t limit = 0;  // 0: every run
+  int64_t offset = 0;
 };
 
 struct Reservation {
@@ -104,7 +118,10 @@ class Ledger {
   // Runs that reserved, read or programmed the value (a MAC address or a serial number); false when
   // neither a run nor a pool holds it.
   bool Find(const std::string& value);
-  bool Runs(const std::string& since, bool csv);
+  bool Runs(const RunFilter& filter, bool csv);
+  // The rows Runs prints (its columns: RunColumns()), without printing; false after an error line.
+  bool RunRows(const RunFilter& filter, std::vector<TextRow>* rows);
+  std::optional<int64_t> CountRuns(const RunFilter& filter);
   // False when a MAC address or serial number was written to two boards, a value that a run
   // wrote is free or held for another run, or a settle found a board holding another run's value.
   bool Audit();
@@ -143,6 +160,11 @@ class Ledger {
   std::ostream& err_;
   std::string failure_;
 };
+
+// The columns of the runs report, as Runs prints them and as its CSV heads them.
+const TextRow& RunColumns();
+// False, after an error line, for a date that is not one.
+bool IsLedgerDate(const std::string& text, std::ostream& err);
 
 // Now, as runs are stamped: "2014-06-23T09:05:07.045Z".
 std::string UtcNow();

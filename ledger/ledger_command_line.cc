@@ -35,7 +35,10 @@ const std::map<std::string, CommandForm>& Commands() {
       {"resolve", {2, {}, "resolve VALUE written|free"}},
       {"status", {0, {}, "status"}},
       {"find", {1, {}, "find SERIAL|MAC"}},
-      {"runs", {0, {"--since", "--csv"}, "runs --since DATE [--csv]"}},
+      {"runs",
+       {0,
+        {"--since", "--csv", "--station", "--port", "--result", "--board"},
+        "runs --since DATE [--station NAME] [--port PORT] [--result WORD] [--board SERIAL|MAC] [--csv]"}},
       {"audit", {0, {}, "audit"}},
       {"serve", {0, {}, "serve"}},
   };
@@ -56,7 +59,7 @@ std::string HostName() {
 // The options and positional arguments, in any order.
 bool Split(const std::vector<std::string>& argv, LedgerCommandLine& line, std::set<std::string>& given) {
   static const std::set<std::string> kValued{"--ledger", "--station", "--port", "--record", "--since",
-                                             "--request"};
+                                              "--request", "--result", "--board"};
   for (size_t i = 0; i < argv.size(); ++i) {
     const std::string& argument = argv[i];
     if (argument == "-h" || argument == "--help") {
@@ -72,6 +75,8 @@ bool Split(const std::vector<std::string>& argv, LedgerCommandLine& line, std::s
       if (argument == "--port") line.port = value;
       if (argument == "--record") line.record = value;
       if (argument == "--since") line.since = value;
+      if (argument == "--result") line.result = value;
+      if (argument == "--board") line.board = value;
       if (argument == "--request") line.request = value;
       given.insert(argument);
     } else if (argument.size() > 1 && argument[0] == '-') {
@@ -95,6 +100,7 @@ std::optional<LedgerCommandLine> ParseLedgerCommandLine(const std::vector<std::s
   if (line.help) return line;
   if (line.ledger.empty())
     line.ledger = environmentLedger && *environmentLedger ? environmentLedger : "sqlite:ledger.sqlite";
+  line.stationGiven = given.count("--station") > 0;
   if (line.station.empty()) line.station = HostName();
   const auto form = Commands().find(line.command);
   if (form == Commands().end()) {
@@ -116,7 +122,7 @@ std::optional<LedgerCommandLine> ParseLedgerCommandLine(const std::vector<std::s
     return std::nullopt;
   }
   if (line.command == "runs" && !line.since) {
-    Refuse("usage: brenlofix-ledger runs --since DATE [--csv]");
+    Refuse("usage: brenlofix-ledger " + std::string(form->second.usage));
     return std::nullopt;
   }
   if (line.command == "record" || line.command == "settle") {
@@ -170,6 +176,8 @@ void PrintLedgerUsage(std::ostream& out) {
          "  status                         free, reserved, written and to-check counts per pool\n"
          "  find SERIAL|MAC                the runs of that board, with their images\n"
          "  runs --since DATE [--csv]      the runs since DATE (2014-06-23, or 2014-06-23T09:05 UTC)\n"
+         "      only those of --station NAME, --port PORT, --result WORD (succeeded, failed, ..., \"no record\"),\n"
+         "      --board SERIAL|MAC (reserved, read or programmed by the run)\n"
          "  audit                          status 1 when a value was written to two boards, or a board\n"
          "                                 holds a value the ledger had given to another run\n"
          "  serve                          for a station: one command a line on standard input, as a JSON\n"

@@ -13,9 +13,11 @@ struct LedgerCommandLine {
   std::string command;  // init, add-macs, reserve, ...
   std::vector<std::string> arguments;
   std::string station;  // --station, else the host's name
+  bool stationGiven = false;
   std::optional<std::string> port;
   std::optional<std::string> record;
   std::optional<std::string> since;
+  std::optional<std::string> result, board;  // runs: only the runs with that result, of that board
   std::optional<std::string> request;  // --request: the caller's unique key of a reserve, open-run, settle
   bool csv = false;
   int64_t run = 0;  // record, settle: the run's number

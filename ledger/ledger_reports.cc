@@ -1,4 +1,5 @@
 // What the ledger tells: the pools' counts, a board's runs, the runs since a date, the audit.
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -8,8 +9,6 @@
 
 namespace {
 
-const TextRow kRunColumns{"Run",         "Station",       "Port",        "Started", "Result", "Exit",
-                          "Failed step", "Serial number", "MAC address", "Pool",    "Log"};
 
 // The runs' rows with what became of their reserved values (a value no longer bound to the run
 // went back to the pool).
@@ -41,9 +40,52 @@ TextRow RunRow(const SqlRow& row) {
           Cell(row[13])};
 }
 
+// The WHERE clause of a filter, its values appended to params ("" for every run).
+std::string RunConditions(const RunFilter& filter, std::vector<SqlValue>& params) {
+  std::vector<std::string> conditions;
+  auto add = [&](const std::string& condition, const std::string& value) {
+    conditions.push_back(condition);
+    params.push_back(value);
+  };
+  auto withoutZ = [](const std::string& time) {
+    return !time.empty() && time.back() == 'Z' ? time.substr(0, time.size() - 1) : time;
+  };
+  if (!filter.since.empty()) add("COALESCE(r.started, r.opened) >= ?", withoutZ(filter.since));
+  if (!filter.until.empty()) add("COALESCE(r.started, r.opened) < ?", withoutZ(filter.until));
+  if (filter.station) add("r.station = ?", *filter.station);
+  if (filter.port) add("r.port = ?", *filter.port);
+  if (filter.result && *filter.result == "no record") {
+    conditions.push_back("r.result IS NULL");
+  } else if (filter.result) {
+    add("r.result = ?", *filter.result);
+  }
+  if (filter.board) {
+    add("? IN (r.mac, r.serial, r.read_mac, r.read_serial, r.programmed_mac, r.programmed_serial)",
+        NormalizedIdentityValue(*filter.board));
+  }
+  if (filter.run) add("r.id = ?", std::to_string(*filter.run));
+  std::string where;
+  for (const std::string& condition : conditions) where += (where.empty() ? " WHERE " : " AND ") + condition;
+  return where;
+}
+
 const char* KindWords(const std::string& kind) { return kind == "mac" ? "MAC addresses" : "serial numbers"; }
 
 }  // namespace
+
+const TextRow& RunColumns() {
+  static const TextRow columns{"Run",         "Station",       "Port",        "Started", "Result", "Exit",
+                               "Failed step", "Serial number", "MAC address", "Pool",    "Log"};
+  return columns;
+}
+
+bool IsLedgerDate(const std::string& text, std::ostream& err) {
+  // A date, or a date and a UTC time, as the records write them.
+  static const std::regex kDate(R"(\d{4}-\d\d-\d\d(T\d\d:\d\d(:\d\d(\.\d{1,3})?)?Z?)?)");
+  if (std::regex_match(text, kDate)) return true;
+  err << "Error: '" << text << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)." << std::endl;
+  return false;
+}
 
 bool Ledger::Status() {
   SqlRows pools, counts, toCheck;
@@ -116,7 +158,7 @@ bool Ledger::Find(const std::string& text) {
   }
   std::vector<TextRow> rows;
   for (const SqlRow& row : runs) rows.push_back(RunRow(row));
-  if (!rows.empty()) PrintTable(out_, kRunColumns, rows);
+  if (!rows.empty()) PrintTable(out_, RunColumns(), rows);
   // Which images each run flashed, from its record.
   for (const SqlRow& row : runs) {
     SqlRows record;
@@ -131,32 +173,44 @@ bool Ledger::Find(const std::string& text) {
   return true;
 }
 
-bool Ledger::Runs(const std::string& since, bool csv) {
-  // A date, or a date and a UTC time, as the records write them.
-  static const std::regex kDate(R"(\d{4}-\d\d-\d\d(T\d\d:\d\d(:\d\d(\.\d{1,3})?)?Z?)?)");
-  if (!std::regex_match(since, kDate)) {
-    err_ << "Error: '" << since << "' is no date: give 2014-06-23 or 2014-06-23T09:05 (UTC)." << std::endl;
+bool Ledger::RunRows(const RunFilter& filter, std::vector<TextRow>* rows) {
+  if ((!filter.since.empty() && !IsLedgerDate(filter.since, err_)) ||
+      (!filter.until.empty() && !IsLedgerDate(filter.until, err_))) {
     return false;
   }
-  const std::string from = since.back() == 'Z' ? since.substr(0, since.size() - 1) : since;
+  std::vector<SqlValue> params;
+  std::string sql = std::string(kRunsQuery) + RunConditions(filter, params) + " ORDER BY COALESCE(r.started, r.opened)" +
+                    (filter.newestFirst ? " DESC, r.id DESC" : ", r.id");
+  if (filter.limit > 0) {
+    sql += " LIMIT " + std::to_string(filter.limit) + " OFFSET " + std::to_string(std::max<int64_t>(0, filter.offset));
+  }
   SqlRows runs;
-  if (!Sql(std::string(kRunsQuery) +
-               " WHERE COALESCE(r.started, r.opened) >= ? ORDER BY COALESCE(r.started, r.opened), r.id",
-           {from}, &runs)) {
-    return DatabaseFailed();
+  if (!Sql(sql, params, &runs)) return DatabaseFailed();
+  for (const SqlRow& row : runs) rows->push_back(RunRow(row));
+  return true;
+}
+
+std::optional<int64_t> Ledger::CountRuns(const RunFilter& filter) {
+  std::vector<SqlValue> params;
+  SqlRows count;
+  if (!Sql("SELECT COUNT(*) FROM runs r" + RunConditions(filter, params), params, &count)) {
+    DatabaseFailed();
+    return std::nullopt;
   }
+  return std::stoll(*count.at(0).at(0));
+}
+
+bool Ledger::Runs(const RunFilter& filter, bool csv) {
   std::vector<TextRow> rows;
-  std::map<std::string, int> results;
-  for (const SqlRow& row : runs) {
-    rows.push_back(RunRow(row));
-    ++results[rows.back()[4]];
-  }
+  if (!RunRows(filter, &rows)) return false;
   if (csv) {
-    PrintCsv(out_, kRunColumns, rows);
+    PrintCsv(out_, RunColumns(), rows);
     return true;
   }
-  PrintTable(out_, kRunColumns, rows);
-  out_ << runs.size() << (runs.size() == 1 ? " run" : " runs") << " since " << since;
+  std::map<std::string, int> results;
+  for (const TextRow& row : rows) ++results[row[4]];
+  PrintTable(out_, RunColumns(), rows);
+  out_ << rows.size() << (rows.size() == 1 ? " run" : " runs") << " since " << filter.since;
   const char* separator = ": ";
   for (const auto& [result, count] : results) {
     out_ << separator << count << " " << result;

@@ -25,7 +25,15 @@ bool RunLedgerCommand(Ledger& ledger, const LedgerCommandLine& line) {
   if (command == "resolve") return ledger.Resolve(arguments[0], arguments[1] == "written");
   if (command == "status") return ledger.Status();
   if (command == "find") return ledger.Find(arguments[0]);
-  if (command == "runs") return ledger.Runs(*line.since, line.csv);
+  if (command == "runs") {
+    RunFilter filter;
+    filter.since = *line.since;
+    if (line.stationGiven) filter.station = line.station;
+    filter.port = line.port;
+    filter.result = line.result;
+    filter.board = line.board;
+    return ledger.Runs(filter, line.csv);
+  }
   return ledger.Audit();
 }
 

@@ -73,21 +73,28 @@ Json BoardObject(const std::string& port, const StationRun* run, bool waiting) {
 }
 
 BoardViews::BoardViews(const std::vector<std::string>& ports)
-    : ports_(ports), boards_(ports.size()), consoles_(ports.size()) {
+    : ports_(ports), boards_(ports.size()), consoles_(ports.size()), noticed_(ports.size()) {
   for (size_t i = 0; i < ports.size(); ++i) boards_[i] = BoardObject(ports[i], nullptr, true);
 }
 
 void BoardViews::Set(const std::string& port, Json board, const std::string& console) {
+  bool changed = false, grown = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     size_t i = 0;
     while (i < ports_.size() && ports_[i] != port) ++i;
     if (i == ports_.size()) return;
+    changed = boards_[i] != board;
+    // A running board's console is told of at most every 200 ms: its output comes in many pieces.
+    const auto now = std::chrono::steady_clock::now();
+    grown = changed || consoles_[i] != console ||
+            (board.value("state", Json()) == "running" && now - noticed_[i] >= std::chrono::milliseconds(200));
+    if (grown) noticed_[i] = now;
     consoles_[i] = console;
-    if (boards_[i] == board) return;
-    boards_[i] = board;
+    if (changed) boards_[i] = board;
   }
-  if (changed_) changed_(board);
+  if (changed && changed_) changed_(board);
+  if (grown && grown_) grown_(port);
 }
 
 Json BoardViews::All() const {

@@ -3,6 +3,7 @@
 // ever holds the loop.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -27,11 +28,16 @@ class BoardViews {
   std::string Console(const std::string& port) const;
   // Called (on the loop's thread, outside the mutex) with each changed board.
   void OnChange(std::function<void(const nlohmann::json&)> changed) { changed_ = std::move(changed); }
+  // Called (the same way) when a port's console may have grown: its board changed, its capture is
+  // another, or its run goes on (then at most every 200 ms).
+  void OnConsole(std::function<void(const std::string& port)> grown) { grown_ = std::move(grown); }
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> ports_;
   std::vector<nlohmann::json> boards_;
   std::vector<std::string> consoles_;
+  std::vector<std::chrono::steady_clock::time_point> noticed_;  // the console last told of
   std::function<void(const nlohmann::json&)> changed_;
+  std::function<void(const std::string&)> grown_;
 };

@@ -12,12 +12,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ledger/database.h"
 #include "ledger/ledger_url.h"
 #include "station/board_view.h"
+#include "station/page/page_server.h"
 #include "station/ledger_client.h"
 #include "station/station_instance.h"
 #include "station/station_options.h"
@@ -32,6 +34,17 @@ std::string SelfPath() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
   return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+// The console capture in the file at path from byte `from` on (at most 4 MiB at a time).
+std::string CaptureFrom(const std::string& path, size_t from) {
+  if (path.empty()) return "";
+  std::ifstream in(path, std::ios::binary);
+  if (!in.seekg(static_cast<std::streamoff>(from))) return "";
+  std::string text(4 << 20, '\0');
+  in.read(&text[0], static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  return text;
 }
 
 // Waits for a ledger call at the station's start; false when a stop signal came first (*stopped
@@ -185,11 +198,39 @@ int RunStation(int argc, char* argv[], int signals) {
   std::vector<std::string> ports;
   for (const BoardSpec& board : setup->boards) ports.push_back(board.port);
   BoardViews views(ports);
-  // The station's page (station/page/) starts here, before any run: PageServer::Start with hooks
-  // that answer from the board views under their mutex (boards: views.All(); console: the capture
-  // views.Console(port) read from byte `from`), and views.OnChange(...) handing each changed board
-  // to PageServer::BoardChanged. OnChange runs on the loop's thread and must never block; the rest
-  // runs on the HTTP library's threads.
+  // The page, on the board views (its hooks read them under their mutex); its actions reach the
+  // loop through the supervisor while there is one.
+  PageServer page;
+  std::mutex acting;
+  Supervisor* running = nullptr;
+  if (options->listen != "none") {
+    PageHooks hooks;
+    hooks.station = setup->station;
+    hooks.boards = [&views] { return views.All(); };
+    hooks.console = [&views](const std::string& port, size_t from) {
+      return CaptureFrom(views.Console(port), from);
+    };
+    hooks.act = [&acting, &running](const std::string& action, const std::string& port, std::string* words) {
+      std::lock_guard<std::mutex> lock(acting);
+      if (!running) {
+        *words = "Error: the station is not running its boards now.";
+        return false;
+      }
+      return running->Ask(action, port, words);
+    };
+    hooks.log = [](const std::string& line) { Say(line); };
+    const std::string tokenFile = setup->records + "/page-token";
+    std::string words;
+    if (!page.Start(options->listen, hooks, StationLedgerUrl(*options, setup->records).value_or(""), &words) ||
+        !page.WriteTokenFile(tokenFile, &words)) {
+      Say(words + " No board was started.");
+      return 1;
+    }
+    views.OnChange([&page](const nlohmann::json& board) { page.BoardChanged(board); });
+    views.OnConsole([&page](const std::string& port) { page.ConsoleAppended(port, ""); });
+    Say("Page: " + page.Address() + " (to stop or start a port from it, give the token " + page.Token() +
+        ", also in " + tokenFile + ")");
+  }
 
   const std::string where = "logs in " + setup->images + ", records in " + setup->records +
                             (ledger ? ", ledger " + ledger->Shown() : std::string());
@@ -202,8 +243,15 @@ int RunStation(int argc, char* argv[], int signals) {
   int status;
   {
     Supervisor supervisor(std::move(*setup), ledger.get(), signals, &views);
+    {
+      std::lock_guard<std::mutex> lock(acting);
+      running = &supervisor;
+    }
     status = supervisor.Run();
+    std::lock_guard<std::mutex> lock(acting);
+    running = nullptr;
   }
+  page.Stop();
   if (ledger) ReleaseLease(*ledger, station, instance->Name(), signals);
   // A ledger call still held up by the database is not waited for.
   if (ledger && ledger->Stranded()) {

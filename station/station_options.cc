@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "station/page/page_server.h"
+
 namespace {
 
 bool IsHexDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'); }
@@ -39,7 +41,7 @@ std::string StationUsage() {
   return "usage: brenlofix-station --board PORT[=MAC,SERIAL] [--board ...] [--continuous] [--images DIR]\n"
          "                         [--records DIR] [--ledger URL] [--station NAME] [--brenlofix PATH]\n"
          "                         [--retries N] [--login USER] [--proxy URL] [--timeout MINUTES]\n"
-         "                         [--typing echo|paced] [-- BRENLOFIX OPTIONS]\n";
+         "                         [--typing echo|paced] [--listen ADDRESS:PORT|none] [-- BRENLOFIX OPTIONS]\n";
 }
 
 std::string StationHelp() {
@@ -67,6 +69,8 @@ std::string StationHelp() {
          "  --proxy URL                the proxy of every run; better in BRENLOFIX_PROXY\n"
          "  --timeout MINUTES          a run still going after this long is stopped (\"timed out\")\n"
          "  --typing HOW               echo (the default here) or paced, as BrenloFix --typing\n"
+         "  --listen ADDRESS:PORT      the station's page (default 127.0.0.1:8080: this PC only; port 0: any\n"
+         "                             free one; none: no page); its address and token are printed at the start\n"
          "  after --                   further BrenloFix options for every run\n"
          "\n"
          "The password (BRENLOFIX_PASSWORD) and the proxy (BRENLOFIX_PROXY) reach every run through its\n"
@@ -100,7 +104,7 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
     }
     static const std::set<std::string> kValued = {
         "--board", "--images", "--records", "--ledger", "--station", "--brenlofix", "--brenlofix-ledger",
-        "--retries", "--login", "--proxy", "--timeout", "--typing"};
+        "--retries", "--login", "--proxy", "--timeout", "--typing", "--listen"};
     if (!kValued.count(name)) {
       *error = "Error: unknown option " + name;
       return std::nullopt;
@@ -156,6 +160,14 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
         return std::nullopt;
       }
       options.typing = value;
+    } else if (name == "--listen") {
+      std::string host;
+      int port = 0;
+      if (value != "none" && !ParseListenAddress(value, &host, &port)) {
+        *error = "Error: --listen takes ADDRESS:PORT (127.0.0.1:8080, 0.0.0.0:8080, port 0 for any) or none";
+        return std::nullopt;
+      }
+      options.listen = value;
     }
   }
   if (options.boards.empty()) {

@@ -26,6 +26,8 @@ struct StationOptions {
   std::optional<std::string> proxy;
   std::optional<double> timeoutMinutes;
   std::string typing = "echo";
+  // The page: ADDRESS:PORT, or "none" for no page.
+  std::string listen = "127.0.0.1:8080";
   bool continuous = false;
   bool help = false;
   std::vector<std::string> passedOn;  // after --

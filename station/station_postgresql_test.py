@@ -147,7 +147,7 @@ class StationOnPostgresql(unittest.TestCase):
         self.scratch.cleanup()
 
     def station(self, *options):
-        argv = [STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", self.records,
+        argv = [STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--images", self.images, "--records", self.records,
                 "--station", "line-pg", "--login", "root"] + list(options)
         for board in self.boards:
             argv += ["--board", board.url]
@@ -194,7 +194,7 @@ class StationOnPostgresql(unittest.TestCase):
             self.assertNotIn(secret.decode(), output)
         # A ledger that refuses the password: said in words, the password in none of them.
         wrong = self.server.url.replace("%40x@", "%40y@")
-        done = subprocess.run([STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", self.records,
+        done = subprocess.run([STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--images", self.images, "--records", self.records,
                                "--ledger", wrong, "--board", self.boards[0].url], env=self.env, stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, timeout=60)
         output = done.stdout.decode()

@@ -132,7 +132,7 @@ class StationTest(unittest.TestCase):
     def station_argv(self, boards, records, *options):
         """The station on these boards, given without identities: with a ledger, they take theirs from
         its pools."""
-        argv = [STATION, "--brenlofix", BRENLOFIX, "--brenlofix-ledger", LEDGER, "--images", self.images,
+        argv = [STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--brenlofix-ledger", LEDGER, "--images", self.images,
                 "--records", records] + list(options)
         for board in boards:
             argv += ["--board", board.url]
@@ -281,7 +281,7 @@ class StationTest(unittest.TestCase):
         board = self.board("silent", "--fault", "silent")
         records = os.path.join(self.work, "records")
         os.mkdir(records)
-        argv = [STATION, "--brenlofix", BRENLOFIX, "--brenlofix-ledger", LEDGER, "--images", self.images, "--records",
+        argv = [STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--brenlofix-ledger", LEDGER, "--images", self.images, "--records",
                 records, "--station", "line-1", "--timeout", "0.05", "--board", board.url, "--board",
                 "rfc2217://127.0.0.1:1", "--board", "rfc2217://127.0.0.1:2=02:1B:4D:00:00:07,QV4N150107"]
         # A ledger that cannot be used stops the station before any run starts.
@@ -344,7 +344,7 @@ class StationTest(unittest.TestCase):
                  "Error: the images folder %sx does not exist; no board was started.\n" % self.images),
                 (["--images", self.images, "--board", board.url, "--board", "rfc2217://127.0.0.1:1/" + "x" * 250],
                  "characters); no board was started.\n")):
-            done = subprocess.run([STATION, "--brenlofix", BRENLOFIX, "--records", records, "--station", "line-1"]
+            done = subprocess.run([STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--records", records, "--station", "line-1"]
                                   + options, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
             self.assertEqual(done.returncode, 1, done.stdout.decode())
             self.assertTrue(done.stdout.decode().endswith(words), done.stdout.decode())
@@ -358,7 +358,7 @@ class StationTest(unittest.TestCase):
         lock = os.path.join(lock, "brenlofix-station.%s.lock" % re.sub(r"[^A-Za-z0-9]", "_", blocked))
         os.mkdir(lock)
         try:
-            done = subprocess.run([STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records,
+            done = subprocess.run([STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records,
                                    "--station", "line-1", "--login", "root", "--board", blocked, "--board", board.url,
                                    "--", "-al", "-ri"], env=dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD, BRENLOFIX_PROXY=PROXY),
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
@@ -375,7 +375,7 @@ class StationTest(unittest.TestCase):
     def test_a_station_that_cannot_write_stops_its_runs_and_one_killed_names_its_boards(self):
         records = self.new_ledger()
         boards = [self.board("one"), self.board("two")]
-        argv = [STATION, "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records, "--station",
+        argv = [STATION, "--listen", "127.0.0.1:0", "--brenlofix", BRENLOFIX, "--images", self.images, "--records", records, "--station",
                 "line-1", "--login", "root", "--board", boards[0].url, "--board", boards[1].url, "--", "-al", "-ri"]
         env = dict(os.environ, BRENLOFIX_PASSWORD=PASSWORD, BRENLOFIX_PROXY=PROXY)
 

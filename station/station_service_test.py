@@ -186,7 +186,7 @@ class StationService(unittest.TestCase):
         options = options[:options.index("--board")]
         options[options.index("--images") + 1] = images
         options[options.index("--records") + 1] = records
-        options += [w for p in ports for w in ("--board", p)] + ["--", "-al", "-ri"]
+        options += ["--listen", "127.0.0.1:0"] + [w for p in ports for w in ("--board", p)] + ["--", "-al", "-ri"]
         conf = dict(shipped, STATION_OPTIONS=" ".join(options), BRENLOFIX_LEDGER="sqlite:" + self.ledger_file,
                     BRENLOFIX_PASSWORD="brenlo", BRENLOFIX_PROXY="http://192.168.102.134:3128")
         self.assertEqual(sorted(shipped), ["BRENLOFIX_LEDGER", "BRENLOFIX_PASSWORD", "STATION_OPTIONS"])

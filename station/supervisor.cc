@@ -459,11 +459,70 @@ void Supervisor::Show(bool final) {
 }
 
 void Supervisor::UpdateViews() {
+  for (const Port& port : ports_) UpdateView(port);
+}
+
+void Supervisor::UpdateView(const Port& port) {
   if (!views_) return;
-  for (const Port& port : ports_) {
-    const StationRun* run = port.current.get();
-    views_->Set(port.spec.port, BoardObject(port.spec.port, run, port.watch != nullptr),
-                run && !run->refused ? run->console : "");
+  const StationRun* run = port.current.get();
+  views_->Set(port.spec.port, BoardObject(port.spec.port, run, port.watch != nullptr),
+              run && !run->refused ? run->console : "");
+}
+
+bool Supervisor::Ask(const std::string& action, const std::string& port, std::string* words) {
+  if (action != "stop" && action != "start") {
+    *words = "Error: the station can stop a run or start a port again, not '" + action + "'.";
+    return false;
+  }
+  bool known = false;
+  for (const Port& one : ports_) known = known || one.spec.port == port;  // the names never change
+  if (!known) {
+    *words = "Error: the station has no port " + port + ".";
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(askedMutex_);
+    asked_.emplace_back(action, port);
+  }
+  const char wake = 'a';
+  if (write(wake_[1], &wake, 1) < 0) {
+    // The pipe is full: the loop wakes for it anyway.
+  }
+  *words = action == "stop" ? "The station stops the run on " + port + "."
+                            : "The station starts " + port + " again.";
+  return true;
+}
+
+void Supervisor::DoAsked() {
+  std::vector<std::pair<std::string, std::string>> asked;
+  {
+    std::lock_guard<std::mutex> lock(askedMutex_);
+    asked.swap(asked_);
+  }
+  for (const auto& [action, name] : asked) {
+    for (Port& port : ports_) {
+      if (port.spec.port != name) continue;
+      StationRun* run = port.current.get();
+      const bool going = run && run->phase != StationRun::Phase::kDone;
+      if (action == "stop") {
+        if (going && run->phase == StationRun::Phase::kRunning) {
+          Say(name + ": stopped from the page; the run records where it was.");
+          StopRun(*run, "interrupted");
+        } else {
+          Say(name + ": the page asked to stop its run, but none is going.");
+        }
+      } else if (stopping_ || going) {
+        Say(name + ": the page asked to start it again, but " +
+            (stopping_ ? std::string("the station is stopping.") : std::string("its run goes on.")));
+      } else if (setup_.continuous) {
+        if (!port.watch) WatchPort(port, false);
+        Say(name + ": waits for the next board again (the page asked).");
+      } else {
+        Say(name + ": started again from the page.");
+        StartRun(port);
+      }
+      UpdateView(port);
+    }
   }
 }
 
@@ -534,7 +593,14 @@ int Supervisor::Run() {
       }
       const size_t first = ledger_ ? 3 : 2;
       for (size_t i = 0; i < followed.size(); ++i) {
-        if (polled[first + i].revents & (POLLIN | POLLHUP | POLLERR)) Follow(*followed[i].first, followed[i].second);
+        if (!(polled[first + i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        Follow(*followed[i].first, followed[i].second);
+        // A run's events (or, from a BrenloFix without them, its output) reach the page at once,
+        // not at the next tick; its console is told of at the tick.
+        if (followed[i].second && setup_.events) continue;
+        for (const Port& port : ports_) {
+          if (port.current.get() == followed[i].first) UpdateView(port);
+        }
       }
       if (ledger_) {
         for (const auto& answer : ledger_->TakeAnswers(SteadyClock::now())) Answered(answer);
@@ -543,6 +609,7 @@ int Supervisor::Run() {
         char drain[64];
         while (read(wake_[0], drain, sizeof drain) > 0) {
         }
+        DoAsked();
       }
       for (Port& port : ports_) {
         if (port.watch && port.watch->Heard() && !stopping_) {

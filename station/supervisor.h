@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,11 @@ class Supervisor {
   // table and gives the station's exit status.
   int Run();
 
+  // Any thread (the page): "stop" the port's run, or "start" the port again (batch: a new run;
+  // --continuous: the port waits for its next board); the loop does it and says so. False with
+  // the reason in *words for an action or a port the station does not have.
+  bool Ask(const std::string& action, const std::string& port, std::string* words);
+
  private:
   struct Port {
     BoardSpec spec;
@@ -92,6 +98,9 @@ class Supervisor {
   void WatchPort(Port& port, bool quietFirst);
   void Show(bool final);
   void UpdateViews();
+  void UpdateView(const Port& port);
+  // What the page asked since the last time.
+  void DoAsked();
   bool Finished() const;
   int ExitStatus() const;
   // A ledger call's time: once stopping, whatever is left of the second after the stop (a call
@@ -118,4 +127,6 @@ class Supervisor {
   uint64_t renewCall_ = 0;
   bool leaseLost_ = false;  // no new board is started then
   int runsOpened_ = 0;      // for the request keys
+  std::mutex askedMutex_;
+  std::vector<std::pair<std::string, std::string>> asked_;  // action, port
 };

@@ -104,7 +104,7 @@ station_demo() {
   echo
   echo "== brenlofix-station: $BOARDS unattended runs of BrenloFix -al -ri at once, identities from the ledger"
   status=0
-  BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$BIN/brenlofix-station" --brenlofix "$BIN/BrenloFix" \
+  BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$BIN/brenlofix-station" --listen 127.0.0.1:0 --brenlofix "$BIN/BrenloFix" \
     --images "$work/images" --records "$work/records" --login root \
     ${TYPING:+--typing "$TYPING"} "${argv[@]}" -- -al -ri || status=$?
   kill -TERM "${pids[@]}" 2>/dev/null || true
