@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -43,7 +44,10 @@ class LedgerClientTest : public ::testing::Test {
     ASSERT_TRUE(database) << err.str();
     ASSERT_TRUE(Ledger(*database, url_.shown, out, err).Init()) << err.str();
   }
-  void TearDown() override { std::system(("rm -rf " + folder_).c_str()); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
 
   std::string folder_;
   LedgerUrl url_;
