@@ -220,6 +220,10 @@ class StationService(unittest.TestCase):
             # run ended: each is flashed with the next pair. The one taken off holds its pair.
             held = []
             for n in (2, 3, 4):
+                # As the line's operator does: the board is swapped once the port shows its result.
+                self.wait_for("board %d's result shown" % (n - 1), lambda: len(re.findall(
+                    r"(?m)^%s +succeeded; waiting for the next board " % re.escape(ports[0]), read_text(shown)))
+                    >= n - 1, shown)
                 self.assertEqual(jig.command("off"), "ok")
                 held.append(jig.identity())
                 time.sleep(1)

@@ -193,6 +193,7 @@ void Supervisor::OpenAnswered(const Call& call, const LedgerClient::Answer& answ
   }
   unlink(run.console.c_str());  // no run, no capture
   run.ended = std::chrono::system_clock::now();
+  ListenAgain(call.run);
   if (run.ledgerRun) {
     // A run the ledger opened that never started: settled from no record, its pair to check.
     run.phase = StationRun::Phase::kSettling;
@@ -246,11 +247,6 @@ void Supervisor::Answered(const LedgerClient::Answer& answer) {
           run.Trouble("the ledger did not settle " + runName + " (" + *run.settled + "); the station's next start does");
         }
       }
-      if (setup_.continuous && !stopping_ && !leaseLost_) {
-        for (Port& port : ports_) {
-          if (port.current == call.run) WatchPort(port, true);
-        }
-      }
       break;
     case CallKind::kRenewLease:
       break;
@@ -260,11 +256,6 @@ void Supervisor::Answered(const LedgerClient::Answer& answer) {
 void Supervisor::Settle(const std::shared_ptr<StationRun>& run) {
   if (!ledger_ || !run->ledgerRun) {
     run->phase = StationRun::Phase::kDone;
-    if (setup_.continuous && !stopping_ && !leaseLost_) {
-      for (Port& port : ports_) {
-        if (port.current == run) WatchPort(port, true);
-      }
-    }
     return;
   }
   const int64_t number = *run->ledgerRun;
@@ -331,6 +322,16 @@ void Supervisor::EndRun(const std::shared_ptr<StationRun>& run) {
   }
   run->phase = StationRun::Phase::kSettling;
   Settle(run);
+  // The port listens for its next board at once, while the run is settled: a board swapped in the
+  // meantime is heard from its first words on.
+  ListenAgain(run);
+}
+
+void Supervisor::ListenAgain(const std::shared_ptr<StationRun>& run) {
+  if (!setup_.continuous || stopping_ || leaseLost_) return;
+  for (Port& port : ports_) {
+    if (port.current == run && !port.watch) WatchPort(port, true);
+  }
 }
 
 void Supervisor::StopRun(StationRun& run, const std::string& why) {

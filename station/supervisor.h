@@ -96,6 +96,8 @@ class Supervisor {
   void Fail(const std::string& words);
   void Signal(int number);
   void WatchPort(Port& port, bool quietFirst);
+  // --continuous: the run's port waits for its next board.
+  void ListenAgain(const std::shared_ptr<StationRun>& run);
   void Show(bool final);
   void UpdateViews();
   void UpdateView(const Port& port);
