@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/link/target_console.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
@@ -267,6 +268,31 @@ TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
   EXPECT_NE(log_.find("Starting kernel ...", at), std::string::npos);
   EXPECT_EQ(log_.find("Trying offset 0x4400000"), std::string::npos);
   EXPECT_NE(log_.find(":~#"), std::string::npos);
+}
+
+// A U-Boot built to keep ethaddr once set (its defaults hold one) refuses the given one. Typed
+// either way, step 4 hears "Can't overwrite" when it types the value again, says so and fails:
+// the run never ends "succeeded" with the board's old MAC address.
+TEST_F(FlashingRunTest, AProtectedEthaddrFailsStep4InWords) {
+  for (UBootTyping typing : {UBootTyping::kPaced, UBootTyping::kEcho}) {
+    sim::BoardOptions options;
+    options.faults.protectEthaddr = true;
+    SimulatedTarget target(options);
+    SetUBootTyping(typing);
+    ScriptedConsole quit("q");
+    NewLog(typing == UBootTyping::kPaced ? "paced.log" : "echo.log");
+    const bool succeeded = Run(kGiven);
+    SetUBootTyping(UBootTyping::kPaced);
+    EXPECT_FALSE(succeeded);
+    EXPECT_NE(log_.find("Error: U-Boot refuses to change ethaddr once it is set (\"Can't overwrite \"ethaddr\"\"): "
+                        "the board keeps ethaddr = 00:0E:99:02:5A:17"),
+              std::string::npos)
+        << log_;
+    EXPECT_NE(log_.find("Setting U-Boot Environment failed!"), std::string::npos);
+    std::map<std::string, std::string> saved;
+    ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+    EXPECT_EQ(saved["ethaddr"], "00:0E:99:02:5A:17");
+  }
 }
 
 // A flashed board whose U-Boot lost its saved environment runs on its defaults, which hold no
