@@ -74,12 +74,14 @@ std::string HexAddress(uint32_t address) {
 }
 
 // iminfo at address, then (when it verified the image) the header shown by md into *lines. The
-// iminfo goes out paced; the md line, sixteen characters with its Enter, no more than the board's
-// UART holds, goes out whole. False when iminfo refused the image or did not answer; *refusal gets
-// iminfo's words when it refused.
-bool VerifyAndShowHeader(RS232* port, uint32_t address, std::vector<std::string>* lines, std::string* refusal) {
+// iminfo goes out paced when asked (after a load the board may still be busy), else as the port
+// is set; the md line, sixteen characters with its Enter, no more than the board's UART holds,
+// goes out whole. False when iminfo refused the image or did not answer; *refusal gets iminfo's
+// words when it refused.
+bool VerifyAndShowHeader(RS232* port, uint32_t address, bool pacedIminfo, std::vector<std::string>* lines,
+                         std::string* refusal) {
   const int32_t paced = port->pacedWrite;
-  port->pacedWrite = 1;
+  if (pacedIminfo) port->pacedWrite = 1;
   std::vector<std::string> answer;
   const bool verified = TypeCommand(port, "iminfo 0x" + HexAddress(address)) &&
                         WaitForLine({kIminfoRefusals[0], kIminfoRefusals[1], kIminfoRefusals[2]},
@@ -120,7 +122,7 @@ bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHea
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
   std::vector<std::string> lines;
   std::string refusal;
-  if (!VerifyAndShowHeader(port, kKernelLoadAddress, &lines, &refusal)) return 0;
+  if (!VerifyAndShowHeader(port, kKernelLoadAddress, true, &lines, &refusal)) return 0;
 
   const std::vector<uint8_t> shown = HeaderShown(lines, kKernelLoadAddress);
   if (shown.size() < kKernelHeaderSize) {
@@ -138,7 +140,7 @@ int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
 ImageVerdict CheckImageAt(RS232* port, const KernelImageHeader& expected, uint32_t address, std::string* words) {
   std::vector<std::string> lines;
   std::string refusal;
-  if (!VerifyAndShowHeader(port, address, &lines, &refusal)) {
+  if (!VerifyAndShowHeader(port, address, false, &lines, &refusal)) {
     *words = refusal.empty() ? "no answer to iminfo" : refusal;
     return refusal.empty() ? ImageVerdict::kNoAnswer : ImageVerdict::kBad;
   }
