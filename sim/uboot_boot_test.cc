@@ -83,25 +83,6 @@ TEST_F(UBootBootTest, SavedEnvironmentSurvivesARestartAndABrokenOneDoesNot) {
   EXPECT_NE(third.output.find(std::string("serialno=") + kFactorySerialno), std::string::npos);
 }
 
-// The lost-environment fault: the saved block fails its CRC at the first start, and U-Boot's
-// defaults hold no identity. What is saved then holds again.
-TEST_F(UBootBootTest, ALostEnvironmentLeavesUBootWithoutAnIdentity) {
-  uart.Type("\nsetenv serialno OLD1; saveenv\n", 0);
-  Boot();
-  board.faults.lostEnvironment = true;
-  ScriptedUart lost;
-  lost.Type("\nprintenv serialno\nprintenv ethaddr\nsetenv serialno NEW2; saveenv\n", 0);
-  EXPECT_THROW(RunUBoot(lost, board), Idle);
-  EXPECT_NE(lost.output.find("bad CRC"), std::string::npos);
-  EXPECT_NE(lost.output.find("## Error: \"serialno\" not defined\n"), std::string::npos);
-  EXPECT_NE(lost.output.find("## Error: \"ethaddr\" not defined\n"), std::string::npos);
-  ScriptedUart again;
-  again.Type("\nprintenv serialno\n", 0);
-  EXPECT_THROW(RunUBoot(again, board), Idle);
-  EXPECT_EQ(again.output.find("bad CRC"), std::string::npos);
-  EXPECT_NE(again.output.find("serialno=NEW2\n"), std::string::npos);
-}
-
 TEST_F(UBootBootTest, LineLongerThanTheBufferRingsTheBellAndIsCut) {
   const std::string line = "echo " + std::string(295, 'x');
   uart.Type("\n" + line + "\r", 0);

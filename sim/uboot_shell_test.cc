@@ -93,19 +93,6 @@ TEST_F(UBootShellTest, PrintenvAndRun) {
   EXPECT_EQ(Run("run nosuch"), 1);
 }
 
-// Built without CONFIG_ENV_OVERWRITE: a set ethaddr is kept, neither changed nor deleted.
-TEST_F(UBootShellTest, AProtectedEthaddrIsSetOnceOnly) {
-  board.faults.protectEthaddr = true;
-  EXPECT_EQ(Run("setenv ethaddr 02:1B:4D:00:00:01"), 0);
-  uart.output.clear();
-  EXPECT_EQ(Run("setenv ethaddr 02:1B:4D:00:00:02"), 1);
-  EXPECT_EQ(Out(), "Can't overwrite \"ethaddr\"\n");
-  EXPECT_EQ(Run("setenv ethaddr"), 1);
-  EXPECT_EQ(env.Get("ethaddr"), "02:1B:4D:00:00:01");
-  EXPECT_EQ(Run("setenv serialno A; setenv serialno B"), 0);
-  EXPECT_EQ(env.Get("serialno"), "B");
-}
-
 TEST_F(UBootShellTest, SaveenvWritesACheckedBlockIntoNand) {
   Run("setenv serialno S1; setenv ethaddr 02:00:00:00:00:01");
   const Micros before = uart.now;
