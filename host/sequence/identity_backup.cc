@@ -72,6 +72,7 @@ int BackupOnOpenPort(RS232* port, OptionMap& backup, WithoutIdentity without, st
 
 int BackupIdentity(const char* portName, OptionMap& backup, WithoutIdentity without,
                    std::vector<std::string>* lacking) {
+  if (lacking) lacking->clear();
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
   std::vector<std::string> lacked;
