@@ -93,12 +93,13 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
     EXPECT_EQ(found->second, entry.second) << entry.first;
   }
 
-  // Typed after the countdown was stopped with "\r\n\r\n", each command followed by one Enter.
+  // Typed after the countdown was stopped with "\r\n\r\n" and U-Boot's line cleared with Ctrl-C,
+  // each command followed by one Enter.
   std::string typed;
   for (const std::string& command : commands) typed += command + "\r";
   // Then printenv once: the board holds every variable as typed.
-  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed + "printenv\r");
-  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n" + typed.substr(0, typed.size() - 8)});
+  EXPECT_EQ(port.record.Written(), "\r\n\r\n\x03" + typed + "printenv\r");
+  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n\x03" + typed.substr(0, typed.size() - 8)});
   // Half a second before each command and 10 ms per character, paced.
   EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
 
@@ -212,7 +213,8 @@ size_t Count(const std::string& text, const std::string& part) {
 // the command is typed again once, before saveenv, so that the read-back finds nothing to mend.
 TEST_F(EnvironmentProgrammingTest, EchoTypingKeepsTheFifoFullAndTypesAgainWhatCameBackOtherwise) {
   const CommandList commands = FullCommandList();
-  std::string typed = "\r\n\r\n";  // the countdown takes the first; U-Boot's line editor the rest
+  // The countdown takes the first; U-Boot's line editor the rest, and the Ctrl-C that clears it.
+  std::string typed = "\r\n\r\n\x03";
   for (const std::string& command : commands) typed += command + "\r";
   const int three = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
   for (int sim::Faults::*fault : {static_cast<int sim::Faults::*>(nullptr), &sim::Faults::loseCharacter,
@@ -293,15 +295,52 @@ TEST_F(EnvironmentProgrammingTest, ClonesFillTheTenSlots) {
   RecordedPort port;
   uint64_t before = target.HostBytes().size();
   ASSERT_EQ(MakeKernelClones(port.name()), 1) << console_.str();
-  EXPECT_EQ(port.record.Written(), "run make_nand_kernel_clones\r");
-  EXPECT_EQ(port.record.writes.size(), 1u) << "one write, not paced";
-  EXPECT_EQ(target.HostBytes().size(), before + 28);
+  // U-Boot's line cleared first on the port just opened; the command in one write, not paced, and
+  // its Enter once its echo came back.
+  EXPECT_EQ(port.record.Written(), "\x03run make_nand_kernel_clones\r");
+  ASSERT_EQ(port.record.writes.size(), 3u);
+  EXPECT_EQ(port.record.writes[1].bytes, "run make_nand_kernel_clones");
+  EXPECT_EQ(target.HostBytes().size(), before + 29);
   for (uint32_t slot : kKernelSlots) {
     std::vector<uint8_t> copy = target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size()));
     EXPECT_TRUE(copy == kernel) << "slot 0x" << std::hex << slot;
     std::vector<uint8_t> rest = target.state().nand.Read(slot + static_cast<uint32_t>(kernel.size()), 16);
     EXPECT_EQ(rest, std::vector<uint8_t>(16, 0)) << "the slot is written whole from RAM";
   }
+}
+
+// The Enter of the copies' command reaches U-Boot twice: the empty line runs the copies once more
+// right after their prompt. The step waits that run out to its prompt and says so in the log; the
+// next step's break, at once, then finds all ten copies whole.
+TEST_F(EnvironmentProgrammingTest, CopiesRunAgainByADoubledEnterAreWaitedOut) {
+  unsigned long enter = 0;  // the command's Enter, counted as the board counts typed characters
+  {
+    SimulatedTarget target;
+    PrepareForClones(target);
+    ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+    EXPECT_EQ(target.state().repeatedCommands, 0u);
+    enter = target.state().promptCharacters;  // nothing was typed after it
+  }
+  sim::BoardOptions options;
+  options.faults.doubleCharacter = static_cast<int>(enter);
+  SimulatedTarget target(options);
+  const std::vector<uint8_t> kernel = PrepareForClones(target);
+  OpenLogFile(logName_);
+  ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+  EXPECT_EQ(target.state().repeatedCommands, 1u) << "the copies ran twice";
+  ASSERT_TRUE(kernel_upload_test::StopAtPrompt(target.portName()));  // the next step's break
+  for (uint32_t slot : kKernelSlots) {
+    EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel)
+        << "slot 0x" << std::hex << slot;
+  }
+  const std::string log = Log();
+  const size_t wentOn = log.find("Kernel copies: U-Boot went on after its prompt");
+  ASSERT_NE(wentOn, std::string::npos) << log;
+  EXPECT_NE(log.find("Kernel copies: U-Boot ran the copies once more (10 written: OK after the tenth); that run "
+                     "ended at its prompt.",
+                     wentOn),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(EnvironmentProgrammingTest, NineClonesFailTenSecondsAfterTheNinth) {
