@@ -12,6 +12,8 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
 #include "host/sequence/default_environment.h"
 #include "host/testing/console_log_capture.h"
 #include "host/testing/kernel_upload_support.h"
@@ -341,6 +343,34 @@ TEST_F(EnvironmentProgrammingTest, CopiesRunAgainByADoubledEnterAreWaitedOut) {
                      wentOn),
             std::string::npos)
       << log;
+}
+
+// An earlier session left characters in U-Boot's line buffer: its try at serverip came back
+// otherwise and the Ctrl-C after it was lost on the line. The echo of the copies' command shows
+// nothing of them; the port opened for the copies begins with Ctrl-C and a fresh prompt, so the
+// copies run as typed and not as "setenv serverip 192.168.10run ...", typed paced or at the echo.
+TEST_F(EnvironmentProgrammingTest, CharactersLeftInUBootsLineNeverRunWithTheCopies) {
+  for (UBootTyping typing : {UBootTyping::kPaced, UBootTyping::kEcho}) {
+    kernel_upload_test::ScopedUBootTyping typed(typing);
+    SimulatedTarget target;
+    const std::vector<uint8_t> kernel = PrepareForClones(target);
+    {
+      RS232 earlier;
+      ASSERT_EQ(earlier.Open(target.portName(), kPortSettings), 1);
+      Type(&earlier, "setenv serverip 192.168.10");
+      ASSERT_TRUE(WaitForText(nullptr, "192.168.10", &earlier, 1000));
+    }
+    OpenLogFile(logName_);
+    ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+    for (uint32_t slot : kKernelSlots) {
+      EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel)
+          << "slot 0x" << std::hex << slot;
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find("<INTERRUPT>"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Unknown command"), std::string::npos) << log;
+    EXPECT_EQ(log.find("10run"), std::string::npos) << log;
+  }
 }
 
 TEST_F(EnvironmentProgrammingTest, NineClonesFailTenSecondsAfterTheNinth) {
