@@ -44,16 +44,14 @@ bool CatchBootAtPrompt(RS232* port) {
   return WaitForText("BOOTME", "B-Boot >", port, kBootStageTimeoutMs);
 }
 
-// The pause before a command: before each one when typing blind, before the first only when
-// typing at the pace of the echo, which waits for U-Boot's prompt instead.
+// The pause before a command: before each one when typing paced, before the first only when
+// typing at the pace of the echo (both wait for U-Boot's prompt too).
 void PauseBeforeCommand(bool first) {
   if (first || CurrentUBootTyping() == UBootTyping::kPaced) HostClock().SleepMs(kCommandPauseMs);
 }
 
-// Typed blind, the list is not read: the echo and U-Boot's answers queue up in the receive buffer
-// and the final wait reads through them, and a bar shows how far the typing got. At the pace of
-// the echo each command's line is shown as U-Boot confirms it. saving hears of saveenv before it is
-// typed. False when one was not taken.
+// Each command's line is shown as U-Boot's echo confirms it; typed paced, a bar shows how far the
+// list got. saving hears of saveenv before it is typed. False when one was not taken.
 bool TypeCommands(RS232* port, const CommandList& commands, const std::function<void()>& saving) {
   const bool paced = CurrentUBootTyping() == UBootTyping::kPaced;
   const unsigned count = static_cast<unsigned>(commands.size());
