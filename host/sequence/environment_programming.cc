@@ -204,8 +204,7 @@ int CountClones(RS232* port) {
   if (!TypeCommand(port, "run make_nand_kernel_clones")) return 0;
   // A failed erase or write ends the step at once, in whichever words U-Boot says it.
   for (int clone = 0; clone < kKernelClones; ++clone) {
-    if (!WaitForLine({kCopyFailures[0], kCopyFailures[1], kCopyFailures[2]}, "written: OK", port, kCloneTimeoutMs))
-      return 0;
+    if (!WaitForLine({"FAIL", "ERROR", "Bad block"}, "written: OK", port, kCloneTimeoutMs)) return 0;
   }
   return WaitOutCopies(port) ? 1 : 0;
 }
