@@ -170,7 +170,7 @@ bool WaitOutCopies(RS232* port) {
   bool wentOn = false;
   for (int quietTries = 0; quietTries < kQuietTries; ++quietTries) {
     std::vector<std::string> lines;
-    if (!ReadUntilQuiet(port, kQuietAfterCopiesMs, kCloneTimeoutMs, &lines)) return false;
+    if (!ReadUntilQuiet(port, kQuietAfterCopiesMs, kCloneTimeoutMs * kKernelClones, &lines)) return false;
     if (lines.empty()) {
       if (wentOn) {
         ReportLine("Kernel copies: U-Boot ran the copies once more (" + std::to_string(copiesAfter) +
