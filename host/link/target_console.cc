@@ -6,19 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "host/link/console_lines.h"
 #include "host/link/echo_typing.h"
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
-#include "host/link/url_credentials.h"
 #include "host/platform/clock.h"
 #include "host/platform/console.h"
 
 namespace {
 
 constexpr size_t kLineReserve = 255;
-// U-Boot's line editor ends a line at a carriage return and again at a line feed, and an empty
-// line runs the last command once more: one Enter is a carriage return alone.
-constexpr char kUBootEnter[] = "\r";
 constexpr uint32_t kValueWindowMs = 5000;
 constexpr unsigned kProgressCells = 50;
 // A read that fails at once (a dropped network line) must not spin the value wait hot.
@@ -28,35 +25,6 @@ bool EndsLine(uint8_t byte) { return byte == '\n' || byte == '\r' || byte == 0; 
 
 // The target sends NUL after its fixed 8-byte messages; the line takes it as a line feed.
 char Stored(uint8_t byte) { return byte == 0 ? '\n' : static_cast<char>(byte); }
-
-// The board's serial drivers end a line with CR LF, and U-Boot echoes the Enter as CR CR LF: a
-// line the target ended with a carriage return may still have the rest of its line end coming.
-// Set while the console's last target line ended with a carriage return and no line feed has
-// followed it; the console is one for the whole process.
-bool afterCarriageReturn = false;
-
-bool OnlyLineEnds(const std::string& line) { return line.find_first_not_of("\r\n") == std::string::npos; }
-
-// One finished line on the console: its own last character ends the console line, and a line
-// ended by a carriage return is overwritten by the next "Target: ". Line ends that finish the last
-// line's carriage return (its LF, or CR LF after a CR) are that line's end, not a line: they move
-// the cursor down once and show no "Target: ". True when the line was such a rest, nothing new.
-// A proxy's password the board echoes is not shown.
-bool ShowLine(const std::string& target) {
-  if (afterCarriageReturn && OnlyLineEnds(target)) {
-    if (target.find('\n') != std::string::npos) {
-      std::cout << '\n' << std::flush;
-      afterCarriageReturn = false;
-    }
-    return true;
-  }
-  const std::string line = HideUrlCredentials(target);
-  std::cout << "Target: ";
-  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-  std::cout << std::flush;
-  afterCarriageReturn = !line.empty() && line.back() == '\r';
-  return false;
-}
 
 // Reads one byte. 1: a byte came; 0: the read time-out passed with nothing; -1: the read failed.
 int ReadByte(RS232* port, uint8_t* byte) {
@@ -170,6 +138,33 @@ bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okTex
                         Judged::kWholeLine);
 }
 
+bool ReadUntilQuiet(RS232* port, uint32_t quietMs, uint32_t timeoutMs, std::vector<std::string>* lines) {
+  if (!port || !lines) return false;
+  const WireTimer timer(port);
+  std::string line;
+  const auto finish = [&](bool open) {
+    if (line.empty()) return;
+    if (open) line += '\n';
+    ShowTargetLine(line);
+    lines->push_back(line);
+    line.clear();
+  };
+  for (;;) {
+    uint8_t byte = 0;
+    const int got = ReadByteWithin(port, &byte, quietMs);
+    if (got <= 0) {
+      finish(true);
+      return got == 0;
+    }
+    line += Stored(byte);
+    if (EndsLine(byte)) finish(false);
+    if (timer.ElapsedMs() >= timeoutMs) {
+      finish(true);
+      return false;
+    }
+  }
+}
+
 int WaitForValue(std::string& value, RS232* port, const char* key, const char* absentText) {
   if (!port || !key) return 0;
   const WireTimer timer(port);
@@ -196,7 +191,7 @@ int WaitForValue(std::string& value, RS232* port, const char* key, const char* a
     }
 
     if (line.empty()) return 0;  // the window closed on a silent line
-    ShowLine(ended ? line : line + '\n');  // shown, not logged
+    ShowTargetLineOnly(ended ? line : line + '\n');  // shown, not logged
 
     const size_t at = line.find(key);
     if (ended && at != std::string::npos) {
@@ -224,23 +219,7 @@ void SetUBootTyping(UBootTyping typing) { uBootTyping = typing; }
 UBootTyping CurrentUBootTyping() { return uBootTyping; }
 
 bool TypeCommand(RS232* port, const std::string& command) {
-  if (uBootTyping == UBootTyping::kEcho) return TypeCommandAtEcho(port, command);
-  Type(port, command + kUBootEnter);
-  return true;
-}
-
-void ReportLine(const std::string& line) {
-  afterCarriageReturn = false;  // the line feed before the report ends the target's line
-  std::cout << std::endl << line << std::endl;
-  WriteLog("\n" + line + "\n");
-}
-
-void ShowTargetLine(const std::string& line) {
-  if (ShowLine(line)) return;
-  // The log's lines end in CR LF of its own: a line the target ended with a CR is logged as ended.
-  // Lines of 255 characters or more are shown but not logged.
-  if (!line.empty() && line.back() == '\r') LogTargetLine(line.substr(0, line.size() - 1) + "\n");
-  else LogTargetLine(line);
+  return TypeCheckedCommand(port, command, uBootTyping);
 }
 
 void ProgressBar::Show(unsigned percent) {

@@ -107,7 +107,7 @@ void PrintUsage() {
                "    --report <file>  Write the run's record (JSON) to <file>, from the start on\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
                "    --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the\n"
-               "                     default) or at the pace of its 'echo', checking each character\n"
+               "                     default) or at the pace of its 'echo', the echo checked either way\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
                "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX\n"

@@ -14,6 +14,8 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
 #include "host/sequence/default_environment.h"
 #include "host/testing/console_log_capture.h"
 #include "host/testing/kernel_upload_support.h"
@@ -117,12 +119,13 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
     EXPECT_EQ(found->second, entry.second) << entry.first;
   }
 
-  // Typed after the countdown was stopped with "\r\n\r\n", each command followed by one Enter.
+  // Typed after the countdown was stopped with "\r\n\r\n" and U-Boot's line cleared with Ctrl-C,
+  // each command followed by one Enter.
   std::string typed;
   for (const std::string& command : commands) typed += command + "\r";
   // Then printenv once: the board holds every variable as typed.
-  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed + "printenv\r");
-  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n" + typed.substr(0, typed.size() - 8)});
+  EXPECT_EQ(port.record.Written(), "\r\n\r\n\x03" + typed + "printenv\r");
+  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n\x03" + typed.substr(0, typed.size() - 8)});
   // Half a second before each command and 10 ms per character, paced.
   EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
 
@@ -236,7 +239,8 @@ size_t Count(const std::string& text, const std::string& part) {
 // the command is typed again once, before saveenv, so that the read-back finds nothing to mend.
 TEST_F(EnvironmentProgrammingTest, EchoTypingKeepsTheFifoFullAndTypesAgainWhatCameBackOtherwise) {
   const CommandList commands = FullCommandList();
-  std::string typed = "\r\n\r\n";  // the countdown takes the first; U-Boot's line editor the rest
+  // The countdown takes the first; U-Boot's line editor the rest, and the Ctrl-C that clears it.
+  std::string typed = "\r\n\r\n\x03";
   for (const std::string& command : commands) typed += command + "\r";
   const int three = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
   for (int sim::Faults::*fault : {static_cast<int sim::Faults::*>(nullptr), &sim::Faults::loseCharacter,
@@ -317,10 +321,14 @@ TEST_F(EnvironmentProgrammingTest, ClonesFillTheTenSlots) {
   RecordedPort port;
   uint64_t before = target.HostBytes().size();
   ASSERT_EQ(MakeKernelClones(port.name()), 1) << console_.str();
-  EXPECT_EQ(port.record.writes.front().bytes, "run make_nand_kernel_clones\r") << "one write, not paced";
+  // U-Boot's line cleared first on the port just opened; the command in one write, not paced, and
+  // its Enter once its echo came back.
+  EXPECT_EQ(port.record.Written().substr(0, 29), "\x03run make_nand_kernel_clones\r");
+  ASSERT_GE(port.record.writes.size(), 3u);
+  EXPECT_EQ(port.record.writes[1].bytes, "run make_nand_kernel_clones");
   EXPECT_EQ(std::string(target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before),
-                        target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before) + 28),
-            "run make_nand_kernel_clones\r");
+                        target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before) + 29),
+            "\x03run make_nand_kernel_clones\r");
   // Then every slot is read back, whole pages of the image, clear of the kernel at 0x80700000, and
   // checked there; none was written again.
   std::vector<std::string> expected;
@@ -338,6 +346,68 @@ TEST_F(EnvironmentProgrammingTest, ClonesFillTheTenSlots) {
     EXPECT_TRUE(copy == kernel) << "slot 0x" << std::hex << slot;
     std::vector<uint8_t> rest = target.state().nand.Read(slot + static_cast<uint32_t>(kernel.size()), 16);
     EXPECT_EQ(rest, std::vector<uint8_t>(16, 0)) << "the slot is written whole from RAM";
+  }
+}
+
+// The Enter of the copies' command reaches U-Boot twice: the empty line runs the copies once more
+// right after their prompt. The step waits that run out to its prompt and says so in the log; the
+// next step's break, at once, then finds all ten copies whole.
+TEST_F(EnvironmentProgrammingTest, CopiesRunAgainByADoubledEnterAreWaitedOut) {
+  unsigned long enter = 0;  // the command's Enter, counted as the board counts typed characters
+  {
+    SimulatedTarget target;
+    PrepareForClones(target);
+    ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+    EXPECT_EQ(target.state().repeatedCommands, 0u);
+    enter = target.state().promptCharacters;  // nothing was typed after it
+  }
+  sim::BoardOptions options;
+  options.faults.doubleCharacter = static_cast<int>(enter);
+  SimulatedTarget target(options);
+  const std::vector<uint8_t> kernel = PrepareForClones(target);
+  OpenLogFile(logName_);
+  ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+  EXPECT_EQ(target.state().repeatedCommands, 1u) << "the copies ran twice";
+  ASSERT_TRUE(kernel_upload_test::StopAtPrompt(target.portName()));  // the next step's break
+  for (uint32_t slot : kKernelSlots) {
+    EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel)
+        << "slot 0x" << std::hex << slot;
+  }
+  const std::string log = Log();
+  const size_t wentOn = log.find("Kernel copies: U-Boot went on after its prompt");
+  ASSERT_NE(wentOn, std::string::npos) << log;
+  EXPECT_NE(log.find("Kernel copies: U-Boot ran the copies once more (10 written: OK after the tenth); that run "
+                     "ended at its prompt.",
+                     wentOn),
+            std::string::npos)
+      << log;
+}
+
+// An earlier session left characters in U-Boot's line buffer: its try at serverip came back
+// otherwise and the Ctrl-C after it was lost on the line. The echo of the copies' command shows
+// nothing of them; the port opened for the copies begins with Ctrl-C and a fresh prompt, so the
+// copies run as typed and not as "setenv serverip 192.168.10run ...", typed paced or at the echo.
+TEST_F(EnvironmentProgrammingTest, CharactersLeftInUBootsLineNeverRunWithTheCopies) {
+  for (UBootTyping typing : {UBootTyping::kPaced, UBootTyping::kEcho}) {
+    kernel_upload_test::ScopedUBootTyping typed(typing);
+    SimulatedTarget target;
+    const std::vector<uint8_t> kernel = PrepareForClones(target);
+    {
+      RS232 earlier;
+      ASSERT_EQ(earlier.Open(target.portName(), kPortSettings), 1);
+      Type(&earlier, "setenv serverip 192.168.10");
+      ASSERT_TRUE(WaitForText(nullptr, "192.168.10", &earlier, 1000));
+    }
+    OpenLogFile(logName_);
+    ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+    for (uint32_t slot : kKernelSlots) {
+      EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel)
+          << "slot 0x" << std::hex << slot;
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find("<INTERRUPT>"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Unknown command"), std::string::npos) << log;
+    EXPECT_EQ(log.find("10run"), std::string::npos) << log;
   }
 }
 

@@ -126,10 +126,12 @@ TEST_F(FlashingRunTest, BackedUpIdentityIsProgrammedAgain) {
   kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
   ASSERT_TRUE(Run({})) << console_.str().substr(0, 4000);
   ExpectFlashed(target, "QV4N150101777", "02:1B:4D:77:77:77");
-  EXPECT_NE(
-      log_.find(
-          "Identity read from the board:\r\nserialno = QV4N150101777\r\nethaddr = 02:1B:4D:77:77:77\r\n"),
-      std::string::npos);
+  // Each value logged as it was read, after the echo of its printenv.
+  const size_t heading = log_.find("Identity read from the board:\r\n");
+  ASSERT_NE(heading, std::string::npos);
+  const size_t serialno = log_.find("\r\nserialno = QV4N150101777\r\n", heading);
+  ASSERT_NE(serialno, std::string::npos) << log_;
+  EXPECT_NE(log_.find("\r\nethaddr = 02:1B:4D:77:77:77\r\n", serialno), std::string::npos) << log_;
   EXPECT_NE(log_.find("Identity programmed:\r\nserialno = QV4N150101777\r\nethaddr = 02:1B:4D:77:77:77\r\n"),
             std::string::npos);
 }
@@ -153,32 +155,39 @@ class UncheckedEnvironmentSteps : public BoardStepOperations {
   }
 };
 
-// One character of step 4's typing lost on the line, the "3" of serverip's 192.168.102.134: the
-// read-back types serverip again and the run ends with the environment as meant, no question
-// asked. Without the read-back the run ends in success just the same, with serverip wrong.
+// One character of step 4's typing lost on the line, the "3" of serverip's 192.168.102.134. Typed
+// paced, its echo shows it before the Enter: Ctrl-C clears the line and the command is typed
+// again, so that serverip is saved as meant even with the read-back switched off, and the
+// read-back finds every variable as typed; no question asked.
 TEST_F(FlashingRunTest, ACharacterLostAtTheUBootPromptIsTypedAgain) {
   CommandList commands;
   FillDefaultEnvironment(commands);
-  // The countdown takes the first of step 4's "\r\n\r\n"; U-Boot's line editor reads the rest.
-  std::string typed = "\r\n\r\n";
+  // The countdown takes the first of step 4's "\r\n\r\n"; U-Boot's line editor reads the rest and
+  // the Ctrl-C that clears its line.
+  std::string typed = "\r\n\r\n\x03";
   for (const std::string& command : commands) typed += command + "\r";
   sim::BoardOptions options;
   options.faults.loseCharacter = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
+  const std::string echoCheck =
+      "Echo check: \"setenv serverip 192.168.102.134\" came back otherwise from character 30 on; typing it "
+      "again.\r\n";
   {
     SimulatedTarget target(options);
     UncheckedEnvironmentSteps unchecked;
     ASSERT_TRUE(Run(kGiven, &unchecked)) << console_.str().substr(0, 4000);
     std::map<std::string, std::string> saved;
     ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
-    EXPECT_EQ(saved["serverip"], "192.168.102.14");
+    EXPECT_EQ(saved["serverip"], "192.168.102.134");
+    EXPECT_EQ(target.state().lostCharacters, 1u);
+    EXPECT_NE(log_.find(echoCheck), std::string::npos) << log_;
   }
   NewLog("run.log");
   SimulatedTarget target(options);
   ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
   ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
-  const size_t differs = log_.find("Environment check: 1 variable differs (serverip); typing it again.\r\n");
-  ASSERT_NE(differs, std::string::npos);
-  EXPECT_NE(log_.find("Environment check: 30 of 30 variables as typed.\r\n", differs), std::string::npos);
+  const size_t retyped = log_.find(echoCheck);
+  ASSERT_NE(retyped, std::string::npos);
+  EXPECT_NE(log_.find("Environment check: 30 of 30 variables as typed.\r\n", retyped), std::string::npos);
   EXPECT_EQ(console_.str().find("Press 'r'"), std::string::npos);
 }
 

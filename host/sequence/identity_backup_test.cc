@@ -13,6 +13,7 @@
 #include "host/testing/console_log_capture.h"
 #include "host/testing/kernel_upload_support.h"
 #include "host/testing/simulated_target.h"
+#include "sim/images.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST_F(BackupIdentityTest, ReadsBothValuesThenErasesTheStartOfNand) {
   EXPECT_TRUE(StartIsErased(target));
   EXPECT_FALSE(target.state().nand.IsErased(sim::kUbootOffset, sim::kNandPage)) << "U-Boot itself stays";
 
-  const std::string typed = "\n\nprintenv serialno\rprintenv ethaddr\rnand erase 0x00000000 0x00080000\r";
+  const std::string typed = "\n\n\x03printenv serialno\rprintenv ethaddr\rnand erase 0x00000000 0x00080000\r";
   EXPECT_EQ(port.record.Written(), typed);
   // Paced: one byte a write, 10 ms apart.
   ASSERT_EQ(port.record.writes.size(), typed.size());
@@ -64,6 +65,47 @@ TEST_F(BackupIdentityTest, ReadsBothValuesThenErasesTheStartOfNand) {
   EXPECT_NE(log.find("serialno = QV4N150101ABC\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("ethaddr = 02:1B:4D:12:34:56\r\n"), std::string::npos) << log;
   EXPECT_EQ(target.OpenCount(), 1);
+}
+
+// A board flashed before: its kernel in the first slot. Step 1's erase of the first 512 KiB gets
+// its last character twice on the line, "0x000800000": run so, it would erase 8 MiB, U-Boot and
+// the kernel with them. The extra echo comes before the Enter may go: Ctrl-C clears the line, the
+// erase is typed again, and nothing after the first 512 KiB changes, typed paced or at the echo.
+TEST_F(BackupIdentityTest, AnEraseWithItsLastCharacterDoubledNeverRuns) {
+  constexpr uint32_t kKept = 0x80000;
+  constexpr uint32_t kKeptSize = 0x800000 - kKept;
+  const std::vector<uint8_t> kernel = sim::MakeUImage(1500000, "Linux test");
+  const auto flash = [&](SimulatedTarget& target) {
+    Flash(target);
+    ASSERT_TRUE(target.state().nand.Erase(0x200000, 0x200000));
+    ASSERT_TRUE(target.state().nand.Program(0x200000, kernel));
+  };
+  for (UBootTyping typing : {UBootTyping::kPaced, UBootTyping::kEcho}) {
+    kernel_upload_test::ScopedUBootTyping typed(typing);
+    unsigned long lastZero = 0;  // the erase's last character, counted as the board counts them
+    {
+      SimulatedTarget target;
+      flash(target);
+      ASSERT_EQ(BackupIdentity(target.portName(), backup_), 1);
+      lastZero = target.state().promptCharacters - 1;  // the Enter came last
+    }
+    sim::BoardOptions options;
+    options.faults.doubleCharacter = static_cast<int>(lastZero);
+    SimulatedTarget target(options);
+    flash(target);
+    const std::vector<uint8_t> before = target.state().nand.Read(kKept, kKeptSize);
+    console_.str("");
+    OpenLogFile(logName_);
+    backup_.clear();
+    ASSERT_EQ(BackupIdentity(target.portName(), backup_), 1) << console_.str();
+    EXPECT_EQ(backup_, (OptionMap{{"ethaddr", kMac}, {"serialno", kSerial}}));
+    EXPECT_TRUE(StartIsErased(target));
+    EXPECT_TRUE(target.state().nand.Read(kKept, kKeptSize) == before) << "nothing after 512 KiB erased";
+    EXPECT_NE(Log().find("Echo check: \"nand erase 0x00000000 0x00080000\" came back with more after it; "
+                         "typing it again."),
+              std::string::npos)
+        << console_.str();
+  }
 }
 
 TEST_F(BackupIdentityTest, BoardInBootRomIsAnEmptyBackup) {
