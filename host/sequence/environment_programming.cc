@@ -96,15 +96,13 @@ bool SayRefused(const std::vector<std::string>& lines, const std::vector<std::st
 }
 
 // The variables that differ, each with its own command as in the list, then saveenv. U-Boot's
-// answers are heard: at the pace of the echo after each command (the echo is read already), typed
-// blind in the wait for saveenv's answer, which reads through them all.
+// answer to each command is heard up to its prompt, typed either way: the next command's wait for
+// the prompt would read a refusal and drop it.
 bool TypeAgain(RS232* port, const std::map<std::string, TypedVariable>& typed,
                const std::vector<std::string>& differing, const std::map<std::string, std::string>& printed) {
-  const bool paced = CurrentUBootTyping() == UBootTyping::kPaced;
   for (const std::string& name : differing) {
     PauseBeforeCommand(false);
     if (!TypeCommand(port, typed.at(name).command)) return false;
-    if (paced) continue;
     std::vector<std::string> lines;
     const std::string refusal = Refusal(name);
     if (!WaitForTextKeepingLines({refusal.c_str()}, "B-Boot >", port, kReadBackTimeoutMs, &lines)) {
