@@ -350,16 +350,25 @@ TEST_F(EnvironmentProgrammingTest, ClonesFillTheTenSlots) {
 }
 
 // The Enter of the copies' command reaches U-Boot twice: the empty line runs the copies once more
-// right after their prompt. The step waits that run out to its prompt and says so in the log; the
-// next step's break, at once, then finds all ten copies whole.
+// right after their prompt. The step waits that run out to its prompt and says so in the log before
+// it reads a slot back; the next step's break, at once, then finds all ten copies whole.
 TEST_F(EnvironmentProgrammingTest, CopiesRunAgainByADoubledEnterAreWaitedOut) {
   unsigned long enter = 0;  // the command's Enter, counted as the board counts typed characters
   {
     SimulatedTarget target;
     PrepareForClones(target);
+    const size_t before = target.HostBytes().size();
     ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
     EXPECT_EQ(target.state().repeatedCommands, 0u);
-    enter = target.state().promptCharacters;  // nothing was typed after it
+    // The read-back of the slots is typed after the command: its characters come off the count.
+    const std::string typed(target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before),
+                            target.HostBytes().end());
+    const std::string command = "run make_nand_kernel_clones\r";
+    const size_t at = typed.find(command);
+    ASSERT_NE(at, std::string::npos);
+    const size_t typedAfter = typed.size() - (at + command.size());
+    ASSERT_GT(target.state().promptCharacters, typedAfter);
+    enter = target.state().promptCharacters - typedAfter;
   }
   sim::BoardOptions options;
   options.faults.doubleCharacter = static_cast<int>(enter);
@@ -376,11 +385,13 @@ TEST_F(EnvironmentProgrammingTest, CopiesRunAgainByADoubledEnterAreWaitedOut) {
   const std::string log = Log();
   const size_t wentOn = log.find("Kernel copies: U-Boot went on after its prompt");
   ASSERT_NE(wentOn, std::string::npos) << log;
-  EXPECT_NE(log.find("Kernel copies: U-Boot ran the copies once more (10 written: OK after the tenth); that run "
-                     "ended at its prompt.",
-                     wentOn),
-            std::string::npos)
-      << log;
+  const size_t ended = log.find(
+      "Kernel copies: U-Boot ran the copies once more (10 written: OK after the tenth); that run ended at its prompt.",
+      wentOn);
+  ASSERT_NE(ended, std::string::npos) << log;
+  EXPECT_NE(log.find("nand read 0x82000000", ended), std::string::npos) << "the slots read back after that run";
+  EXPECT_EQ(log.find("nand read 0x82000000"), log.find("nand read 0x82000000", ended));
+  EXPECT_NE(log.find("Kernel copies checked: 10 of 10 equal to uImage."), std::string::npos) << log;
 }
 
 // An earlier session left characters in U-Boot's line buffer: its try at serverip came back
