@@ -313,10 +313,12 @@ TEST_F(FlashingRunTest, ABoardWhoseUBootLostItsEnvironmentIsFlashedWithTheGivenI
   sim::InstallBootLoaders(target.state().nand);
   ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
   ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
-  EXPECT_NE(log_.find("Identity read from the board:\r\nserialno: not defined on the board\r\n"
-                      "ethaddr: not defined on the board\r\n"),
-            std::string::npos)
-      << log_;
+  // Each answer logged as it was read, after the echo of its printenv.
+  const size_t heading = log_.find("Identity read from the board:\r\n");
+  ASSERT_NE(heading, std::string::npos) << log_;
+  const size_t serialno = log_.find("\r\nserialno: not defined on the board\r\n", heading);
+  ASSERT_NE(serialno, std::string::npos) << log_;
+  EXPECT_NE(log_.find("\r\nethaddr: not defined on the board\r\n", serialno), std::string::npos) << log_;
   EXPECT_NE(log_.find("The board's U-Boot holds no serialno and ethaddr"), std::string::npos);
   EXPECT_EQ(log_.find("Failed backup env."), std::string::npos);
 }

@@ -171,8 +171,13 @@ TEST_F(BackupIdentityTest, AValueUBootDoesNotHoldIsAnAnswer) {
     EXPECT_LT(port.record.TimeRead("## Error: \"ethaddr\" not defined") - asked, 1000u) << "no time-out";
     EXPECT_EQ(StartIsErased(target), without == WithoutIdentity::kErase);
   }
+  // Each answer logged as it was read, after the echo of its printenv.
   const std::string log = Log();
-  EXPECT_NE(log.find("serialno = QV4N150101ABC\r\nethaddr: not defined on the board\r\n"), std::string::npos) << log;
+  const size_t serialno = log.find("\r\nserialno = QV4N150101ABC\r\n");
+  ASSERT_NE(serialno, std::string::npos) << log;
+  const size_t asked = log.find("printenv ethaddr", serialno);
+  ASSERT_NE(asked, std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nethaddr: not defined on the board\r\n", asked), std::string::npos) << log;
   EXPECT_NE(log.find("The board's U-Boot holds no ethaddr"), std::string::npos);
 }
 
