@@ -190,9 +190,11 @@ def main():
     assert read_back.search(log), log[-2000:]
     log = flashing_run("lost environment, kernel slots 1 and 2 bad once", True, ["-m", MAC, "-s", SERIAL],
                        SERIAL, MAC, ["--lost-environment", "--fault", "flaky-slots=1,2"], writes=12)
-    for line in (b"serialno: not defined on the board\r\nethaddr: not defined on the board\r\n",
-                 b"Kernel copies checked: 10 of 10 equal to uImage (2 written again).\r\n"):
-        assert line in log, log[-3000:]
+    # Each answer logged as it was read, after the echo of its printenv.
+    lacked = re.compile(b"Identity read from the board:\r\n(.*\r\n)*?serialno: not defined on the board\r\n"
+                        b"(.*\r\n)*?ethaddr: not defined on the board\r\n")
+    assert lacked.search(log), log[-3000:]
+    assert b"Kernel copies checked: 10 of 10 equal to uImage (2 written again).\r\n" in log, log[-3000:]
     print("all three flashing runs passed")
     return 0
 
