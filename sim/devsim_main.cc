@@ -40,6 +40,9 @@ void PrintUsage() {
       "  --tftp-timeout MS   U-Boot's wait for each TFTP answer before it asks again (default 5000)\n"
       "  --jig SOCKET        a jig boards are put on and taken off, by commands on the Unix socket\n"
       "                      SOCKET: off, on blank, on flashed [MAC,SERIAL], on, state (empty at start)\n"
+      "  --lost-environment  U-Boot finds its saved environment lost (bad CRC) and runs on its defaults,\n"
+      "                      which hold no identity (as --fault lost-environment)\n"
+      "  --uboot-protect-ethaddr  U-Boot refuses to change a set ethaddr (as --fault protect-ethaddr)\n"
       "  --fault NAME[=N]    switch on a failure (repeatable):\n");
   for (const std::string& line : sim::FaultNames()) std::printf("      %s\n", line.c_str());
 }
@@ -147,6 +150,10 @@ int main(int argc, char** argv) {
       serve.statePath = argv[++i];
     } else if (arg == "--flashed") {
       flashed = true;
+    } else if (arg == "--lost-environment") {
+      board.faults.lostEnvironment = true;
+    } else if (arg == "--uboot-protect-ethaddr") {
+      board.faults.protectEthaddr = true;
     } else if (arg == "--user" && hasValue) {
       board.login.user = argv[++i];
     } else if (arg == "--password" && hasValue) {

@@ -202,7 +202,7 @@ class StationTest(unittest.TestCase):
             faulted = board is boards[2]
             self.assertEqual(tries["FlashBootLoaders"], 2 if faulted else 1)
             self.assertEqual(tries["UploadFlasher"], 2 if faulted else 1)
-            self.assertEqual(sum(tries.values()), 11 if faulted else 9)
+            self.assertEqual(sum(tries.values()), 11 if faulted else 9, tries)
             self.assertTrue(os.path.exists(os.path.join(self.images, record["log"])), record["log"])
             logs.add(record["log"])
             # Typed at the pace of the echo: step 4 shows each command's echo and no bar counting them.

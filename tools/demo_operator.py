@@ -6,7 +6,7 @@ the login, the password, the proxy and the final key. With a fault switched on, 
 question is answered like a careful operator would: the board is "repaired" first (devsim
 restarts on the same port and state file without the fault, and the board is brought back to
 where the failed step expects it), then "r" is pressed. A fault that the run mends by itself
-(lose-char=N: step 4's read-back types the variable again) asks no question at all. With --tftp
+(lose-char=N: the echo shows the loss and step 4 types the command again) asks no question at all. With --tftp
 the station's TFTP server is Debian's tftpd-hpa (in.tftpd in the foreground on a loopback port,
 serving the images folder), devsim maps the board's server 192.168.102.134 to it, and BrenloFix
 gets --tftp 192.168.102.134.

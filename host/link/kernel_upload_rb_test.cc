@@ -23,6 +23,7 @@
 #include "host/link/rs232.h"
 #include "host/platform/clock.h"
 #include "host/platform/serial_line.h"
+#include "host/testing/kernel_upload_support.h"
 
 namespace {
 
@@ -92,8 +93,9 @@ class RbLine : public SerialLine {
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     *count = length;
     if (!transferring_) {
-      console_.append(reinterpret_cast<const char*>(data), length);
-      if (console_.find("loady\r") != std::string::npos) {
+      std::vector<std::string> lines;
+      Tell(prompt_.Type(data, length, &lines));
+      if (!lines.empty() && lines.back() == "loady") {
         transferring_ = true;
         Tell("## Ready for binary (ymodem) download to 0x80700000 at 115200 bps...\r\n");
       }
@@ -166,7 +168,7 @@ class RbLine : public SerialLine {
   bool transferring_ = false;
   bool dropNextC_ = false;
   uint32_t totalSize_ = 0;
-  std::string console_;
+  kernel_upload_test::PromptEcho prompt_;  // U-Boot at its prompt, until loady
   std::deque<uint8_t> toHost_;
 };
 

@@ -92,9 +92,11 @@ int RS232::Open(const char* path, const char* settings) {
     case LineSettingsResult::kApplied:
       break;
   }
-  characterNs_ = CharacterNs(settings);
+  characterNs_ = ::CharacterNs(settings);
   backlogNs_ = 0;
   ForgetInput();
+  echoDelays_ = 0;
+  uBootLineCleared_ = false;
   SetTimeouts(0, 0);
   if (!handle->Purge(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) {
     Print("PurgeComm() failed.\n");
@@ -178,6 +180,12 @@ void RS232::NoteRead(const uint8_t* bytes, uint32_t count) {
   anyInputRead_ = true;
   recentInput_.append(reinterpret_cast<const char*>(bytes), count);
   if (recentInput_.size() > kRecentInputSize) recentInput_.erase(0, recentInput_.size() - kRecentInputSize);
+}
+
+void RS232::NoteEchoDelay(uint32_t ms) {
+  minEchoDelayMs_ = echoDelays_ == 0 || ms < minEchoDelayMs_ ? ms : minEchoDelayMs_;
+  maxEchoDelayMs_ = echoDelays_ == 0 || ms > maxEchoDelayMs_ ? ms : maxEchoDelayMs_;
+  if (echoDelays_ < UINT32_MAX) ++echoDelays_;
 }
 
 void RS232::ForgetInput() {

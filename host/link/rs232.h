@@ -41,6 +41,17 @@ class RS232 {
   // whether any came at all: what the target printed last, say U-Boot's prompt.
   const std::string& RecentInput() const { return recentInput_; }
   bool AnyInputRead() const { return anyInputRead_; }
+  // One character's time on the line at the opened rate and framing.
+  uint64_t CharacterNs() const { return characterNs_; }
+  // The echo of what is typed at a console: each character's delay from the moment it left the
+  // line to the moment its echo was read. The jitter is the spread of those delays since the port
+  // was opened (0 before two were noted).
+  void NoteEchoDelay(uint32_t ms);
+  uint32_t EchoJitterMs() const { return echoDelays_ > 1 ? maxEchoDelayMs_ - minEchoDelayMs_ : 0; }
+  // Whether U-Boot's line was cleared (Ctrl-C and a fresh prompt) since the port was opened: what a
+  // board holds in its line buffer from before is never part of a command typed here.
+  bool UBootLineCleared() const { return uBootLineCleared_; }
+  void NoteUBootLineCleared() { uBootLineCleared_ = true; }
 
   // The open line; null while closed (the invalid handle).
   std::unique_ptr<SerialLine> handle;
@@ -61,6 +72,10 @@ class RS232 {
   uint32_t backlogTick_ = 0;
   std::string recentInput_;
   bool anyInputRead_ = false;
+  uint32_t echoDelays_ = 0;
+  uint32_t minEchoDelayMs_ = 0;
+  uint32_t maxEchoDelayMs_ = 0;
+  bool uBootLineCleared_ = false;
 };
 
 // The time of a wait that follows a write: it counts from the moment the bytes written so far can

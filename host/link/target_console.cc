@@ -6,19 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "host/link/console_lines.h"
 #include "host/link/echo_typing.h"
 #include "host/link/log_file.h"
 #include "host/link/rs232.h"
-#include "host/link/url_credentials.h"
 #include "host/platform/clock.h"
 #include "host/platform/console.h"
 
 namespace {
 
 constexpr size_t kLineReserve = 255;
-// U-Boot's line editor ends a line at a carriage return and again at a line feed, and an empty
-// line runs the last command once more: one Enter is a carriage return alone.
-constexpr char kUBootEnter[] = "\r";
 constexpr uint32_t kValueWindowMs = 5000;
 constexpr unsigned kProgressCells = 50;
 // A read that fails at once (a dropped network line) must not spin the value wait hot.
@@ -28,16 +25,6 @@ bool EndsLine(uint8_t byte) { return byte == '\n' || byte == '\r' || byte == 0; 
 
 // The target sends NUL after its fixed 8-byte messages; the line takes it as a line feed.
 char Stored(uint8_t byte) { return byte == 0 ? '\n' : static_cast<char>(byte); }
-
-// One finished line on the console: its own last character ends the console line, and a line
-// ended by a carriage return is overwritten by the next "Target: ".
-// A proxy's password the board echoes is not shown.
-void ShowLine(const std::string& target) {
-  const std::string line = HideUrlCredentials(target);
-  std::cout << "Target: ";
-  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-  std::cout << std::flush;
-}
 
 // Reads one byte. 1: a byte came; 0: the read time-out passed with nothing; -1: the read failed.
 int ReadByte(RS232* port, uint8_t* byte) {
@@ -151,7 +138,34 @@ bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okTex
                         Judged::kWholeLine);
 }
 
-int WaitForValue(std::string& value, RS232* port, const char* key) {
+bool ReadUntilQuiet(RS232* port, uint32_t quietMs, uint32_t timeoutMs, std::vector<std::string>* lines) {
+  if (!port || !lines) return false;
+  const WireTimer timer(port);
+  std::string line;
+  const auto finish = [&](bool open) {
+    if (line.empty()) return;
+    if (open) line += '\n';
+    ShowTargetLine(line);
+    lines->push_back(line);
+    line.clear();
+  };
+  for (;;) {
+    uint8_t byte = 0;
+    const int got = ReadByteWithin(port, &byte, quietMs);
+    if (got <= 0) {
+      finish(true);
+      return got == 0;
+    }
+    line += Stored(byte);
+    if (EndsLine(byte)) finish(false);
+    if (timer.ElapsedMs() >= timeoutMs) {
+      finish(true);
+      return false;
+    }
+  }
+}
+
+int WaitForValue(std::string& value, RS232* port, const char* key, const char* absentText) {
   if (!port || !key) return 0;
   const WireTimer timer(port);
   const size_t keyLength = std::strlen(key);
@@ -177,7 +191,7 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
     }
 
     if (line.empty()) return 0;  // the window closed on a silent line
-    ShowLine(ended ? line : line + '\n');  // shown, not logged
+    ShowTargetLineOnly(ended ? line : line + '\n');  // shown, not logged
 
     const size_t at = line.find(key);
     if (ended && at != std::string::npos) {
@@ -187,6 +201,7 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
       value = from < line.size() ? line.substr(from, line.size() - from - 1) : std::string();
       return 1;
     }
+    if (ended && Holds(line, absentText)) return -1;
     if (windowOver) return 0;
   }
 }
@@ -204,19 +219,7 @@ void SetUBootTyping(UBootTyping typing) { uBootTyping = typing; }
 UBootTyping CurrentUBootTyping() { return uBootTyping; }
 
 bool TypeCommand(RS232* port, const std::string& command) {
-  if (uBootTyping == UBootTyping::kEcho) return TypeCommandAtEcho(port, command);
-  Type(port, command + kUBootEnter);
-  return true;
-}
-
-void ReportLine(const std::string& line) {
-  std::cout << std::endl << line << std::endl;
-  WriteLog("\n" + line + "\n");
-}
-
-void ShowTargetLine(const std::string& line) {
-  ShowLine(line);
-  LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
+  return TypeCheckedCommand(port, command, uBootTyping);
 }
 
 void ProgressBar::Show(unsigned percent) {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "host/link/console_lines.h"
+#include "host/link/echo_typing.h"
+
 class RS232;
 
 // Reads the target's output line by line until a line holds okText (true), a line holds failText
@@ -32,35 +35,30 @@ bool WaitForTextKeepingLines(std::initializer_list<const char*> failTexts, const
 bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okText, RS232* port,
                  uint32_t timeoutMs, std::vector<std::string>* lines = nullptr);
 
+// Reads the target's text until the line has stayed quiet for quietMs; every line is shown and
+// logged as WaitForText does (one the target left open, its prompt, once the quiet ends it) and
+// appended to lines. False when the read failed or timeoutMs passed before the quiet came.
+bool ReadUntilQuiet(RS232* port, uint32_t quietMs, uint32_t timeoutMs, std::vector<std::string>* lines);
+
 // Reads lines for up to 5000 ms until one holds key; value gets the rest of that line without its
 // last character. Only a line the target ended counts. 1 on success, 0 when the key never came
-// (value is left as it was).
-int WaitForValue(std::string& value, RS232* port, const char* key);
+// (value is left as it was). With absentText given, a line that holds it instead is the target's
+// word that it has no such value: -1, value left as it was.
+int WaitForValue(std::string& value, RS232* port, const char* key, const char* absentText = nullptr);
 
 // Writes text to the target's console as the port is set: one character at a time with its pause
 // when pacedWrite is on, as the Linux shell's lines and single keys are typed.
 void Type(RS232* port, const std::string& text);
 
-// How the run types commands at U-Boot's prompt. Paced: as the port is set, blind (pacedWrite: one
-// character every 10 ms), U-Boot's echo and answers left for the next wait. Echo: at the pace of
-// U-Boot's echo, each character compared as it comes back (echo_typing.h). One choice for the whole
-// run, made from its command line; paced until then.
-enum class UBootTyping { kPaced, kEcho };
+// How the run types commands at U-Boot's prompt (UBootTyping, echo_typing.h). One choice for the
+// whole run, made from its command line; paced until then.
 void SetUBootTyping(UBootTyping typing);
 UBootTyping CurrentUBootTyping();
 
-// Types one command line at the U-Boot prompt and its Enter, as the run types. Every command the
-// program gives U-Boot goes through here. False when the board did not take it as typed (echo
-// typing only; the reason is printed and logged).
+// Types one command line at the U-Boot prompt and its Enter, as the run types (TypeCheckedCommand).
+// Every command the program gives U-Boot goes through here. False when the board did not take it
+// as typed (the reason is printed and logged).
 bool TypeCommand(RS232* port, const std::string& command);
-
-// A line of the program's own among the target's, on a line of its own on the console and in the
-// log: the target's last line may have ended with a carriage return alone.
-void ReportLine(const std::string& line);
-
-// One finished line of the target's: shown after "Target: " (its own last character ends the
-// console line) and, when shorter than 255 characters, appended to the log file.
-void ShowTargetLine(const std::string& line);
 
 // Draws the 50-cell progress bar: "\t 050% [ ... ] " and "\r", or "\r\n" from 100 on.
 void ShowProgress(unsigned percent);

@@ -53,7 +53,7 @@ Command line possible arguments:
     --events <file>|fd:<n>  Write the run's events as it goes (JSON lines)
     --tftp <ip>      Load the kernel from the TFTP server at address <ip>
     --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the
-                     default) or at the pace of its 'echo', checking each character
+                     default) or at the pace of its 'echo', the echo checked either way
 
 Example: flashing with setup 'serialno' and 'ethaddr' from command line.
     BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX

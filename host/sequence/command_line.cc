@@ -108,7 +108,7 @@ void PrintUsage() {
                "    --events <file>|fd:<n>  Write the run's events as it goes (JSON lines)\n"
                "    --tftp <ip>      Load the kernel from the TFTP server at address <ip>\n"
                "    --typing <how>   Type at U-Boot's prompt 'paced' (10 ms a character, the\n"
-               "                     default) or at the pace of its 'echo', checking each character\n"
+               "                     default) or at the pace of its 'echo', the echo checked either way\n"
                "\n"
                "Example: flashing with setup 'serialno' and 'ethaddr' from command line.\n"
                "    BrenloFix.exe -m 02:1B:4D:00:00:00 -s QV4N150101XXX\n"

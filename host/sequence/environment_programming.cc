@@ -10,6 +10,7 @@
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
 #include "host/sequence/environment_check.h"
+#include "host/sequence/kernel_copies_check.h"
 #include "host/sequence/identity_record.h"
 
 namespace {
@@ -24,6 +25,14 @@ constexpr uint32_t kCloneTimeoutMs = 10000;
 // saveenv's answer; U-Boot prints it around the NAND write, so only the ended line counts.
 constexpr char kSaved[] = "Writing to Nand... done";
 constexpr int kKernelClones = 10;
+// How U-Boot tells a failed erase or write of a copy, in the words of its versions.
+constexpr const char* kCopyFailures[] = {"FAIL", "ERROR", "Bad block"};
+constexpr char kUBootPrompt[] = "B-Boot >";
+// After the copies' prompt the line stays quiet this long: U-Boot reads a line end that came with
+// the command at once.
+constexpr uint32_t kQuietAfterCopiesMs = 250;
+// Runs after the first that are waited out before the step gives up on U-Boot ever resting.
+constexpr int kQuietTries = 4;
 
 // From the break to the U-Boot prompt; the countdown is stopped by typing line ends.
 bool CatchBootAtPrompt(RS232* port) {
@@ -36,16 +45,14 @@ bool CatchBootAtPrompt(RS232* port) {
   return WaitForText("BOOTME", "B-Boot >", port, kBootStageTimeoutMs);
 }
 
-// The pause before a command: before each one when typing blind, before the first only when
-// typing at the pace of the echo, which waits for U-Boot's prompt instead.
+// The pause before a command: before each one when typing paced, before the first only when
+// typing at the pace of the echo (both wait for U-Boot's prompt too).
 void PauseBeforeCommand(bool first) {
   if (first || CurrentUBootTyping() == UBootTyping::kPaced) HostClock().SleepMs(kCommandPauseMs);
 }
 
-// Typed blind, the list is not read: the echo and U-Boot's answers queue up in the receive buffer
-// and the final wait reads through them, and a bar shows how far the typing got. At the pace of
-// the echo each command's line is shown as U-Boot confirms it. saving hears of saveenv before it is
-// typed. False when one was not taken.
+// Each command's line is shown as U-Boot's echo confirms it; typed paced, a bar shows how far the
+// list got. saving hears of saveenv before it is typed. False when one was not taken.
 bool TypeCommands(RS232* port, const CommandList& commands, const std::function<void()>& saving) {
   const bool paced = CurrentUBootTyping() == UBootTyping::kPaced;
   const unsigned count = static_cast<unsigned>(commands.size());
@@ -62,26 +69,58 @@ bool TypeCommands(RS232* port, const CommandList& commands, const std::function<
 // prompt after it did not come in time.
 bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
   if (!TypeCommand(port, "printenv")) return false;
-  // Typed blind, our own command's echo first: the prompts before it answered the commands typed
-  // earlier. At the pace of the echo that is read already.
-  if (CurrentUBootTyping() == UBootTyping::kPaced &&
-      !WaitForText(nullptr, "printenv", port, kReadBackTimeoutMs))
-    return false;
   std::vector<std::string> lines;
   if (!WaitForTextKeepingLines({}, "B-Boot >", port, kReadBackTimeoutMs, &lines)) return false;
   *printed = PrintedVariables(lines);
   return true;
 }
 
-// The variables that differ, each with its own command as in the list, then saveenv.
+// Some U-Boots keep ethaddr once it is set and answer a setenv of it with "Can't overwrite
+// "ethaddr"": typing it again never changes it, so the step ends with words that say why.
+std::string Refusal(const std::string& name) { return "Can't overwrite \"" + name + "\""; }
+
+// True (after the line that says so) when a line U-Boot printed refuses one of names.
+bool SayRefused(const std::vector<std::string>& lines, const std::vector<std::string>& names,
+                const std::map<std::string, std::string>& printed) {
+  for (const std::string& line : lines) {
+    for (const std::string& name : names) {
+      if (line.find(Refusal(name)) == std::string::npos) continue;
+      const auto held = printed.find(name);
+      ReportLine("Error: U-Boot refuses to change " + name + " once it is set (\"" + Refusal(name) +
+                 "\"): the board keeps " + (held == printed.end() ? name + " as it was" : name + " = " + held->second) +
+                 "; a U-Boot built so cannot be given another one from its console.");
+      return true;
+    }
+  }
+  return false;
+}
+
+// The variables that differ, each with its own command as in the list, then saveenv. U-Boot's
+// answer to each command is heard up to its prompt, typed either way: the next command's wait for
+// the prompt would read a refusal and drop it.
 bool TypeAgain(RS232* port, const std::map<std::string, TypedVariable>& typed,
-               const std::vector<std::string>& differing) {
+               const std::vector<std::string>& differing, const std::map<std::string, std::string>& printed) {
   for (const std::string& name : differing) {
     PauseBeforeCommand(false);
     if (!TypeCommand(port, typed.at(name).command)) return false;
+    std::vector<std::string> lines;
+    const std::string refusal = Refusal(name);
+    if (!WaitForTextKeepingLines({refusal.c_str()}, "B-Boot >", port, kReadBackTimeoutMs, &lines)) {
+      SayRefused(lines, differing, printed);
+      return false;
+    }
   }
   PauseBeforeCommand(false);
-  return TypeCommand(port, "saveenv") && WaitForLine({}, kSaved, port, kSaveTimeoutMs);
+  if (!TypeCommand(port, "saveenv")) return false;
+  std::vector<std::string> lines;
+  std::vector<std::string> refusals;
+  for (const std::string& name : differing) refusals.push_back(Refusal(name));
+  // A refusal ends the wait at once; the list of failure texts takes the first few.
+  const char* fails[3] = {nullptr, nullptr, nullptr};
+  for (size_t i = 0; i < refusals.size() && i < 3; ++i) fails[i] = refusals[i].c_str();
+  if (WaitForLine({fails[0], fails[1], fails[2]}, kSaved, port, kSaveTimeoutMs, &lines)) return true;
+  SayRefused(lines, differing, printed);
+  return false;
 }
 
 std::string Names(const std::vector<std::string>& names) {
@@ -116,7 +155,7 @@ bool CheckEnvironment(RS232* port, const CommandList& commands, int rounds) {
       break;
     }
     ReportLine(line + (one ? "; typing it again." : "; typing them again."));
-    if (!TypeAgain(port, typed, differing)) return false;
+    if (!TypeAgain(port, typed, differing, printed)) return false;
   }
   return false;
 }
@@ -151,13 +190,61 @@ int ProgramOnOpenPort(RS232* port, const CommandList& commands, int checkRounds,
   return 1;
 }
 
+bool HoldsCopyFailure(const std::string& line) {
+  for (const char* failure : kCopyFailures) {
+    if (line.find(failure) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The copies end at U-Boot's prompt, and the line stays quiet after it. An empty line that reached
+// U-Boot with the command (a line end doubled on the line) runs the copies once more right after
+// the prompt: that run is waited out to its own prompt, and told, so that the next step's break
+// never cuts a copy half written.
+bool WaitOutCopies(RS232* port) {
+  if (!WaitForText({kCopyFailures[0], kCopyFailures[1], kCopyFailures[2]}, kUBootPrompt, port, kCloneTimeoutMs))
+    return false;
+  int copiesAfter = 0;
+  bool wentOn = false;
+  for (int quietTries = 0; quietTries < kQuietTries; ++quietTries) {
+    std::vector<std::string> lines;
+    if (!ReadUntilQuiet(port, kQuietAfterCopiesMs, kCloneTimeoutMs * kKernelClones, &lines)) return false;
+    if (lines.empty()) {
+      if (wentOn) {
+        ReportLine("Kernel copies: U-Boot ran the copies once more (" + std::to_string(copiesAfter) +
+                   " written: OK after the tenth); that run ended at its prompt.");
+      }
+      return true;
+    }
+    if (!wentOn) {
+      ReportLine("Kernel copies: U-Boot went on after its prompt (an empty line runs the copies once more); "
+                 "waiting until it is done.");
+    }
+    wentOn = true;
+    for (const std::string& line : lines) {
+      if (HoldsCopyFailure(line)) return false;
+      if (line.find("written: OK") != std::string::npos) ++copiesAfter;
+    }
+    if (lines.back().find(kUBootPrompt) != std::string::npos) continue;
+    std::vector<std::string> rest;
+    const bool ended = WaitForTextKeepingLines({kCopyFailures[0], kCopyFailures[1], kCopyFailures[2]}, kUBootPrompt,
+                                               port, kCloneTimeoutMs * kKernelClones, &rest);
+    for (const std::string& line : rest) {
+      if (line.find("written: OK") != std::string::npos) ++copiesAfter;
+    }
+    if (!ended) return false;
+  }
+  ReportLine("Error: U-Boot does not come to rest after the kernel copies.");
+  return false;
+}
+
 int CountClones(RS232* port) {
   if (!TypeCommand(port, "run make_nand_kernel_clones")) return 0;
   // A failed erase or write ends the step at once, in whichever words U-Boot says it.
   for (int clone = 0; clone < kKernelClones; ++clone) {
     if (!WaitForLine({"FAIL", "ERROR", "Bad block"}, "written: OK", port, kCloneTimeoutMs)) return 0;
   }
-  return 1;
+  return WaitOutCopies(port) ? 1 : 0;
 }
 
 }  // namespace
@@ -180,7 +267,7 @@ int ProgramEnvironment(const char* portName, const CommandList& commands, int ch
 int MakeKernelClones(const char* portName) {
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
-  int result = CountClones(port.get());
+  int result = CountClones(port.get()) && ProveKernelCopies(port.get(), ProgrammedKernelSlots());
   std::cout << std::endl;
   port->Close();
   return result;

@@ -1,10 +1,12 @@
 #include "host/sequence/environment_programming.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -12,6 +14,8 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/link/rs232.h"
+#include "host/link/target_console.h"
 #include "host/sequence/default_environment.h"
 #include "host/testing/console_log_capture.h"
 #include "host/testing/kernel_upload_support.h"
@@ -62,14 +66,36 @@ class EnvironmentProgrammingTest : public ConsoleLogCaptureTest {
   EnvironmentProgrammingTest() : ConsoleLogCaptureTest("environment_programming_test.log") {}
 
   // A board as step 5 leaves it: environment saved, at the prompt, the kernel in RAM.
+  // The kernel is in RAM and in the folder the run works in, as uImage (step 6 checks the copies
+  // against the file).
   std::vector<uint8_t> PrepareForClones(SimulatedTarget& target) {
     InstallBootLoaders(target.state());
     EXPECT_EQ(ProgramEnvironment(target.portName(), FullCommandList()), 1);
     std::vector<uint8_t> kernel = sim::MakeUImage(1500000, "Linux test");
     sim::WriteRam(target.state().ram, sim::kRamLoadAddress, kernel);
+    if (savedCwd_.empty()) {
+      savedCwd_ = std::filesystem::current_path();
+      const std::filesystem::path folder = ::testing::TempDir() + std::to_string(::getpid()) + "_clones";
+      std::filesystem::create_directories(folder);
+      std::filesystem::current_path(folder);
+    }
+    std::ofstream("uImage", std::ios::binary)
+        .write(reinterpret_cast<const char*>(kernel.data()), static_cast<std::streamsize>(kernel.size()));
     console_.str("");
     return kernel;
   }
+  void TearDown() override {
+    if (!savedCwd_.empty()) std::filesystem::current_path(savedCwd_);
+    ConsoleLogCaptureTest::TearDown();
+  }
+  // Typed commands that begin with text, in order.
+  static std::vector<std::string> Typed(const std::string& written, const std::string& text) {
+    std::vector<std::string> found;
+    for (size_t at = written.find(text); at != std::string::npos; at = written.find(text, at + 1))
+      found.push_back(written.substr(at, written.find('\r', at) - at));
+    return found;
+  }
+  std::filesystem::path savedCwd_;
 
 };
 
@@ -93,12 +119,13 @@ TEST_F(EnvironmentProgrammingTest, TypesAllCommandsAndTheBoardSavesThem) {
     EXPECT_EQ(found->second, entry.second) << entry.first;
   }
 
-  // Typed after the countdown was stopped with "\r\n\r\n", each command followed by one Enter.
+  // Typed after the countdown was stopped with "\r\n\r\n" and U-Boot's line cleared with Ctrl-C,
+  // each command followed by one Enter.
   std::string typed;
   for (const std::string& command : commands) typed += command + "\r";
   // Then printenv once: the board holds every variable as typed.
-  EXPECT_EQ(port.record.Written(), "\r\n\r\n" + typed + "printenv\r");
-  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n" + typed.substr(0, typed.size() - 8)});
+  EXPECT_EQ(port.record.Written(), "\r\n\r\n\x03" + typed + "printenv\r");
+  EXPECT_EQ(typedBeforeSave, std::vector<std::string>{"\r\n\r\n\x03" + typed.substr(0, typed.size() - 8)});
   // Half a second before each command and 10 ms per character, paced.
   EXPECT_GE(target.NowMs() - start, 31u * 500 + (typed.size() + 4) * 10);
 
@@ -212,7 +239,8 @@ size_t Count(const std::string& text, const std::string& part) {
 // the command is typed again once, before saveenv, so that the read-back finds nothing to mend.
 TEST_F(EnvironmentProgrammingTest, EchoTypingKeepsTheFifoFullAndTypesAgainWhatCameBackOtherwise) {
   const CommandList commands = FullCommandList();
-  std::string typed = "\r\n\r\n";  // the countdown takes the first; U-Boot's line editor the rest
+  // The countdown takes the first; U-Boot's line editor the rest, and the Ctrl-C that clears it.
+  std::string typed = "\r\n\r\n\x03";
   for (const std::string& command : commands) typed += command + "\r";
   const int three = static_cast<int>(typed.find("setenv serverip 192.168.102.134") + 29);
   for (int sim::Faults::*fault : {static_cast<int sim::Faults::*>(nullptr), &sim::Faults::loseCharacter,
@@ -293,14 +321,104 @@ TEST_F(EnvironmentProgrammingTest, ClonesFillTheTenSlots) {
   RecordedPort port;
   uint64_t before = target.HostBytes().size();
   ASSERT_EQ(MakeKernelClones(port.name()), 1) << console_.str();
-  EXPECT_EQ(port.record.Written(), "run make_nand_kernel_clones\r");
-  EXPECT_EQ(port.record.writes.size(), 1u) << "one write, not paced";
-  EXPECT_EQ(target.HostBytes().size(), before + 28);
+  // U-Boot's line cleared first on the port just opened; the command in one write, not paced, and
+  // its Enter once its echo came back.
+  EXPECT_EQ(port.record.Written().substr(0, 29), "\x03run make_nand_kernel_clones\r");
+  ASSERT_GE(port.record.writes.size(), 3u);
+  EXPECT_EQ(port.record.writes[1].bytes, "run make_nand_kernel_clones");
+  EXPECT_EQ(std::string(target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before),
+                        target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before) + 29),
+            "\x03run make_nand_kernel_clones\r");
+  // Then every slot is read back, whole pages of the image, clear of the kernel at 0x80700000, and
+  // checked there; none was written again.
+  std::vector<std::string> expected;
+  for (uint32_t slot : kKernelSlots) {
+    char command[64];
+    std::snprintf(command, sizeof command, "nand read 0x82000000 0x%X 0x16E800", static_cast<unsigned>(slot));
+    expected.push_back(command);
+  }
+  EXPECT_EQ(Typed(port.record.Written(), "nand read"), expected);
+  EXPECT_EQ(Typed(port.record.Written(), "iminfo 0x82000000").size(), 10u);
+  EXPECT_TRUE(Typed(port.record.Written(), "nand write").empty());
+  EXPECT_NE(Log().find("Kernel copies checked: 10 of 10 equal to uImage.\r\n"), std::string::npos);
   for (uint32_t slot : kKernelSlots) {
     std::vector<uint8_t> copy = target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size()));
     EXPECT_TRUE(copy == kernel) << "slot 0x" << std::hex << slot;
     std::vector<uint8_t> rest = target.state().nand.Read(slot + static_cast<uint32_t>(kernel.size()), 16);
     EXPECT_EQ(rest, std::vector<uint8_t>(16, 0)) << "the slot is written whole from RAM";
+  }
+}
+
+// The Enter of the copies' command reaches U-Boot twice: the empty line runs the copies once more
+// right after their prompt. The step waits that run out to its prompt and says so in the log before
+// it reads a slot back; the next step's break, at once, then finds all ten copies whole.
+TEST_F(EnvironmentProgrammingTest, CopiesRunAgainByADoubledEnterAreWaitedOut) {
+  unsigned long enter = 0;  // the command's Enter, counted as the board counts typed characters
+  {
+    SimulatedTarget target;
+    PrepareForClones(target);
+    const size_t before = target.HostBytes().size();
+    ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+    EXPECT_EQ(target.state().repeatedCommands, 0u);
+    // The read-back of the slots is typed after the command: its characters come off the count.
+    const std::string typed(target.HostBytes().begin() + static_cast<std::ptrdiff_t>(before),
+                            target.HostBytes().end());
+    const std::string command = "run make_nand_kernel_clones\r";
+    const size_t at = typed.find(command);
+    ASSERT_NE(at, std::string::npos);
+    const size_t typedAfter = typed.size() - (at + command.size());
+    ASSERT_GT(target.state().promptCharacters, typedAfter);
+    enter = target.state().promptCharacters - typedAfter;
+  }
+  sim::BoardOptions options;
+  options.faults.doubleCharacter = static_cast<int>(enter);
+  SimulatedTarget target(options);
+  const std::vector<uint8_t> kernel = PrepareForClones(target);
+  OpenLogFile(logName_);
+  ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+  EXPECT_EQ(target.state().repeatedCommands, 1u) << "the copies ran twice";
+  ASSERT_TRUE(kernel_upload_test::StopAtPrompt(target.portName()));  // the next step's break
+  for (uint32_t slot : kKernelSlots) {
+    EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel)
+        << "slot 0x" << std::hex << slot;
+  }
+  const std::string log = Log();
+  const size_t wentOn = log.find("Kernel copies: U-Boot went on after its prompt");
+  ASSERT_NE(wentOn, std::string::npos) << log;
+  const size_t ended = log.find(
+      "Kernel copies: U-Boot ran the copies once more (10 written: OK after the tenth); that run ended at its prompt.",
+      wentOn);
+  ASSERT_NE(ended, std::string::npos) << log;
+  EXPECT_NE(log.find("nand read 0x82000000", ended), std::string::npos) << "the slots read back after that run";
+  EXPECT_EQ(log.find("nand read 0x82000000"), log.find("nand read 0x82000000", ended));
+  EXPECT_NE(log.find("Kernel copies checked: 10 of 10 equal to uImage."), std::string::npos) << log;
+}
+
+// An earlier session left characters in U-Boot's line buffer: its try at serverip came back
+// otherwise and the Ctrl-C after it was lost on the line. The echo of the copies' command shows
+// nothing of them; the port opened for the copies begins with Ctrl-C and a fresh prompt, so the
+// copies run as typed and not as "setenv serverip 192.168.10run ...", typed paced or at the echo.
+TEST_F(EnvironmentProgrammingTest, CharactersLeftInUBootsLineNeverRunWithTheCopies) {
+  for (UBootTyping typing : {UBootTyping::kPaced, UBootTyping::kEcho}) {
+    kernel_upload_test::ScopedUBootTyping typed(typing);
+    SimulatedTarget target;
+    const std::vector<uint8_t> kernel = PrepareForClones(target);
+    {
+      RS232 earlier;
+      ASSERT_EQ(earlier.Open(target.portName(), kPortSettings), 1);
+      Type(&earlier, "setenv serverip 192.168.10");
+      ASSERT_TRUE(WaitForText(nullptr, "192.168.10", &earlier, 1000));
+    }
+    OpenLogFile(logName_);
+    ASSERT_EQ(MakeKernelClones(target.portName()), 1) << console_.str();
+    for (uint32_t slot : kKernelSlots) {
+      EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel)
+          << "slot 0x" << std::hex << slot;
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find("<INTERRUPT>"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Unknown command"), std::string::npos) << log;
+    EXPECT_EQ(log.find("10run"), std::string::npos) << log;
   }
 }
 
@@ -317,7 +435,7 @@ TEST_F(EnvironmentProgrammingTest, NineClonesFailTenSecondsAfterTheNinth) {
   EXPECT_LE(waited, 11001u);
 }
 
-// A failed write ends the step at once, in the words of this U-Boot ("FAIL") or of newer ones.
+// A failed write ends the step at once, in the words of this U-Boot ("ERROR") or of newer ones.
 TEST_F(EnvironmentProgrammingTest, FailDuringClonesEndsAtOnce) {
   for (bool sim::Faults::*fault : {&sim::Faults::cloneFail, &sim::Faults::cloneError}) {
     sim::BoardOptions options;
@@ -326,10 +444,46 @@ TEST_F(EnvironmentProgrammingTest, FailDuringClonesEndsAtOnce) {
     PrepareForClones(target);
     RecordedPort port;
     EXPECT_EQ(MakeKernelClones(port.name()), 0);
-    uint32_t failed = port.record.TimeRead(fault == &sim::Faults::cloneFail ? "FAIL" : "ERROR");
+    uint32_t failed = port.record.TimeRead("ERROR");
     ASSERT_NE(failed, 0u);
     EXPECT_LT(target.NowMs() - failed, 100u);
   }
+}
+
+// "written: OK" and a copy that went bad all the same: a slot that stays bad after two more writes
+// fails the step in words that name it, before any later slot is looked at; one that went bad
+// once is written again and the step goes on.
+TEST_F(EnvironmentProgrammingTest, BadCopiesAreWrittenAgainOrFailTheStep) {
+  {
+    SimulatedTarget target(WithFaults([](sim::Faults& f) { f.badKernelSlots = 0x3; }));  // slots 1 and 2
+    PrepareForClones(target);
+    RecordedPort port;
+    EXPECT_EQ(MakeKernelClones(port.name()), 0);
+    const std::string written = port.record.Written();
+    EXPECT_EQ(Typed(written, "nand write 0x80700000 0x200000 0x400000").size(), 2u);
+    EXPECT_EQ(Typed(written, "nand read").size(), 3u) << "slot 1 read thrice, slot 2 never";
+    EXPECT_NE(console_.str().find("Error: kernel slot 1 of 10 (NAND offset 0x200000) holds no good copy of "
+                                  "uImage after writing it again 2 times (Bad Data CRC)."),
+              std::string::npos)
+        << console_.str();
+  }
+  console_.str("");
+  SimulatedTarget target(WithFaults([](sim::Faults& f) { f.flakyKernelSlots = 0x202; }));  // 2 and 10
+  const std::vector<uint8_t> kernel = PrepareForClones(target);
+  RecordedPort port;
+  const uint64_t start = target.NowMs();
+  ASSERT_EQ(MakeKernelClones(port.name()), 1) << console_.str();
+  const std::string log = Log();
+  EXPECT_NE(log.find("The copy in kernel slot 2 of 10 (NAND offset 0x3200000) is bad (Bad Data CRC); writing "
+                     "it again (1 of 2).\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Kernel copies checked: 10 of 10 equal to uImage (2 written again).\r\n"), std::string::npos);
+  for (uint32_t slot : kKernelSlots)
+    EXPECT_TRUE(target.state().nand.Read(slot, static_cast<uint32_t>(kernel.size())) == kernel) << std::hex << slot;
+  // Ten reads of 733 pages at the board's 500 us a page, and two more with their rewrite.
+  EXPECT_GE(target.NowMs() - start, 12 * 733 / 2u);
+  RecordProperty("virtual_ms_step_6_two_rewrites", static_cast<int>(target.NowMs() - start));
 }
 
 TEST_F(EnvironmentProgrammingTest, ClonesOnAClosedPortFail) {

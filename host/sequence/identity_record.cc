@@ -18,6 +18,8 @@ constexpr char kIdentityHeading[] = "Identity read from the board:";
 // The identity stands near a log's start (step 1); a folder of many runs is not read whole.
 constexpr size_t kLogsSearched = 20;
 constexpr std::streamsize kLogBytesSearched = 64 * 1024;
+// The values follow the heading within this many lines: each printenv's echo and its prompt.
+constexpr size_t kLinesAfterHeading = 12;
 
 bool HoldsIdentity(const OptionMap& map) { return map.count("serialno") != 0 && map.count("ethaddr") != 0; }
 
@@ -38,7 +40,9 @@ std::vector<std::string> RunLogsNewestFirst() {
   return names;
 }
 
-// The values after the identity heading of one log, as LogIdentityValue wrote them.
+// The values after the identity heading of one log, as LogIdentityValue wrote them. The board's
+// own lines stand between them (the echo of each printenv typed), so the lines after the heading
+// are searched, up to the next heading.
 OptionMap IdentityInLog(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   std::string text(static_cast<size_t>(kLogBytesSearched), '\0');
@@ -49,11 +53,15 @@ OptionMap IdentityInLog(const std::string& name) {
   size_t at = text.find(heading);
   if (at == std::string::npos) return identity;
   at += heading.size();
-  for (const char* key : {"serialno", "ethaddr"}) {
-    const std::string prefix = std::string(key) + " = ";
+  const size_t next = text.find(heading, at);
+  for (size_t lines = 0; lines < kLinesAfterHeading && at < next && !HoldsIdentity(identity); ++lines) {
     const size_t end = text.find("\r\n", at);
-    if (end == std::string::npos || text.compare(at, prefix.size(), prefix) != 0) return OptionMap();
-    identity[key] = text.substr(at + prefix.size(), end - at - prefix.size());
+    if (end == std::string::npos) break;
+    for (const char* key : {"serialno", "ethaddr"}) {
+      const std::string prefix = std::string(key) + " = ";
+      if (identity.count(key) == 0 && text.compare(at, prefix.size(), prefix) == 0)
+        identity[key] = text.substr(at + prefix.size(), end - at - prefix.size());
+    }
     at = end + 2;
   }
   return identity;
@@ -77,6 +85,17 @@ bool FindEarlierIdentity(std::string* logName, OptionMap* identity) {
 
 void LogIdentityValue(const std::string& name, const std::string& value) {
   WriteLog(name + " = " + value + "\n");
+}
+
+void LogIdentityLacking(const std::string& name) { WriteLog(name + ": not defined on the board\n"); }
+
+void SayIdentityLacking(const std::vector<std::string>& names) {
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i) list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  const std::string line = "The board's U-Boot holds no " + list +
+                           " (its environment lost or never saved); the board counts as one without an identity.";
+  std::cout << std::endl << line << std::endl;
+  WriteLog(line + "\n");
 }
 
 void LogNoIdentityOnBoard() { WriteLog("The board showed no boot loader: no identity was read.\n"); }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/link/target_console.h"
 #include "host/platform/port_claim.h"
@@ -33,6 +34,9 @@ class StepOperations {
   // words of what stands in the way in *trouble when it is no plain claim of another run. (A port
   // that DetectTarget found is held already.)
   virtual bool ClaimPort(const std::string& /*port*/, std::string* /*trouble*/) { return true; }
+  // The identity values the board's U-Boot said it does not hold ("not defined") in the last
+  // BackupIdentity; empty when it held both or showed no U-Boot.
+  virtual std::vector<std::string> LackingIdentity() const { return {}; }
 };
 
 // The real steps, talking to the board. With a TFTP server's address, step 5 has U-Boot fetch the
@@ -55,12 +59,14 @@ class BoardStepOperations : public StepOperations {
   int WatchSystemBoot(const std::string& port) override;
   int UpdateKernelPackages(const std::string& port) override;
   bool ClaimPort(const std::string& port, std::string* trouble) override;
+  std::vector<std::string> LackingIdentity() const override { return lacking_; }
   // Lets go of the run's port at once (the run is interrupted); from any thread.
   void ReleasePortClaim();
 
  private:
   std::string tftpServer_;
   TransferProgress progress_;
+  std::vector<std::string> lacking_;
   std::mutex claimMutex_;
   std::unique_ptr<PortClaim> claim_;  // the run's port, from step 0 to the end
 };

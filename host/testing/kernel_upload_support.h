@@ -76,6 +76,34 @@ class ScopedUBootTyping {
   UBootTyping saved_;
 };
 
+// U-Boot's line editor as a test's line plays it: each byte typed at its prompt echoed, a CR as
+// CR LF, and Ctrl-C answered with "<INTERRUPT>" and a fresh prompt. Type gives what U-Boot sends
+// back for the bytes; lines gets each line a CR ended, for the line to answer.
+class PromptEcho {
+ public:
+  std::string Type(const uint8_t* data, size_t length, std::vector<std::string>* lines) {
+    std::string back;
+    for (size_t i = 0; i < length; ++i) {
+      const char c = static_cast<char>(data[i]);
+      if (c == 0x03) {
+        line_.clear();
+        back += "<INTERRUPT>\nB-Boot > ";
+      } else if (c == '\r') {
+        back += "\r\n";
+        lines->push_back(line_);
+        line_.clear();
+      } else {
+        back += c;
+        line_ += c;
+      }
+    }
+    return back;
+  }
+
+ private:
+  std::string line_;
+};
+
 struct TimedBytes {
   uint32_t atMs;
   std::string bytes;
