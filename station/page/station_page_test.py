@@ -84,7 +84,7 @@ class StationPage(unittest.TestCase):
         ports = [free_port() for _ in range(4)]
         urls = ["rfc2217://127.0.0.1:%d" % port for port in ports]
         argv = [STATION, "--listen", "127.0.0.1:0", "--continuous", "--brenlofix", BRENLOFIX, "--images", self.images,
-                "--records", self.records, "--station", "line-1", "--login", LOGIN, "--proxy", PROXY, "--retries", "1"]
+                "--records", self.records, "--station", "line-page", "--login", LOGIN, "--proxy", PROXY, "--retries", "1"]
         for url in urls:
             argv += ["--board", url]
         with open(os.path.join(self.work, "station.txt"), "w") as output:
