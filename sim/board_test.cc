@@ -63,14 +63,14 @@ TEST(Board, UBootsUartKeepsSixteenCharactersWhileACommandRuns) {
   line.Send("nand erase 200000 400000\recho abcdefghijklmnopqrstuvwxyz\r");
   line.Advance(1 * kMs);
   EXPECT_EQ(line.state().lostCharacters, 16u);
-  ASSERT_TRUE(line.WaitFor("OK\nB-Boot > echo abcdefghijk", kSec));
+  ASSERT_TRUE(line.WaitFor("OK\r\nB-Boot > echo abcdefghijk", kSec));
   line.Send("\r");
-  ASSERT_TRUE(line.WaitFor("\r\nabcdefghijk\nB-Boot > ", kSec));
+  ASSERT_TRUE(line.WaitFor("\r\r\nabcdefghijk\r\nB-Boot > ", kSec));
   // Typed while the erase runs: the same.
   line.Send("nand erase 200000 400000\r");
   line.Advance(1 * kMs);
   line.Send("echo 0123456789abcdefghij\r");
-  ASSERT_TRUE(line.WaitFor("OK\nB-Boot > echo 0123456789a", kSec));
+  ASSERT_TRUE(line.WaitFor("OK\r\nB-Boot > echo 0123456789a", kSec));
   EXPECT_EQ(line.state().lostCharacters, 26u);
 }
 

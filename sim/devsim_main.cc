@@ -34,6 +34,9 @@ void PrintUsage() {
       "  --tftp-port N       the station's TFTP server: the board's requests to port 69 go to 127.0.0.1:N\n"
       "  --station ADDR      the station's address on the board's network (default 192.168.102.134)\n"
       "  --tftp-timeout MS   U-Boot's wait for each TFTP answer before it asks again (default 5000)\n"
+      "  --lost-environment  U-Boot finds its saved environment lost (bad CRC) and runs on its defaults,\n"
+      "                      which hold no identity (as --fault lost-environment)\n"
+      "  --uboot-protect-ethaddr  U-Boot refuses to change a set ethaddr (as --fault protect-ethaddr)\n"
       "  --fault NAME[=N]    switch on a failure (repeatable):\n");
   for (const std::string& line : sim::FaultNames()) std::printf("      %s\n", line.c_str());
 }
@@ -137,6 +140,10 @@ int main(int argc, char** argv) {
       serve.statePath = argv[++i];
     } else if (arg == "--flashed") {
       flashed = true;
+    } else if (arg == "--lost-environment") {
+      board.faults.lostEnvironment = true;
+    } else if (arg == "--uboot-protect-ethaddr") {
+      board.faults.protectEthaddr = true;
     } else if (arg == "--user" && hasValue) {
       board.login.user = argv[++i];
     } else if (arg == "--password" && hasValue) {

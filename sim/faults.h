@@ -21,11 +21,14 @@ struct Faults {
   bool ublBad = false;              // "ubl-bad": the UBL reports "Bad" for U-Boot
   bool missingEthaddr = false;      // "no-ethaddr": the environment lacks ethaddr
   bool missingSerialno = false;     // "no-serialno": the environment lacks serialno
-  bool eraseFail = false;           // "erase-fail": "FAIL" on nand erase
+  bool lostEnvironment = false;     // "lost-environment": the saved environment fails its CRC once
+  bool protectEthaddr = false;      // "protect-ethaddr": setenv refuses to change a set ethaddr
+  bool eraseFail = false;           // "erase-fail": "ERROR" on nand erase
   int clonesWritten = 10;           // "clones=N": only N of the ten kernel copies are written
-  bool cloneFail = false;           // "clone-fail": a line holding "FAIL" during the copies
+  bool cloneFail = false;           // "clone-fail": a copy's write fails ("written: ERROR")
   bool cloneError = false;          // "clone-error": the copies' writes end "written: ERROR"
   unsigned badKernelSlots = 0;      // "bad-slots=1,2,3": slots 1 to 3 (bits 0 to 2) go bad when written
+  unsigned flakyKernelSlots = 0;    // "flaky-slots=1,2": ... go bad at their first write only
   // YModem receiver
   int nakBlock = -1;                // "nak-block=N": NAK data block N (0: the header block)
   int noAckBlock = -1;              // "no-ack-block=N": no answer to block N (-2: the EOT)

@@ -44,6 +44,10 @@ class Uart {
   // device delay: its receive FIFO keeps 16 characters, and an overrun loses the rest. Off after
   // a reset.
   virtual void SetPolled(bool /*polled*/) {}
+  // Whether the serial driver sends a carriage return before every line feed, as U-Boot's and
+  // Linux's do: "\n" goes out as "\r\n" and "\r\n" as "\r\r\n". Off after a reset (the boot ROM,
+  // the flasher and the UBL send their line ends as they are).
+  virtual void SetCrBeforeLf(bool /*on*/) {}
 };
 
 // The UART's receive FIFO.
@@ -132,6 +136,8 @@ struct BoardState {
   // Fault bookkeeping, kept until the board model is started again (not in the state file).
   unsigned long promptCharacters = 0;  // characters U-Boot's line editor has read (lose-char)
   bool flasherStalled = false;         // flasher-stall has happened
+  unsigned flakySlotsWritten = 0;      // flaky-slots that went bad once already (bit 0: slot 1)
+  bool environmentLost = false;        // lost-environment has damaged the saved environment
   // Counters the tests and the dump read (kept in the state file).
   unsigned resets = 0;
   unsigned long repeatedCommands = 0;  // empty lines on which U-Boot ran its last command again

@@ -117,6 +117,7 @@ void FirmwareThread::Reset(Micros at, Micros bootAt) {
   input_.clear();
   datagramsIn_.clear();
   polled_ = false;
+  crBeforeLf_ = false;
   txFreeNs_ = at * 1000;
   held_ = bootAt == kNever;
   bootAt_ = bootAt;
@@ -182,15 +183,20 @@ void FirmwareThread::TakeDatagrams(std::vector<Datagram>* out, Micros now) {
 
 void FirmwareThread::Send(const std::string& bytes) {
   ThrowIfReset();
-  for (char c : bytes) {
-    Micros done = fwNow_;
-    if (txByteNs_ != 0) {
-      uint64_t start = std::max(txFreeNs_, fwNow_ * 1000);
-      txFreeNs_ = start + txByteNs_;
-      done = (txFreeNs_ + 999) / 1000;
-    }
-    output_.emplace_back(done, static_cast<uint8_t>(c));
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (crBeforeLf_ && bytes[i] == '\n') SendByte('\r');
+    SendByte(bytes[i]);
   }
+}
+
+void FirmwareThread::SendByte(char c) {
+  Micros done = fwNow_;
+  if (txByteNs_ != 0) {
+    uint64_t start = std::max(txFreeNs_, fwNow_ * 1000);
+    txFreeNs_ = start + txByteNs_;
+    done = (txFreeNs_ + 999) / 1000;
+  }
+  output_.emplace_back(done, static_cast<uint8_t>(c));
 }
 
 int FirmwareThread::Receive(Micros timeout) {

@@ -60,12 +60,14 @@ class FirmwareThread : private Uart, private Ethernet {
 
   // Uart, called on the firmware thread only.
   void Send(const std::string& bytes) override;
+  void SendByte(char c);
   int Receive(Micros timeout) override;
   bool HasInput() override;
   void DropInput() override;
   void Delay(Micros duration) override;
   Micros Now() override { return fwNow_; }
   void SetPolled(bool polled) override { polled_ = polled; }
+  void SetCrBeforeLf(bool on) override { crBeforeLf_ = on; }
 
   // Ethernet, called on the firmware thread only.
   void SendDatagram(const Datagram& datagram) override;
@@ -90,6 +92,7 @@ class FirmwareThread : private Uart, private Ethernet {
   bool resetPending_ = false;
   bool shutdown_ = false;
   bool held_ = true;
+  bool crBeforeLf_ = false;  // the firmware's serial driver sends "\n" as "\r\n"
   bool polled_ = false;  // the firmware polls the UART: its FIFO overruns while it is busy
 
   Micros now_ = 0;     // the driver has run the board up to here

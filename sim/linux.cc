@@ -150,6 +150,7 @@ class KernelBoot {
 
 void RunLinux(Uart& uart, BoardState& board) {
   uart.SetPolled(false);  // the serial driver takes every character by interrupt into its buffer
+  uart.SetCrBeforeLf(true);  // the tty sends each line feed as CR LF (onlcr)
   board.events.push_back("linux: started");
   KernelBoot(uart, board).Run();
 }

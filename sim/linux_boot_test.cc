@@ -172,7 +172,7 @@ TEST_F(LinuxBootTest, LoginAndPackageUpdate) {
   const std::vector<std::string> order = {
       "Password: ",  "root@brenlo:~# ",
       "Reading Package Lists... Done\n", "Building Dependency Tree... Done\n",
-      "The following extra packages will be installed:\n", "Do you want to continue? [Y/n] y\r\n",
+      "The following extra packages will be installed:\n", "Do you want to continue? [Y/n] y\n",
       "Preparing...", "Done.\n", "root@brenlo:~# ",
       "linux-kernel-modules is already the newest version.\n"};
   size_t at = 0;
@@ -193,7 +193,7 @@ TEST_F(LinuxBootTest, LoginFaults) {
   board.faults.wrongPassword = true;
   op.script = {{"login: ", "root\n"}, {"Password: ", "brenlo\n"}};
   Boot();
-  EXPECT_NE(uart.output.find("Password: \r\n\nLogin incorrect\n\nbrenlo login: "), std::string::npos);
+  EXPECT_NE(uart.output.find("Password: \n\nLogin incorrect\n\nbrenlo login: "), std::string::npos);
   EXPECT_EQ(uart.output.find(":~#"), std::string::npos);
 
   ScriptedUart second;

@@ -19,7 +19,7 @@ std::string ReadTerminalLine(Uart& uart, bool echo) {
   for (;;) {
     const int c = uart.Receive(kNever);
     if (c == '\r' || c == '\n') {
-      if (echo) uart.Send("\r\n");
+      if (echo) uart.Send("\n");  // the tty echoes the line end as CR LF
       return line;
     }
     if (c == 0x08 || c == 0x7F) {
@@ -58,7 +58,7 @@ class Session {
       if (!login.password.empty() && !board_.faults.noPassword) {
         uart_.Send("Password: ");
         const std::string password = ReadTerminalLine(uart_, false);
-        uart_.Send("\r\n");
+        uart_.Send("\n");
         accepted = accepted && password == login.password && !board_.faults.wrongPassword;
       }
       if (accepted) {

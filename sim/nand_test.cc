@@ -59,7 +59,9 @@ TEST(Faults, NamesAndValuesAreChecked) {
   EXPECT_FALSE(SetFault(f, "tftp-no-server=1"));
   EXPECT_TRUE(SetFault(f, "double-char=7"));
   EXPECT_EQ(f.doubleCharacter, 7);
-  EXPECT_EQ(FaultNames().size(), 34u);
+  EXPECT_TRUE(SetFault(f, "flaky-slots=2"));
+  EXPECT_EQ(f.flakyKernelSlots, 0x2u);
+  EXPECT_EQ(FaultNames().size(), 37u);
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {

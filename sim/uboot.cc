@@ -18,7 +18,21 @@ constexpr const char* kContinuationPrompt = "> ";
 constexpr int kDefaultBootDelay = 3;
 constexpr Micros kInitTime = 250000;  // DDR, NAND and console set-up
 
+// The lost-environment fault: the block in NAND fails its CRC at U-Boot's first start (a write cut
+// off by a power loss), and the built-in defaults hold no identity.
+void LoseSavedEnvironment(BoardState& board) {
+  if (!board.faults.lostEnvironment || board.environmentLost) return;
+  board.environmentLost = true;
+  std::vector<uint8_t> block = board.nand.Read(kUbootEnvOffset, kUbootEnvSize);
+  if (!Environment::FromBlock(block)) return;  // lost already
+  block[0] = static_cast<uint8_t>(~block[0]);
+  board.nand.Erase(kUbootEnvOffset, kUbootEnvSize);
+  board.nand.Program(kUbootEnvOffset, block);
+  Note(board, "u-boot: the saved environment fails its CRC (fault)");
+}
+
 Environment StartEnvironment(Uart& uart, BoardState& board) {
+  LoseSavedEnvironment(board);
   Environment env;
   const auto saved = Environment::FromBlock(board.nand.Read(kUbootEnvOffset, kUbootEnvSize));
   if (saved) {
@@ -29,8 +43,8 @@ Environment StartEnvironment(Uart& uart, BoardState& board) {
     env = DefaultEnvironment(board.faults);
     board.events.push_back("u-boot: default environment");
   }
-  if (board.faults.missingEthaddr) env.Unset("ethaddr");
-  if (board.faults.missingSerialno) env.Unset("serialno");
+  if (board.faults.missingEthaddr || (!saved && board.faults.lostEnvironment)) env.Unset("ethaddr");
+  if (board.faults.missingSerialno || (!saved && board.faults.lostEnvironment)) env.Unset("serialno");
   return env;
 }
 
@@ -46,6 +60,7 @@ int BootDelay(const Environment& env) {
 
 void RunUBoot(Uart& uart, BoardState& board) {
   uart.SetPolled(true);  // U-Boot reads its console only when it looks for a character
+  uart.SetCrBeforeLf(true);  // its serial driver sends every line feed as CR LF
   uart.Send("\n\nU-Boot 1.2.0 (Mar 10 2010 - 11:42:07)\n\n");
   uart.Delay(kInitTime);
   uart.Send("I2C:   ready\nDRAM:  128 MB\nNAND:  128 MiB\n");

@@ -24,6 +24,11 @@ int SetEnv(UBootContext& ctx, Shell& shell, const std::vector<std::string>& argv
     ctx.uart.Send("## Error: illegal character '=' in variable name \"" + name + "\"\n");
     return 1;
   }
+  // Built without CONFIG_ENV_OVERWRITE, U-Boot keeps a set ethaddr: neither changed nor deleted.
+  if (ctx.board.faults.protectEthaddr && name == "ethaddr" && ctx.env.Get(name)) {
+    ctx.uart.Send("Can't overwrite \"" + name + "\"\n");
+    return 1;
+  }
   if (argv.size() == 2) {
     ctx.env.Unset(name);
     return 0;

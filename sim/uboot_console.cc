@@ -90,7 +90,7 @@ std::optional<std::string> LineEditor::ReadLine(const std::string& prompt) {
     switch (c) {
       case '\r':
       case '\n':
-        uart_.Send("\r\n");
+        uart_.Send("\r\n");  // CR CR LF on the line: the serial driver adds its CR
         return line;
       case 0x03:  // Ctrl-C abandons the line
         return std::nullopt;

@@ -1,5 +1,5 @@
 // U-Boot's nand command: erase, read and write with the lines the host waits for ("OK",
-// "written: OK", "read: OK"; "FAIL" when the chip refuses, or "ERROR" as newer U-Boots say).
+// "written: OK", "read: OK"; "ERROR" when the chip refuses, as U-Boot 1.x words it).
 #include <cstdio>
 #include <sstream>
 
@@ -11,7 +11,9 @@ namespace sim {
 
 namespace {
 
-constexpr Micros kReadMicrosPerPage = 100;  // about 20 MB/s from the chip into DDR
+// As U-Boot 1.x reads on the board: the chip's page read (25 us), then its 2112 bytes taken one by
+// one over the EMIF and the page's ECC checked: about 4 MB/s, a kernel slot of 4 MiB in a second.
+constexpr Micros kReadMicrosPerPage = 500;
 
 void Say(UBootContext& ctx, const char* format, uint32_t a, uint32_t b = 0) {
   char text[128];
@@ -45,10 +47,12 @@ bool OffsetAndSize(UBootContext& ctx, const std::vector<std::string>& argv, size
   return true;
 }
 
-// The bad-slots fault: a kernel slot that goes bad once written (a worn block loses a bit of its
-// image), though the write itself reported OK. Slots are counted from 1 in nand_kern_offs.
+// The bad-slots and flaky-slots faults: a kernel slot that goes bad once written (a worn block
+// loses a bit of its image), though the write itself reported OK; a flaky slot only at its first
+// write. Slots are counted from 1 in nand_kern_offs.
 void DamageBadKernelSlot(UBootContext& ctx, uint32_t offset) {
-  const unsigned bad = ctx.board.faults.badKernelSlots;
+  const Faults& faults = ctx.board.faults;
+  const unsigned bad = faults.badKernelSlots | (faults.flakyKernelSlots & ~ctx.board.flakySlotsWritten);
   if (bad == 0) return;
   std::istringstream offsets(ctx.env.Get("nand_kern_offs").value_or(""));
   std::string word;
@@ -56,6 +60,7 @@ void DamageBadKernelSlot(UBootContext& ctx, uint32_t offset) {
     uint32_t slotOffset = 0;
     if (!ParseHex(word, &slotOffset) || slotOffset != offset) continue;
     if ((bad & (1u << (slot - 1))) == 0) return;
+    ctx.board.flakySlotsWritten |= faults.flakyKernelSlots & (1u << (slot - 1));
     // One bit of the first non-zero byte after the uImage header and the first KiB of data.
     const uint32_t from = offset + 64 + 1024;
     const std::vector<uint8_t> bytes = ctx.board.nand.Read(from, kNandPage);
@@ -75,17 +80,17 @@ int Erase(UBootContext& ctx, const std::vector<std::string>& argv) {
   uint32_t offset, size;
   if (!OffsetAndSize(ctx, argv, 2, &offset, &size)) return 1;
   if (offset % kNandEraseBlock != 0 || size == 0) {
-    ctx.uart.Send("Attempt to erase non block aligned data\nFAIL\n");
+    ctx.uart.Send("Attempt to erase non block aligned data\nERROR\n");
     return 1;
   }
   if (ctx.board.faults.eraseFail) {
     ctx.uart.Delay(Nand::EraseTime(kNandEraseBlock));
-    Say(ctx, "Erasing at 0x%x --   0%% complete.\nFAIL\n", offset);
+    Say(ctx, "Erasing at 0x%x --   0%% complete.\nNAND 128MiB 1,8V 8-bit: MTD Erase failure: -5\nERROR\n", offset);
     return 1;
   }
   ctx.uart.Delay(Nand::EraseTime(size));
   if (!ctx.board.nand.Erase(offset, size)) {
-    ctx.uart.Send("FAIL\n");
+    ctx.uart.Send("ERROR\n");
     return 1;
   }
   const uint32_t last = (offset + size - 1) / kNandEraseBlock * kNandEraseBlock;
@@ -110,7 +115,7 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
   const char* verb = read ? "read" : "written";
   if (!InDdr(address, size)) {
     Say(ctx, "RAM address 0x%08x is outside the DDR\n", address);
-    ctx.uart.Send(std::string(" 0 bytes ") + verb + ": FAIL\n");
+    ctx.uart.Send(std::string(" 0 bytes ") + verb + ": ERROR\n");
     return 1;
   }
   if (read) {
@@ -125,7 +130,7 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
     return 0;
   }
   if (offset % kNandPage != 0) {
-    ctx.uart.Send("Attempt to write non page aligned data\n 0 bytes written: FAIL\n");
+    ctx.uart.Send("Attempt to write non page aligned data\n 0 bytes written: ERROR\n");
     return 1;
   }
   ctx.uart.Delay(Nand::ProgramTime(size));
@@ -138,7 +143,7 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
   if (!ok && faults.cloneError) {
     std::snprintf(text, sizeof text, "NAND write to offset %x failed -5\n 0 bytes %s: ERROR\n", offset, verb);
   } else {
-    std::snprintf(text, sizeof text, " %u bytes %s: %s\n", size, verb, ok ? "OK" : "FAIL");
+    std::snprintf(text, sizeof text, " %u bytes %s: %s\n", size, verb, ok ? "OK" : "ERROR");
   }
   ctx.uart.Send(text);
   std::snprintf(text, sizeof text, "u-boot: nand write 0x%x 0x%x %s", offset, size, ok ? "OK" : "FAIL");

@@ -85,7 +85,7 @@ TEST_F(DetectionTest, BoardWithABootLoaderAnswersTheSecondBreak) {
   AnswerAfterBreak(com1, 2, "\r\nUBL Version: 1.50\r\n");
   EXPECT_EQ(Detect(), "SCRIPT1");
   EXPECT_EQ(com1.breaks.size(), 2u);
-  EXPECT_EQ(console_, "Target: \rTarget: \nTarget: UBL Version: 1.50\r\n\nTarget: Detected at SCRIPT1\n\n");
+  EXPECT_EQ(console_, "Target: \r\nTarget: UBL Version: 1.50\r\n\nTarget: Detected at SCRIPT1\n\n");
 }
 
 TEST_F(DetectionTest, PortHeldByAnotherProgramIsSkippedAfterItsMessage) {

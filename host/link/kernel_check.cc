@@ -18,11 +18,8 @@ constexpr size_t kSizeOffset = 12;
 constexpr size_t kDataCrcOffset = 24;
 constexpr size_t kNameOffset = 32;
 constexpr size_t kNameLength = 32;
-constexpr char kIminfoCommand[] = "iminfo 0x80700000";
-// The header as 16 words. Fifteen characters with the Enter: fewer than the board's UART holds,
-// so they go out whole without overrunning it.
-constexpr char kShowHeaderCommand[] = "md 80700000 10";
-constexpr char kLastHeaderLine[] = "80700030:";
+// iminfo's verdicts on an image it refuses.
+constexpr const char* kIminfoRefusals[] = {"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"};
 // The data CRC of a few megabytes takes U-Boot a fraction of a second, several with its data
 // cache off.
 constexpr uint32_t kIminfoTimeoutMs = 10000;
@@ -60,14 +57,46 @@ bool AppendMemoryLine(const std::string& line, uint32_t address, std::vector<uin
   return true;
 }
 
-// The header as md showed it, from the kernel's load address on; shorter when lines are missing.
-std::vector<uint8_t> HeaderShown(const std::vector<std::string>& lines) {
+// The header as md showed it, from address on; shorter when lines are missing.
+std::vector<uint8_t> HeaderShown(const std::vector<std::string>& lines, uint32_t address) {
   std::vector<uint8_t> bytes;
   for (const std::string& line : lines) {
     if (bytes.size() >= kKernelHeaderSize) break;
-    AppendMemoryLine(line, kKernelLoadAddress + static_cast<uint32_t>(bytes.size()), &bytes);
+    AppendMemoryLine(line, address + static_cast<uint32_t>(bytes.size()), &bytes);
   }
   return bytes;
+}
+
+std::string HexAddress(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(address));
+  return text;
+}
+
+// iminfo at address, then (when it verified the image) the header shown by md into *lines. The
+// iminfo goes out paced when asked (after a load the board may still be busy), else as the port
+// is set; the md line, sixteen characters with its Enter, no more than the board's UART holds,
+// goes out whole. False when iminfo refused the image or did not answer; *refusal gets iminfo's
+// words when it refused.
+bool VerifyAndShowHeader(RS232* port, uint32_t address, bool pacedIminfo, std::vector<std::string>* lines,
+                         std::string* refusal) {
+  const int32_t paced = port->pacedWrite;
+  if (pacedIminfo) port->pacedWrite = 1;
+  std::vector<std::string> answer;
+  const bool verified = TypeCommand(port, "iminfo 0x" + HexAddress(address)) &&
+                        WaitForLine({kIminfoRefusals[0], kIminfoRefusals[1], kIminfoRefusals[2]},
+                                    "Verifying Checksum ... OK", port, kIminfoTimeoutMs, &answer);
+  port->pacedWrite = 0;
+  if (verified && TypeCommand(port, "md " + HexAddress(address) + " 10")) {
+    WaitForLine({"Unknown command"}, (HexAddress(address + 0x30) + ":").c_str(), port, kShowHeaderTimeoutMs,
+                lines);
+  }
+  port->pacedWrite = paced;
+  if (!verified && !answer.empty()) {
+    for (const char* words : kIminfoRefusals)
+      if (answer.back().find(words) != std::string::npos) *refusal = words;
+  }
+  return verified;
 }
 
 std::string Hex(uint32_t value) {
@@ -91,20 +120,11 @@ bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHea
 }
 
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
-  const int32_t paced = port->pacedWrite;
-  port->pacedWrite = 1;
-  const bool verified = TypeCommand(port, kIminfoCommand) &&
-                        WaitForLine({"Bad Magic Number", "Bad Header Checksum", "Bad Data CRC"},
-                                    "Verifying Checksum ... OK", port, kIminfoTimeoutMs);
-  port->pacedWrite = 0;
   std::vector<std::string> lines;
-  if (verified && TypeCommand(port, kShowHeaderCommand)) {
-    WaitForLine({"Unknown command"}, kLastHeaderLine, port, kShowHeaderTimeoutMs, &lines);
-  }
-  port->pacedWrite = paced;
-  if (!verified) return 0;
+  std::string refusal;
+  if (!VerifyAndShowHeader(port, kKernelLoadAddress, true, &lines, &refusal)) return 0;
 
-  const std::vector<uint8_t> shown = HeaderShown(lines);
+  const std::vector<uint8_t> shown = HeaderShown(lines, kKernelLoadAddress);
   if (shown.size() < kKernelHeaderSize) {
     std::cout << "\nError: the board did not show the kernel's header in its memory." << std::endl;
     return 0;
@@ -115,4 +135,21 @@ int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected) {
             << "): it is \"" << ImageName(shown.data()) << "\", " << BigEndian(&shown[kSizeOffset])
             << " bytes of data, data CRC " << Hex(BigEndian(&shown[kDataCrcOffset])) << "." << std::endl;
   return 0;
+}
+
+ImageVerdict CheckImageAt(RS232* port, const KernelImageHeader& expected, uint32_t address, std::string* words) {
+  std::vector<std::string> lines;
+  std::string refusal;
+  if (!VerifyAndShowHeader(port, address, false, &lines, &refusal)) {
+    *words = refusal.empty() ? "no answer to iminfo" : refusal;
+    return refusal.empty() ? ImageVerdict::kNoAnswer : ImageVerdict::kBad;
+  }
+  const std::vector<uint8_t> shown = HeaderShown(lines, address);
+  if (shown.size() < kKernelHeaderSize) {
+    *words = "its header not shown";
+    return ImageVerdict::kNoAnswer;
+  }
+  if (std::equal(shown.begin(), shown.begin() + kKernelHeaderSize, expected.bytes.begin())) return ImageVerdict::kEqual;
+  *words = "another image: \"" + ImageName(shown.data()) + "\", data CRC " + Hex(BigEndian(&shown[kDataCrcOffset]));
+  return ImageVerdict::kOther;
 }

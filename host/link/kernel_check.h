@@ -30,3 +30,14 @@ bool ReadKernelImageHeader(std::FILE* file, const char* fileName, KernelImageHea
 // byte. 1 on success, 0 on failure (reason printed).
 int CheckKernelInMemory(RS232* port, const KernelImageHeader& expected);
 
+// The same check of an image at any address in the board's memory, without a word of its own, for
+// a board that waits at its prompt: iminfo goes out as the port is set.
+enum class ImageVerdict {
+  kEqual,     // iminfo verified it and its header is the expected one
+  kBad,       // iminfo refused it (bad magic, header checksum or data CRC)
+  kOther,     // a sound image, but not the expected one
+  kNoAnswer,  // iminfo or md did not answer in time
+};
+// *words gets what was wrong, in U-Boot's words ("Bad Data CRC") or as "another image: NAME".
+ImageVerdict CheckImageAt(RS232* port, const KernelImageHeader& expected, uint32_t address, std::string* words);
+

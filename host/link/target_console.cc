@@ -29,14 +29,33 @@ bool EndsLine(uint8_t byte) { return byte == '\n' || byte == '\r' || byte == 0; 
 // The target sends NUL after its fixed 8-byte messages; the line takes it as a line feed.
 char Stored(uint8_t byte) { return byte == 0 ? '\n' : static_cast<char>(byte); }
 
+// The board's serial drivers end a line with CR LF, and U-Boot echoes the Enter as CR CR LF: a
+// line the target ended with a carriage return may still have the rest of its line end coming.
+// Set while the console's last target line ended with a carriage return and no line feed has
+// followed it; the console is one for the whole process.
+bool afterCarriageReturn = false;
+
+bool OnlyLineEnds(const std::string& line) { return line.find_first_not_of("\r\n") == std::string::npos; }
+
 // One finished line on the console: its own last character ends the console line, and a line
-// ended by a carriage return is overwritten by the next "Target: ".
+// ended by a carriage return is overwritten by the next "Target: ". Line ends that finish the last
+// line's carriage return (its LF, or CR LF after a CR) are that line's end, not a line: they move
+// the cursor down once and show no "Target: ". True when the line was such a rest, nothing new.
 // A proxy's password the board echoes is not shown.
-void ShowLine(const std::string& target) {
+bool ShowLine(const std::string& target) {
+  if (afterCarriageReturn && OnlyLineEnds(target)) {
+    if (target.find('\n') != std::string::npos) {
+      std::cout << '\n' << std::flush;
+      afterCarriageReturn = false;
+    }
+    return true;
+  }
   const std::string line = HideUrlCredentials(target);
   std::cout << "Target: ";
   std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
   std::cout << std::flush;
+  afterCarriageReturn = !line.empty() && line.back() == '\r';
+  return false;
 }
 
 // Reads one byte. 1: a byte came; 0: the read time-out passed with nothing; -1: the read failed.
@@ -151,7 +170,7 @@ bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okTex
                         Judged::kWholeLine);
 }
 
-int WaitForValue(std::string& value, RS232* port, const char* key) {
+int WaitForValue(std::string& value, RS232* port, const char* key, const char* absentText) {
   if (!port || !key) return 0;
   const WireTimer timer(port);
   const size_t keyLength = std::strlen(key);
@@ -187,6 +206,7 @@ int WaitForValue(std::string& value, RS232* port, const char* key) {
       value = from < line.size() ? line.substr(from, line.size() - from - 1) : std::string();
       return 1;
     }
+    if (ended && Holds(line, absentText)) return -1;
     if (windowOver) return 0;
   }
 }
@@ -210,13 +230,17 @@ bool TypeCommand(RS232* port, const std::string& command) {
 }
 
 void ReportLine(const std::string& line) {
+  afterCarriageReturn = false;  // the line feed before the report ends the target's line
   std::cout << std::endl << line << std::endl;
   WriteLog("\n" + line + "\n");
 }
 
 void ShowTargetLine(const std::string& line) {
-  ShowLine(line);
-  LogTargetLine(line);  // lines of 255 characters or more are shown but not logged
+  if (ShowLine(line)) return;
+  // The log's lines end in CR LF of its own: a line the target ended with a CR is logged as ended.
+  // Lines of 255 characters or more are shown but not logged.
+  if (!line.empty() && line.back() == '\r') LogTargetLine(line.substr(0, line.size() - 1) + "\n");
+  else LogTargetLine(line);
 }
 
 void ProgressBar::Show(unsigned percent) {

@@ -33,8 +33,9 @@ bool WaitForLine(std::initializer_list<const char*> failTexts, const char* okTex
 
 // Reads lines for up to 5000 ms until one holds key; value gets the rest of that line without its
 // last character. Only a line the target ended counts. 1 on success, 0 when the key never came
-// (value is left as it was).
-int WaitForValue(std::string& value, RS232* port, const char* key);
+// (value is left as it was). With absentText given, a line that holds it instead is the target's
+// word that it has no such value: -1, value left as it was.
+int WaitForValue(std::string& value, RS232* port, const char* key, const char* absentText = nullptr);
 
 // Writes text to the target's console as the port is set: one character at a time with its pause
 // when pacedWrite is on, as the Linux shell's lines and single keys are typed.

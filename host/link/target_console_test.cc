@@ -56,11 +56,15 @@ class TargetConsoleTest : public ::testing::Test {
 
 TEST_F(TargetConsoleTest, LinesAreShownLoggedAndMatched) {
   target_.SendAfter(10, "UBL Version: 1.50\r\n");
+  target_.SendAfter(15, "B-Boot > iminfo\r\r\n\r\n");
   target_.SendAfter(20, "ok FAIL both\n");
   EXPECT_TRUE(WaitForText("FAIL", "ok", &port_, 5000));  // success is looked for first
-  EXPECT_EQ(Console(), "Target: UBL Version: 1.50\rTarget: \nTarget: ok FAIL both\n");
-  // The log turns each line feed into a carriage return and line feed.
-  EXPECT_EQ(Log(), "UBL Version: 1.50\r\r\nok FAIL both\r\n");
+  // The board's CR LF, and U-Boot's CR CR LF after an echo, end a line once: no "Target: " of
+  // their own; the empty line is a line.
+  EXPECT_EQ(Console(),
+            "Target: UBL Version: 1.50\r\nTarget: B-Boot > iminfo\r\nTarget: \r\nTarget: ok FAIL both\n");
+  // The log ends each line with a carriage return and line feed of its own.
+  EXPECT_EQ(Log(), "UBL Version: 1.50\r\nB-Boot > iminfo\r\n\r\nok FAIL both\r\n");
   EXPECT_EQ(Elapsed(), 20u);
 }
 
@@ -123,7 +127,7 @@ TEST_F(TargetConsoleTest, AwaitedTextInARunningLineWaitsForItsEnd) {
   EXPECT_LE(Elapsed(), 30u);
   target_.SendAfter(10, "login: root@brenlo:~# ");
   EXPECT_TRUE(WaitForText("login:", ":~#", &port_, 5000));
-  EXPECT_EQ(Log(), "UBL Version: 1.50\r\r\nLogin incorrect\r\nlogin: \r\nlogin: root@brenlo:~# \r\n");
+  EXPECT_EQ(Log(), "UBL Version: 1.50\r\nLogin incorrect\r\nlogin: \r\nlogin: root@brenlo:~# \r\n");
 }
 
 TEST_F(TargetConsoleTest, TimeOutsCountFromWhenTheWrittenBytesHaveLeftTheLine) {
@@ -181,7 +185,7 @@ TEST_F(TargetConsoleTest, KeptLinesAreWholeUpToThePrompt) {
   EXPECT_EQ(lines, (std::vector<std::string>{"earlier", "ipaddr=192.168.102.30\r", "\n",
                                              longLine.substr(0, longLine.size() - 1), "\n", "B-Boot > \n"}));
   EXPECT_LE(Elapsed(), 20u);
-  EXPECT_EQ(Log(), "ipaddr=192.168.102.30\r\r\n\r\nB-Boot > \r\n");
+  EXPECT_EQ(Log(), "ipaddr=192.168.102.30\r\nB-Boot > \r\n");
 }
 
 TEST_F(TargetConsoleTest, WriteLogKeepsTextsShorterThan255) {
@@ -198,7 +202,7 @@ TEST_F(TargetConsoleTest, WaitForValueTakesTheRestOfTheLine) {
   target_.SendAfter(10, "baudrate=115200\r\nserialno=QV4N150101XXX\r\n");
   EXPECT_EQ(WaitForValue(value, &port_, "serialno="), 1);
   EXPECT_EQ(value, "QV4N150101XXX");
-  EXPECT_EQ(Console(), "Target: baudrate=115200\rTarget: \nTarget: serialno=QV4N150101XXX\r");
+  EXPECT_EQ(Console(), "Target: baudrate=115200\r\nTarget: serialno=QV4N150101XXX\r");
   EXPECT_EQ(Log(), "");  // value lines are not logged
 }
 

@@ -10,6 +10,7 @@
 #include "host/link/target_console.h"
 #include "host/platform/clock.h"
 #include "host/sequence/environment_check.h"
+#include "host/sequence/kernel_copies_check.h"
 #include "host/sequence/identity_record.h"
 
 namespace {
@@ -73,15 +74,54 @@ bool ReadEnvironment(RS232* port, std::map<std::string, std::string>* printed) {
   return true;
 }
 
-// The variables that differ, each with its own command as in the list, then saveenv.
+// Some U-Boots keep ethaddr once it is set and answer a setenv of it with "Can't overwrite
+// "ethaddr"": typing it again never changes it, so the step ends with words that say why.
+std::string Refusal(const std::string& name) { return "Can't overwrite \"" + name + "\""; }
+
+// True (after the line that says so) when a line U-Boot printed refuses one of names.
+bool SayRefused(const std::vector<std::string>& lines, const std::vector<std::string>& names,
+                const std::map<std::string, std::string>& printed) {
+  for (const std::string& line : lines) {
+    for (const std::string& name : names) {
+      if (line.find(Refusal(name)) == std::string::npos) continue;
+      const auto held = printed.find(name);
+      ReportLine("Error: U-Boot refuses to change " + name + " once it is set (\"" + Refusal(name) +
+                 "\"): the board keeps " + (held == printed.end() ? name + " as it was" : name + " = " + held->second) +
+                 "; a U-Boot built so cannot be given another one from its console.");
+      return true;
+    }
+  }
+  return false;
+}
+
+// The variables that differ, each with its own command as in the list, then saveenv. U-Boot's
+// answers are heard: at the pace of the echo after each command (the echo is read already), typed
+// blind in the wait for saveenv's answer, which reads through them all.
 bool TypeAgain(RS232* port, const std::map<std::string, TypedVariable>& typed,
-               const std::vector<std::string>& differing) {
+               const std::vector<std::string>& differing, const std::map<std::string, std::string>& printed) {
+  const bool paced = CurrentUBootTyping() == UBootTyping::kPaced;
   for (const std::string& name : differing) {
     PauseBeforeCommand(false);
     if (!TypeCommand(port, typed.at(name).command)) return false;
+    if (paced) continue;
+    std::vector<std::string> lines;
+    const std::string refusal = Refusal(name);
+    if (!WaitForTextKeepingLines({refusal.c_str()}, "B-Boot >", port, kReadBackTimeoutMs, &lines)) {
+      SayRefused(lines, differing, printed);
+      return false;
+    }
   }
   PauseBeforeCommand(false);
-  return TypeCommand(port, "saveenv") && WaitForLine({}, kSaved, port, kSaveTimeoutMs);
+  if (!TypeCommand(port, "saveenv")) return false;
+  std::vector<std::string> lines;
+  std::vector<std::string> refusals;
+  for (const std::string& name : differing) refusals.push_back(Refusal(name));
+  // A refusal ends the wait at once; the list of failure texts takes the first few.
+  const char* fails[3] = {nullptr, nullptr, nullptr};
+  for (size_t i = 0; i < refusals.size() && i < 3; ++i) fails[i] = refusals[i].c_str();
+  if (WaitForLine({fails[0], fails[1], fails[2]}, kSaved, port, kSaveTimeoutMs, &lines)) return true;
+  SayRefused(lines, differing, printed);
+  return false;
 }
 
 std::string Names(const std::vector<std::string>& names) {
@@ -116,7 +156,7 @@ bool CheckEnvironment(RS232* port, const CommandList& commands, int rounds) {
       break;
     }
     ReportLine(line + (one ? "; typing it again." : "; typing them again."));
-    if (!TypeAgain(port, typed, differing)) return false;
+    if (!TypeAgain(port, typed, differing, printed)) return false;
   }
   return false;
 }
@@ -180,7 +220,7 @@ int ProgramEnvironment(const char* portName, const CommandList& commands, int ch
 int MakeKernelClones(const char* portName) {
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
-  int result = CountClones(port.get());
+  int result = CountClones(port.get()) && ProveKernelCopies(port.get(), ProgrammedKernelSlots());
   std::cout << std::endl;
   port->Close();
   return result;

@@ -18,7 +18,8 @@ int ProgramEnvironment(const char* portName, const CommandList& commands,
                        int checkRounds = kEnvironmentCheckRounds, const std::function<void()>& saving = {});
 
 // Runs make_nand_kernel_clones at the prompt the kernel upload left and counts the ten
-// "written: OK". 1 on success, 0 on failure.
+// "written: OK", then reads every copy back and checks it (kernel_copies_check.h). 1 on success,
+// 0 on failure.
 int MakeKernelClones(const char* portName);
 
 // The percentage shown after typing command index of count: 0 for the first, 100 for the last.

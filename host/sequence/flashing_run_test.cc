@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/link/log_file.h"
+#include "host/link/target_console.h"
 #include "host/sequence/default_environment.h"
 #include "host/sequence/environment_programming.h"
 #include "host/sequence/step_machine.h"
@@ -222,16 +223,37 @@ TEST_F(FlashingRunTest, TheFactoryIdentityWarningNamesTheLogThatHoldsTheIdentity
       << log_;
 }
 
-// Kernel copies 1 to 3 go bad once written. The board is switched off after flashing (no kernel left
-// in RAM) and its MMC card holds none: U-Boot tries the copies in turn and boots the fourth.
-TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
+// Kernel copies 1 to 3 go bad whenever written, though U-Boot says "written: OK": step 6 reads slot
+// 1 back, writes it twice more, and fails in words that name it. The operator quits: the run ends
+// failed, never "succeeded" with bad copies.
+TEST_F(FlashingRunTest, KernelCopiesThatStayBadFailStep6NamingTheSlot) {
   sim::BoardOptions options;
   options.faults.badKernelSlots = 0x7;
   SimulatedTarget target(options);
+  ScriptedConsole quit("q");
+  EXPECT_FALSE(Run(kGiven));
+  EXPECT_NE(log_.find("Error: kernel slot 1 of 10 (NAND offset 0x200000) holds no good copy of uImage after "
+                      "writing it again 2 times (Bad Data CRC).\r\n"),
+            std::string::npos)
+      << log_;
+  EXPECT_NE(log_.find("Flashing kernel failed!"), std::string::npos);
+  EXPECT_EQ(quit.Remaining(), "");
+}
+
+// Copies 1 to 3 lose a bit after a good run (the board is switched off: no kernel left in RAM) and
+// its MMC card holds none: U-Boot tries the copies in turn and boots the fourth.
+TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
+  SimulatedTarget target;
   ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
   const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
   EXPECT_NE(typed.find("\rsetenv try_boot_kernel 'for clone_offs in ${nand_kern_offs}; do echo \"Trying"),
             std::string::npos);
+  for (uint32_t slot : {kKernelSlots[0], kKernelSlots[1], kKernelSlots[2]}) {
+    const uint32_t at = slot + 64 + 1024;  // in the image's data: its data CRC no longer holds
+    const uint8_t byte = target.state().nand.Read(at, 1)[0];
+    ASSERT_NE(byte, 0);
+    target.state().nand.Program(at, {static_cast<uint8_t>(byte & (byte - 1))});
+  }
 
   target.state().ram.clear();
   NewLog("boot.log");
@@ -246,6 +268,48 @@ TEST_F(FlashingRunTest, WithKernelCopiesOneToThreeBadTheBoardBootsTheFourth) {
   EXPECT_NE(log_.find("Starting kernel ...", at), std::string::npos);
   EXPECT_EQ(log_.find("Trying offset 0x4400000"), std::string::npos);
   EXPECT_NE(log_.find(":~#"), std::string::npos);
+}
+
+// A U-Boot built to keep ethaddr once set (its defaults hold one) refuses the given one. Typed
+// either way, step 4 hears "Can't overwrite" when it types the value again, says so and fails:
+// the run never ends "succeeded" with the board's old MAC address.
+TEST_F(FlashingRunTest, AProtectedEthaddrFailsStep4InWords) {
+  for (UBootTyping typing : {UBootTyping::kPaced, UBootTyping::kEcho}) {
+    sim::BoardOptions options;
+    options.faults.protectEthaddr = true;
+    SimulatedTarget target(options);
+    SetUBootTyping(typing);
+    ScriptedConsole quit("q");
+    NewLog(typing == UBootTyping::kPaced ? "paced.log" : "echo.log");
+    const bool succeeded = Run(kGiven);
+    SetUBootTyping(UBootTyping::kPaced);
+    EXPECT_FALSE(succeeded);
+    EXPECT_NE(log_.find("Error: U-Boot refuses to change ethaddr once it is set (\"Can't overwrite \"ethaddr\"\"): "
+                        "the board keeps ethaddr = 00:0E:99:02:5A:17"),
+              std::string::npos)
+        << log_;
+    EXPECT_NE(log_.find("Setting U-Boot Environment failed!"), std::string::npos);
+    std::map<std::string, std::string> saved;
+    ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+    EXPECT_EQ(saved["ethaddr"], "00:0E:99:02:5A:17");
+  }
+}
+
+// A flashed board whose U-Boot lost its saved environment runs on its defaults, which hold no
+// identity: "not defined" is U-Boot's answer, step 1 goes on, and the given identity is programmed.
+TEST_F(FlashingRunTest, ABoardWhoseUBootLostItsEnvironmentIsFlashedWithTheGivenIdentity) {
+  sim::BoardOptions options;
+  options.faults.lostEnvironment = true;
+  SimulatedTarget target(options);
+  sim::InstallBootLoaders(target.state().nand);
+  ASSERT_TRUE(Run(kGiven)) << console_.str().substr(0, 4000);
+  ExpectFlashed(target, "QV4N150101ABC", "02:1B:4D:12:34:56");
+  EXPECT_NE(log_.find("Identity read from the board:\r\nserialno: not defined on the board\r\n"
+                      "ethaddr: not defined on the board\r\n"),
+            std::string::npos)
+      << log_;
+  EXPECT_NE(log_.find("The board's U-Boot holds no serialno and ethaddr"), std::string::npos);
+  EXPECT_EQ(log_.find("Failed backup env."), std::string::npos);
 }
 
 }  // namespace

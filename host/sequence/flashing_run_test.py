@@ -5,11 +5,14 @@ show the UBL and U-Boot in NAND, the saved environment holding every command typ
 defaults) and the identity, ten kernel copies equal to uImage, no command that U-Boot ran twice,
 no character its UART lost, and the clone script run once.
 
-Two runs:
+Three runs:
   given     a blank board, BrenloFix -p URL -m 02:1B:4D:12:34:56 -s QV4N150101ABC --typing echo
             (typed at the pace of U-Boot's echo)
   backedup  a board with the kit's boot loaders and an old environment, no -m/-s: the identity
             read from the board is programmed again (typed paced, the default)
+  lost      a board with the kit's boot loaders whose U-Boot lost its environment (it holds no
+            identity, "not defined") and whose kernel slots 1 and 2 go bad at their first write:
+            -m/-s are programmed, and step 6 reads the copies back and writes those two again
 
 usage: flashing_run_test.py PATH/TO/BrenloFix PATH/TO/devsim
 """
@@ -66,9 +69,9 @@ class LiveOutput:
         return arrived[-1] if arrived else None
 
 
-def start_devsim(work, flashed):
+def start_devsim(work, flashed, extra_args=()):
     state, port_file = os.path.join(work, "board.state"), os.path.join(work, "port")
-    args = [DEVSIM, "--port", "0", "--port-file", port_file, "--state", state]
+    args = [DEVSIM, "--port", "0", "--port-file", port_file, "--state", state] + list(extra_args)
     if flashed:
         args.append("--flashed")
     devsim = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -115,14 +118,14 @@ def check_dump(dump, log, kernel_size, serialno, ethaddr):
         assert fact in lines, "%s missing:\n%s" % (fact, dump)
 
 
-def flashing_run(label, flashed, identity_args, serialno, ethaddr):
-    """identity_args: BrenloFix's options beyond -p."""
+def flashing_run(label, flashed, identity_args, serialno, ethaddr, devsim_args=(), writes=10):
+    """identity_args: BrenloFix's options beyond -p; writes: the "written: OK" the console shows."""
     work = tempfile.mkdtemp(prefix="flashing-run-")
     devsim = brenlofix = None
     try:
         subprocess.run([DEVSIM, "make-images", work], check=True, stdout=subprocess.DEVNULL)
         kernel_size = os.path.getsize(os.path.join(work, "uImage"))
-        devsim, state, url = start_devsim(work, flashed)
+        devsim, state, url = start_devsim(work, flashed, devsim_args)
 
         started = time.time()
         brenlofix = subprocess.Popen([BRENLOFIX, "-p", url] + identity_args, cwd=work,
@@ -140,7 +143,9 @@ def flashing_run(label, flashed, identity_args, serialno, ethaddr):
         assert status == 0, "%s: exit status %d:\n%s" % (label, status, tail)
         for failure in (b"failed!", b"Failed backup env."):
             assert failure not in text, "%s: %r:\n%s" % (label, failure, tail)
-        assert text.count(b"written: OK") == 10, tail
+        assert text.count(b"written: OK") == writes, tail
+        # Each of the board's lines once: no "Target: " of its own for the rest of a CR LF.
+        assert b"\rTarget: \n" not in text, tail
 
         # Wall time of the run and of each step, from the console's own milestones.
         timings, begin, at = [], started, 0
@@ -181,7 +186,12 @@ def main():
     log = flashing_run("backed-up identity", True, [], OLD_SERIAL, OLD_MAC)
     read_back = ("Identity read from the board:\r\nserialno = %s\r\nethaddr = %s\r\n" % (OLD_SERIAL, OLD_MAC)).encode()
     assert read_back in log, log[-2000:]
-    print("both flashing runs passed")
+    log = flashing_run("lost environment, kernel slots 1 and 2 bad once", True, ["-m", MAC, "-s", SERIAL],
+                       SERIAL, MAC, ["--lost-environment", "--fault", "flaky-slots=1,2"], writes=12)
+    for line in (b"serialno: not defined on the board\r\nethaddr: not defined on the board\r\n",
+                 b"Kernel copies checked: 10 of 10 equal to uImage (2 written again).\r\n"):
+        assert line in log, log[-3000:]
+    print("all three flashing runs passed")
     return 0
 
 

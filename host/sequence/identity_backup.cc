@@ -28,17 +28,25 @@ bool FollowBootToPrompt(RS232* port) {
 }
 
 // printenv of one variable; the value is logged as soon as it is read, so that a run that fails
-// later still leaves a record of what the board was.
-bool ReadVariable(RS232* port, const std::string& name, OptionMap& backup) {
+// later still leaves a record of what the board was. U-Boot's "not defined" is an answer too: the
+// board holds no such value, and the log says so (in words no identity search takes for a value).
+bool ReadVariable(RS232* port, const std::string& name, OptionMap& backup, std::vector<std::string>& lacking) {
   if (!TypeCommand(port, "printenv " + name)) return false;
   std::string value;
-  if (!WaitForValue(value, port, (name + "=").c_str())) return false;
+  const std::string notDefined = "## Error: \"" + name + "\" not defined";
+  const int answer = WaitForValue(value, port, (name + "=").c_str(), notDefined.c_str());
+  if (answer == 0) return false;
+  if (answer < 0) {
+    lacking.push_back(name);
+    LogIdentityLacking(name);
+    return true;
+  }
   backup.insert({name, value});
   LogIdentityValue(name, value);
   return true;
 }
 
-int BackupOnOpenPort(RS232* port, OptionMap& backup, WithoutIdentity without) {
+int BackupOnOpenPort(RS232* port, OptionMap& backup, WithoutIdentity without, std::vector<std::string>& lacking) {
   port->pacedWrite = 1;
   port->SendBreak();
   HostClock().SleepMs(kAfterBreakMs);
@@ -50,20 +58,26 @@ int BackupOnOpenPort(RS232* port, OptionMap& backup, WithoutIdentity without) {
   if (!FollowBootToPrompt(port)) return 0;
   std::cout << std::endl;
   LogIdentityHeading();
-  if (!ReadVariable(port, "serialno", backup)) return 0;
-  if (!ReadVariable(port, "ethaddr", backup)) return 0;
+  if (!ReadVariable(port, "serialno", backup, lacking)) return 0;
+  if (!ReadVariable(port, "ethaddr", backup, lacking)) return 0;
+  if (!lacking.empty()) SayIdentityLacking(lacking);
   if (without == WithoutIdentity::kKeepNand && !IsProgrammableIdentity(backup)) return 1;
-  // Erased only after both values are safe in the backup map.
+  // Erased only after both values are safe in the backup map. U-Boot 1.x words a failed erase
+  // "ERROR", others "FAIL".
   if (!TypeCommand(port, "nand erase 0x00000000 0x00080000")) return 0;
-  return WaitForLine({"FAIL"}, "OK", port, kBootStageTimeoutMs) ? 1 : 0;
+  return WaitForLine({"FAIL", "ERROR"}, "OK", port, kBootStageTimeoutMs) ? 1 : 0;
 }
 
 }  // namespace
 
-int BackupIdentity(const char* portName, OptionMap& backup, WithoutIdentity without) {
+int BackupIdentity(const char* portName, OptionMap& backup, WithoutIdentity without,
+                   std::vector<std::string>* lacking) {
+  if (lacking) lacking->clear();
   std::unique_ptr<RS232> port(new RS232());
   if (port->Open(portName, kPortSettings) != 1) return 0;
-  int result = BackupOnOpenPort(port.get(), backup, without);
+  std::vector<std::string> lacked;
+  int result = BackupOnOpenPort(port.get(), backup, without, lacked);
+  if (lacking) *lacking = lacked;
   port->Close();
   return result;
 }

@@ -79,6 +79,17 @@ void LogIdentityValue(const std::string& name, const std::string& value) {
   WriteLog(name + " = " + value + "\n");
 }
 
+void LogIdentityLacking(const std::string& name) { WriteLog(name + ": not defined on the board\n"); }
+
+void SayIdentityLacking(const std::vector<std::string>& names) {
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i) list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  const std::string line = "The board's U-Boot holds no " + list +
+                           " (its environment lost or never saved); the board counts as one without an identity.";
+  std::cout << std::endl << line << std::endl;
+  WriteLog(line + "\n");
+}
+
 void LogNoIdentityOnBoard() { WriteLog("The board showed no boot loader: no identity was read.\n"); }
 
 bool WarnBeforeFactoryIdentity(const OptionMap& options, const OptionMap& backup) {

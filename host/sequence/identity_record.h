@@ -4,12 +4,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/sequence/containers.h"
 
 // Log lines of the identity backup, written as the values are read.
 void LogIdentityHeading();
 void LogIdentityValue(const std::string& name, const std::string& value);
+// A value U-Boot said it does not hold ("not defined"): "serialno: not defined on the board".
+void LogIdentityLacking(const std::string& name);
+// The line after the backup that names the values the board lacked, on the console and in the log.
+void SayIdentityLacking(const std::vector<std::string>& names);
 void LogNoIdentityOnBoard();
 
 // Called by the identity choice before the values are confirmed: when neither the command line

@@ -110,10 +110,11 @@ void RunReport::SetPort(const std::string& port) {
   port_ = port;
 }
 
-void RunReport::SetReadIdentity(const OptionMap& backup) {
+void RunReport::SetReadIdentity(const OptionMap& backup, const std::vector<std::string>& lacked) {
   Lock lock(mutex_);
   if (EndedLocked()) return;
   read_ = backup;
+  lacked_ = lacked;
 }
 
 void RunReport::SetProgrammedIdentity(const OptionMap& identity) {
@@ -230,7 +231,8 @@ std::string RunReport::JsonLocked() const {
   record["error"] = TextOrNull(error_);
   record["log"] = TextOrNull(log_);
   record["identity"] = {
-      {"read", IdentityJson(read_)}, {"programmed", IdentityJson(programmed_)}, {"written", written_}};
+      {"read", IdentityJson(read_)}, {"lacked", lacked_}, {"programmed", IdentityJson(programmed_)},
+      {"written", written_}};
   record["images"] = ::Json::array();
   for (const Image& image : images_) {
     record["images"].push_back({{"name", image.name},

@@ -31,8 +31,9 @@ class RunReport {
   void RecordImages();
   void SetLog(const std::string& name);
   void SetPort(const std::string& port);
-  // What step 1 read from the board (an empty map: none), and the two values step 4 types.
-  void SetReadIdentity(const OptionMap& backup);
+  // What step 1 read from the board (an empty map: none) and the values its U-Boot said it does not
+  // hold, and the two values step 4 types.
+  void SetReadIdentity(const OptionMap& backup, const std::vector<std::string>& lacked = {});
   void SetProgrammedIdentity(const OptionMap& identity);
   // saveenv of step 4 is about to be typed: the board may hold the programmed identity from now on,
   // also when a later step fails (identity.written). Written at once, so that a run stopped in the
@@ -95,6 +96,7 @@ class RunReport {
   std::optional<std::string> log_;
   std::optional<std::string> port_;
   std::optional<OptionMap> read_;
+  std::vector<std::string> lacked_;
   std::optional<OptionMap> programmed_;
   bool written_ = false;
   std::vector<Image> images_;

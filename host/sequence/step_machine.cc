@@ -198,7 +198,7 @@ class StepMachine {
       backedUp = steps_.BackupIdentity(port_, backup, without) != 0;
       return backedUp && (!needsBoardIdentity || IsProgrammableIdentity(backup));
     });
-    if (settings_.report) settings_.report->SetReadIdentity(backup);
+    if (settings_.report) settings_.report->SetReadIdentity(backup, steps_.LackingIdentity());
     if (!backedUp) return EndWithKeyWait("Failed backup env.", "Failed backup env.\n", Step::kFailed);
     // Values U-Boot would not keep as typed are shown, and the board counts as one without an identity.
     if (HoldsIdentity(backup) && !IsProgrammableIdentity(backup)) {

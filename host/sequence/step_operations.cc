@@ -30,7 +30,7 @@ void BoardStepOperations::ReleasePortClaim() {
 }
 
 int BoardStepOperations::BackupIdentity(const std::string& port, OptionMap& backup, WithoutIdentity without) {
-  return ::BackupIdentity(port.c_str(), backup, without);
+  return ::BackupIdentity(port.c_str(), backup, without, &lacking_);
 }
 
 int BoardStepOperations::UploadFlasher(const std::string& port) { return ::UploadFlasher(port.c_str()); }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/platform/port_claim.h"
 #include "host/sequence/containers.h"
@@ -32,6 +33,9 @@ class StepOperations {
   // words of what stands in the way in *trouble when it is no plain claim of another run. (A port
   // that DetectTarget found is held already.)
   virtual bool ClaimPort(const std::string& /*port*/, std::string* /*trouble*/) { return true; }
+  // The identity values the board's U-Boot said it does not hold ("not defined") in the last
+  // BackupIdentity; empty when it held both or showed no U-Boot.
+  virtual std::vector<std::string> LackingIdentity() const { return {}; }
 };
 
 // The real steps, talking to the board. With a TFTP server's address, step 5 has U-Boot fetch the
@@ -52,11 +56,13 @@ class BoardStepOperations : public StepOperations {
   int WatchSystemBoot(const std::string& port) override;
   int UpdateKernelPackages(const std::string& port) override;
   bool ClaimPort(const std::string& port, std::string* trouble) override;
+  std::vector<std::string> LackingIdentity() const override { return lacking_; }
   // Lets go of the run's port at once (the run is interrupted); from any thread.
   void ReleasePortClaim();
 
  private:
   std::string tftpServer_;
+  std::vector<std::string> lacking_;
   std::mutex claimMutex_;
   std::unique_ptr<PortClaim> claim_;  // the run's port, from step 0 to the end
 };

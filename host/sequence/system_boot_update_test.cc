@@ -62,7 +62,7 @@ TEST_F(PackageUpdateTest, InstallsTheModulesThroughTheTypedProxy) {
 
   const std::string shown = Console();
   EXPECT_NE(shown.find("Enter proxy (http://ipaddr:port):"), std::string::npos);
-  EXPECT_NE(shown.find("Target: Done.\n"), std::string::npos);
+  EXPECT_NE(shown.find("Target: Done.\r"), std::string::npos) << shown;
   EXPECT_EQ(shown.substr(shown.size() - 32), "Update completed successfully.\n\n");
 
   // The package manager's lines are logged, the host's own copy of the proxy is not: the only
@@ -106,7 +106,7 @@ TEST_F(PackageUpdateTest, NoExtraPackagesFailsAfterSixtySeconds) {
   RecordedPort port;
   ASSERT_EQ(Update(target, port), 0);
   const uint32_t waited =
-      static_cast<uint32_t>(target.NowMs()) - port.record.TimeRead("Building Dependency Tree... Done\n");
+      static_cast<uint32_t>(target.NowMs()) - port.record.TimeRead("Building Dependency Tree... Done\r\n");
   EXPECT_GE(waited, 60000u);
   EXPECT_LE(waited, 61000u);
   EXPECT_NE(port.record.TimeRead("Do you want to continue? [Y/n]"), 0u);

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -22,6 +23,7 @@
 #include "host/testing/kernel_upload_support.h"
 #include "host/testing/simulated_target.h"
 #include "sim/images.h"
+#include "sim/state_dump.h"
 
 namespace {
 
@@ -54,7 +56,7 @@ class UnattendedRunTest : public ::testing::Test {
   // An unattended run on SIM1 with these answers, its log created as the program creates it; the
   // record is written and read back.
   bool Run(OptionMap options, const SwitchSet& switches, CountingAnswers& answers,
-           bool factoryIdentity = false) {
+           bool factoryIdentity = false, const OptionMap& fallbackIdentity = {}) {
     options["com"] = "SIM1";
     CommandList commands;
     FillDefaultEnvironment(commands);
@@ -69,6 +71,7 @@ class UnattendedRunTest : public ::testing::Test {
     settings.unattended = &answers;
     settings.retries = 2;
     settings.factoryIdentity = factoryIdentity;
+    settings.fallbackIdentity = fallbackIdentity;
     settings.report = &report;
     const bool succeeded = RunSteps(board, options, switches, commands, settings);
     CloseLogFile();
@@ -181,6 +184,38 @@ TEST_F(UnattendedRunTest, AnIdentityUBootWouldNotKeepIsNotProgrammedBack) {
   EXPECT_EQ(record_["failedStep"], "BackupIdentity");
   const std::string typed(target.HostBytes().begin(), target.HostBytes().end());
   EXPECT_EQ(typed.find("nand erase"), std::string::npos);
+}
+
+// A board whose U-Boot lost its saved environment (it runs on its defaults, which hold no identity)
+// answers "not defined": unattended, the run goes on as for an erased board. Given nothing, it ends
+// in step 1 with NAND as it was; given a fallback identity, that one is programmed. The record names
+// the values the board lacked.
+TEST_F(UnattendedRunTest, ABoardThatLostItsEnvironmentGetsTheFallbackIdentity) {
+  sim::BoardOptions options;
+  options.faults.lostEnvironment = true;
+  SimulatedTarget target(options);
+  kernel_upload_test::InstallBootLoaders(target.state());
+  kernel_upload_test::SaveEnvironment(target.state(), "QV4N150101777", "02:1B:4D:77:77:77");
+  CountingAnswers nothing(std::nullopt, std::nullopt, std::nullopt);
+  EXPECT_FALSE(Run({}, {}, nothing));
+  EXPECT_EQ(Steps(), (std::vector<std::string>{"0:DetectTarget:succeeded:1", "1:BackupIdentity:failed:1"}));
+  EXPECT_FALSE(target.state().nand.IsErased(0, 0x80000)) << "the UBL must stay";
+  EXPECT_EQ(record_["identity"]["lacked"], Json::array({"serialno", "ethaddr"}));
+
+  const OptionMap pool{{"ethaddr", "02:1B:4D:00:10:05"}, {"serialno", "QV4N1501000006"}};
+  CountingAnswers answers(std::nullopt, std::nullopt, std::nullopt);
+  ASSERT_TRUE(Run({}, {}, answers, false, pool)) << console_.str().substr(console_.str().size() - 3000);
+  EXPECT_EQ(record_["result"], "succeeded");
+  EXPECT_EQ(record_["identity"]["read"], nullptr);
+  EXPECT_EQ(record_["identity"]["lacked"], Json::array({"serialno", "ethaddr"}));
+  EXPECT_EQ(record_["identity"]["programmed"]["serialno"], "QV4N1501000006");
+  EXPECT_NE(log_.find("serialno: not defined on the board\r\nethaddr: not defined on the board\r\n"),
+            std::string::npos)
+      << log_;
+  std::map<std::string, std::string> saved;
+  ASSERT_TRUE(sim::ReadSavedEnvironment(target.state().nand, &saved));
+  EXPECT_EQ(saved["serialno"], "QV4N1501000006");
+  EXPECT_EQ(saved["ethaddr"], "02:1B:4D:00:10:05");
 }
 
 // BRENLOFIX_PASSWORD set and empty says the board asks none; this board asks. The run ends after
