@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host/link/url_credentials.h"
+#include "host/platform/stop_gate.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ bool LogFileIsOpen() { return logFile != nullptr; }
 
 void WriteLog(const std::string& text) {
   if (!logFile || text.size() >= kLogLineLimit) return;
+  StopGate::Act act(RunStopGate());
   AppendWithCrLf(HideUrlCredentials(text));
   std::fflush(logFile);  // a run that is cut off still leaves its record
 }

@@ -30,6 +30,10 @@ std::string Hint(const std::string& port, PortOpenTrouble trouble) {
              "that no other client holds the port.";
     case PortOpenTrouble::kServerUnreachable:
       return "The network serial server could not be reached: check its address and the network.";
+    case PortOpenTrouble::kServerNotBinary:
+      return "The network serial server refused binary transmission (Telnet BINARY), so it would "
+             "change the bytes on the line (a carriage return sent as CR NUL): set its port to "
+             "raw or binary mode.";
     case PortOpenTrouble::kOther:
       break;
   }

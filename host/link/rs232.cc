@@ -10,6 +10,7 @@
 #include "host/link/port_open_error.h"
 #include "host/platform/clock.h"
 #include "host/platform/serial_line_settings.h"
+#include "host/platform/stop_gate.h"
 
 namespace {
 
@@ -127,6 +128,7 @@ int RS232::Write(const void* data, uint32_t length, uint32_t* written, int /*res
   if (!data || length == 0 || !isOpen || !handle) return 0;
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   if (!pacedWrite) {
+    StopGate::Act act(RunStopGate());
     size_t count = 0;
     const bool ok = handle->Write(bytes, length, &count);
     NoteWritten(static_cast<uint32_t>(count));
@@ -138,7 +140,10 @@ int RS232::Write(const void* data, uint32_t length, uint32_t* written, int /*res
   bool ok = false;
   for (uint32_t i = 0; i < length; ++i) {
     size_t count = 0;
-    ok = handle->Write(bytes + i, 1, &count);
+    {
+      StopGate::Act act(RunStopGate());
+      ok = handle->Write(bytes + i, 1, &count);
+    }
     NoteWritten(static_cast<uint32_t>(count));
     total += static_cast<uint32_t>(count);
     HostClock().SleepMs(kPacedWritePauseMs);
@@ -200,6 +205,8 @@ void RS232::NoteWritten(uint32_t count) {
 
 int RS232::SendBreak() {
   if (!isOpen || !handle) return 0;
+  // The break ends before a stopped run ends: the board is never left held in reset.
+  StopGate::Act act(RunStopGate());
   if (!handle->SetBreak(true)) return 0;
   HostClock().SleepMs(kBreakMs);
   return handle->SetBreak(false) ? 1 : 0;

@@ -83,7 +83,16 @@ def serve(listener, script):
         Writer().write(b"".join(manager.escape(data)))
 
     target = RecordingSerial(send)
+    refused = script.get("refuse_binary", ())
     manager = serial.rfc2217.PortManager(target, Writer())
+    # A server that does not do binary transmission one way or the other (a Telnet NVT, which would
+    # send a carriage return as CR NUL): the option for that direction is unknown to it, so it
+    # refuses the client's request, and it takes back its own request when it made one.
+    for option in list(manager._telnet_options):
+        if option.name in refused:
+            manager._telnet_options.remove(option)
+            if option.name == "they-BINARY":
+                manager.telnet_send_option(serial.rfc2217.DONT, serial.rfc2217.BINARY)
     script["target"] = target
     try:
         while True:
@@ -96,6 +105,8 @@ def serve(listener, script):
                 time.sleep(0.2)
                 connection.shutdown(socket.SHUT_RDWR)
                 break
+    except (BrokenPipeError, ConnectionResetError):
+        pass  # the client turned the server away and hung up while it was still answering
     finally:
         connection.close()
 
@@ -168,6 +179,14 @@ def main():
     check(lines[2].startswith("read-failed " + b"bye\n".hex()), "the drop ends the read after what came")
     check(lines[3].startswith("read-failed"), "reads keep failing")
     check(lines[4].startswith("write 0"), "writes fail after the drop")
+
+    # Refused binary transmission either way: the port does not open, and says why in words.
+    for refused in (("we-BINARY",), ("they-BINARY",)):
+        lines, target = run(probe, ["open", "write:0d00", "close"], {"refuse_binary": refused})
+        print("\n".join(lines))
+        check("open 0" in lines, "%s: the port opened" % refused)
+        check(any("refused binary transmission" in line for line in lines), "%s: no words for it" % refused)
+        check(target.received == b"", "%s: data went to the server: %r" % (refused, target.received))
 
     if failures:
         print("%d check(s) failed" % len(failures))

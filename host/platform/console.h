@@ -14,6 +14,11 @@ constexpr int kColourNormal = 7;      // grey: everything else
 // ANSI colour, and only when standard output is a terminal.
 void SetConsoleColour(int attribute);
 
+// Puts the terminal back as the program found it: its input mode (echo, line editing) and its text
+// colour. For an ending from another thread (an interruption) while a key or password read has the
+// terminal in another mode; callable from any thread.
+void RestoreConsole();
+
 // The full cell of the progress bar: 0xDB of code page 437 on the Windows console, "█" elsewhere.
 const char* ProgressFullBlock();
 

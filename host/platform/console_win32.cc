@@ -2,8 +2,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 
 #include "host/platform/console.h"
 
@@ -11,15 +13,38 @@ namespace {
 
 bool StdinIsConsole() { return _isatty(_fileno(stdin)) != 0; }
 
+// The console as a mode change found it, for an ending in the middle of that change, and the text
+// colour the program found.
+struct ConsoleState {
+  std::mutex mutex;
+  bool modeChanged = false;
+  DWORD mode = 0;
+  std::once_flag colourSaved;
+  std::atomic<bool> colourChanged{false};
+  WORD colour = kColourNormal;
+};
+
+ConsoleState& State() {
+  static ConsoleState state;
+  return state;
+}
+
 // Takes the echo off the console input and puts the old mode back on every exit.
 class ScopedNoEcho {
  public:
   ScopedNoEcho() : input_(GetStdHandle(STD_INPUT_HANDLE)) {
     active_ = GetConsoleMode(input_, &saved_) != 0;
-    if (active_) SetConsoleMode(input_, saved_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    if (!active_) return;
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().mode = saved_;
+    State().modeChanged = true;
+    SetConsoleMode(input_, saved_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
   }
   ~ScopedNoEcho() {
-    if (active_) SetConsoleMode(input_, saved_);
+    if (!active_) return;
+    std::lock_guard<std::mutex> lock(State().mutex);
+    SetConsoleMode(input_, saved_);
+    State().modeChanged = false;
   }
   ScopedNoEcho(const ScopedNoEcho&) = delete;
   ScopedNoEcho& operator=(const ScopedNoEcho&) = delete;
@@ -60,7 +85,24 @@ class StandardInput : public ByteConsoleInput {
 void SetConsoleColour(int attribute) {
   // What is still buffered was written in the old colour.
   std::cout << std::flush;
-  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(attribute));
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  std::call_once(State().colourSaved, [output] {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(output, &info)) State().colour = info.wAttributes;
+  });
+  State().colourChanged = true;
+  SetConsoleTextAttribute(output, static_cast<WORD>(attribute));
+}
+
+void RestoreConsole() {
+  {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    if (State().modeChanged) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), State().mode);
+    State().modeChanged = false;
+  }
+  if (!State().colourChanged.exchange(false)) return;
+  std::cout << std::flush;
+  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), State().colour);
 }
 
 const char* ProgressFullBlock() { return "\xDB"; }

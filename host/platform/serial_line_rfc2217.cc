@@ -56,12 +56,23 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
   // A server that closes the connection before it has agreed to anything turns its clients away
   // (a port another client holds; ser2net's "Port already in use"): false, with the error.
   // A server still silent after the wait will not agree later: the settings fail at once then.
-  bool ServerStaysConnected(int* error) {
+  // Binary transmission both ways is a must: without it a Telnet server may send a carriage return
+  // as CR NUL and take one so, which changes U-Boot's commands and the YModem data. A server that
+  // refuses it either way, or never agrees, is turned away too.
+  bool ServerAgrees(int* error) {
     WaitUntil([this] { return comPort_ != ComPort::kPending; }, kNegotiationTimeoutMs);
     if (comPort_ == ComPort::kPending) comPort_ = ComPort::kRefused;
-    if (!broken_) return true;
-    *error = lastError_;
-    return false;
+    WaitUntil([this] { return binaryRefused_ || (us_[telnet::kBinary] && him_[telnet::kBinary]); },
+              kNegotiationTimeoutMs);
+    if (broken_) {
+      *error = lastError_;
+      return false;
+    }
+    if (binaryRefused_ || !us_[telnet::kBinary] || !him_[telnet::kBinary]) {
+      *error = BinaryRefusedError();
+      return false;
+    }
+    return true;
   }
 
   LineSettingsResult ApplySettings(const char* text) override {
@@ -282,6 +293,7 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
         us_[option] = false;
         usAsked_[option] = false;
         if (option == telnet::kComPortOption) comPort_ = ComPort::kRefused;
+        if (option == telnet::kBinary) binaryRefused_ = true;
         break;
       case telnet::kWill:
         if (!WeAccept(option)) {
@@ -295,6 +307,7 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
         if (him_[option]) SendControl(telnet::OptionCommand(telnet::kDont, option));
         him_[option] = false;
         himAsked_[option] = false;
+        if (option == telnet::kBinary) binaryRefused_ = true;
         break;
     }
   }
@@ -325,6 +338,7 @@ class Rfc2217Line : public SerialLine, public DrainingLine, private telnet::Rece
   unsigned purgeConfirmations_ = 0;
   bool discardUntilPurgeConfirmed_ = false;
   bool suspended_ = false;
+  bool binaryRefused_ = false;  // DONT or WONT BINARY: the server would change the data
   bool broken_ = false;
   uint32_t readConstantMs_ = 1000;
   uint32_t writeConstantMs_ = 100;
@@ -367,6 +381,6 @@ std::unique_ptr<SerialLine> OpenRfc2217SerialLine(const std::string& name, int* 
   std::unique_ptr<TcpConnection> connection = ConnectTcp(host, port, kConnectTimeoutMs, error);
   if (!connection) return nullptr;
   std::unique_ptr<Rfc2217Line> line(new Rfc2217Line(std::move(connection)));
-  if (!line->ServerStaysConnected(error)) return nullptr;
+  if (!line->ServerAgrees(error)) return nullptr;
   return line;
 }

@@ -16,6 +16,7 @@
 #include "host/platform/clock.h"
 #include "host/platform/serial_line.h"
 #include "host/platform/serial_line_telnet.h"
+#include "host/platform/system_error.h"
 
 namespace {
 
@@ -58,9 +59,13 @@ TEST(TelnetTest, EncodingDoublesIacInDataAndValues) {
 
 // A loopback serial server: agrees to COM-PORT-OPTION (or refuses it), confirms every command
 // with the value it received, and records the data and commands the client sent.
+// How the server answers the client's requests for binary transmission.
+enum class Binary { kAgreed, kNotToClient, kNotFromClient, kNeither, kNoAnswer };
+
 class LoopbackServer : telnet::Receiver {
  public:
-  explicit LoopbackServer(bool refuseComPort) : refuse_(refuseComPort) {
+  explicit LoopbackServer(bool refuseComPort, Binary binary = Binary::kAgreed)
+      : refuse_(refuseComPort), binary_(binary) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -102,6 +107,11 @@ class LoopbackServer : telnet::Receiver {
     if (verb == telnet::kWill && option == telnet::kComPortOption) {
       Send(telnet::OptionCommand(refuse_ ? telnet::kDont : telnet::kDo, option));
     }
+    if (option != telnet::kBinary || binary_ == Binary::kNoAnswer) return;
+    const bool toClient = binary_ == Binary::kAgreed || binary_ == Binary::kNotFromClient;
+    const bool fromClient = binary_ == Binary::kAgreed || binary_ == Binary::kNotToClient;
+    if (verb == telnet::kDo) Send(telnet::OptionCommand(toClient ? telnet::kWill : telnet::kWont, option));
+    if (verb == telnet::kWill) Send(telnet::OptionCommand(fromClient ? telnet::kDo : telnet::kDont, option));
   }
   void OnSubnegotiation(const std::vector<uint8_t>& body) override {
     EXPECT_GE(body.size(), 3u);
@@ -112,6 +122,7 @@ class LoopbackServer : telnet::Receiver {
   }
 
   bool refuse_;
+  Binary binary_;
   int listener_ = -1;
   int client_ = -1;
   uint16_t port_ = 0;
@@ -135,12 +146,13 @@ TEST(Rfc2217LineTest, SettingsBreakPurgeAndDataReachTheServer) {
   EXPECT_TRUE(line->SetBreak(true));
   EXPECT_TRUE(line->SetBreak(false));
   EXPECT_TRUE(line->Purge(kPurgeRxAbort | kPurgeRxClear));
-  const uint8_t bytes[] = {'o', 'k', 0xFF, 0};
+  // Binary both ways: a carriage return goes as it is, with no NUL or line feed added.
+  const uint8_t bytes[] = {'o', 'k', 0xFF, 0, '\r', 'x', '\r', 0, '\r'};
   size_t count = 0;
   EXPECT_TRUE(line->Write(bytes, sizeof bytes, &count));
-  EXPECT_EQ(count, 4u);
+  EXPECT_EQ(count, sizeof bytes);
   SystemClock().SleepMs(200);
-  EXPECT_EQ(server.data, std::string("ok\xff\0", 4));
+  EXPECT_EQ(server.data, std::string("ok\xff\0\rx\r\0\r", sizeof bytes));
   const std::vector<std::vector<uint8_t>> expected = {
       {44, 1, 0, 1, 0xC2, 0x00}, {44, 2, 8}, {44, 3, 1}, {44, 4, 1}, {44, 5, 1},  // 115200 8N1, no flow control
       {44, 5, 5}, {44, 5, 6},                                                      // break on, break off
@@ -156,12 +168,13 @@ TEST(Rfc2217LineTest, SettingsBreakPurgeAndDataReachTheServer) {
   EXPECT_GE(took, 1000u);
   EXPECT_LT(took, 1200u);
 
-  // Data from the server arrives with its IAC doubling undone; a drop fails the next read.
-  server.Send({'U', 'B', 'L', 255, 255, '\n'});
+  // Data from the server arrives with its IAC doubling undone, a CR NUL kept whole; a drop fails
+  // the next read.
+  server.Send({'U', 'B', 'L', 255, 255, '\r', 0, '\r', '\n'});
   server.Drop();
-  uint8_t got[8] = {};
+  uint8_t got[12] = {};
   EXPECT_FALSE(line->Read(got, sizeof got, &count));
-  EXPECT_EQ(std::string(got, got + count), "UBL\xff\n");
+  EXPECT_EQ(std::string(got, got + count), std::string("UBL\xff\r\0\r\n", 8));
   EXPECT_EQ(line->LastError(), ECONNRESET);
   EXPECT_FALSE(line->Write(bytes, 1, &count));
 }
@@ -180,6 +193,16 @@ TEST(Rfc2217LineTest, ServerWithoutComPortOptionCannotBreak) {
   SystemClock().SleepMs(100);
   EXPECT_EQ(server.data, "still talks");
   EXPECT_TRUE(server.commands.empty());
+}
+
+TEST(Rfc2217LineTest, AServerThatRefusesBinaryEitherWayIsTurnedAway) {
+  for (Binary binary : {Binary::kNotToClient, Binary::kNotFromClient, Binary::kNeither, Binary::kNoAnswer}) {
+    LoopbackServer server(false, binary);
+    int error = 0;
+    EXPECT_FALSE(OpenSerialLine(server.Url(), &error)) << static_cast<int>(binary);
+    EXPECT_EQ(error, EPROTONOSUPPORT) << static_cast<int>(binary);
+    EXPECT_EQ(ClassifyPortOpenError(error), PortOpenTrouble::kServerNotBinary);
+  }
 }
 
 TEST(Rfc2217LineTest, BadAddressesAndClosedPortsFailToOpen) {

@@ -39,3 +39,5 @@ int ConnectionResetError();
 int NotSupportedError();
 // The error number a write that did not get through in time is reported with.
 int TimedOutError();
+// A network serial server that refuses binary transmission (Telnet BINARY) one way or both.
+int BinaryRefusedError();

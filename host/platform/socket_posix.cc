@@ -138,6 +138,7 @@ int InvalidAddressError() { return EINVAL; }
 int ConnectionResetError() { return ECONNRESET; }
 int NotSupportedError() { return ENOTSUP; }
 int TimedOutError() { return ETIMEDOUT; }
+int BinaryRefusedError() { return EPROTONOSUPPORT; }
 
 std::vector<std::string> ResolveTcpAddresses(const std::string& host, const std::string& port) {
   addrinfo hints{};

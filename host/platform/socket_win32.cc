@@ -151,6 +151,7 @@ int InvalidAddressError() { return WSAEINVAL; }
 int ConnectionResetError() { return WSAECONNRESET; }
 int NotSupportedError() { return ERROR_NOT_SUPPORTED; }
 int TimedOutError() { return WSAETIMEDOUT; }
+int BinaryRefusedError() { return WSAEPROTONOSUPPORT; }
 
 std::vector<std::string> ResolveTcpAddresses(const std::string& host, const std::string& port) {
   int error = 0;

@@ -16,6 +16,7 @@ enum class PortOpenTrouble {
   kNoPermission,       // this user may not open it (POSIX: not in the port's group)
   kServerRefused,      // a network serial server refused the connection or closed it at once
   kServerUnreachable,  // a network serial server that could not be reached in time
+  kServerNotBinary,    // a network serial server that refuses binary transmission
   kOther,
 };
 

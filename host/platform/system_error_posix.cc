@@ -34,6 +34,8 @@ PortOpenTrouble ClassifyPortOpenError(int error) {
     case ENETUNREACH:
     case EHOSTDOWN:
       return PortOpenTrouble::kServerUnreachable;
+    case EPROTONOSUPPORT:
+      return PortOpenTrouble::kServerNotBinary;
     default:
       return PortOpenTrouble::kOther;
   }

@@ -42,6 +42,8 @@ PortOpenTrouble ClassifyPortOpenError(int error) {
     case WSAHOST_NOT_FOUND:
     case WSAEHOSTDOWN:
       return PortOpenTrouble::kServerUnreachable;
+    case WSAEPROTONOSUPPORT:
+      return PortOpenTrouble::kServerNotBinary;
     default:
       return PortOpenTrouble::kOther;
   }

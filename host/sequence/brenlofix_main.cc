@@ -9,6 +9,8 @@
 #include "host/link/log_file.h"
 #include "host/platform/interrupt.h"
 #include "host/link/target_console.h"
+#include "host/platform/console.h"
+#include "host/platform/stop_gate.h"
 #include "host/platform/timer_resolution.h"
 #include "host/platform/utc_time.h"
 #include "host/sequence/banner.h"
@@ -28,6 +30,8 @@
 namespace {
 constexpr int kExitSucceeded = 0;
 constexpr int kExitFailed = 1;
+// How long an interruption waits for a write or a break under way (a break lasts 500 ms).
+constexpr uint32_t kStopWaitMs = 2000;
 
 std::optional<std::string> PasswordFromEnvironment() {
   const char* password = std::getenv(kPasswordVariable);
@@ -68,10 +72,14 @@ int main(int argc, char* argv[]) {
   RunReport report(CurrentUtcTime());
   BoardStepOperations board;
 
-  // Ctrl-C, SIGTERM, a closed terminal or console window: the record and the log say in which step
-  // the run was stopped, the port is let go, and the program ends with status 1.
-  // The console comes last: a terminal that holds its output back must not keep the rest waiting.
+  // Ctrl-C, SIGTERM, a closed terminal or console window: the steps stop where they stand (a write
+  // or a break under way ends first, none begins after), the terminal gets its echo and colour
+  // back, the record and the log say in which step the run was stopped, the port is let go, and
+  // the program ends with status 1. The console comes last: a terminal that holds its output back
+  // must not keep the rest waiting.
   InterruptWatch interrupts([&](const std::string& how) {
+    RunStopGate().Shut(kStopWaitMs);
+    RestoreConsole();
     std::string line;
     const int status = report.Interrupt(how, &line);
     if (!line.empty()) WriteLog(line + "\n");

@@ -23,6 +23,7 @@ using Lock = std::lock_guard<std::mutex>;
 constexpr char kSucceeded[] = "succeeded";
 constexpr char kFailed[] = "failed";
 constexpr char kInterrupted[] = "interrupted";
+constexpr char kRunning[] = "running";  // a try under way
 
 Json TextOrNull(const std::optional<std::string>& text) {
   return text ? Json(HideUrlCredentials(*text)) : Json(nullptr);
@@ -48,7 +49,7 @@ std::string Hex8(uint32_t value) {
 const char* ResultName(RunReport::Result result) {
   switch (result) {
     case RunReport::Result::kRunning:
-      return "running";
+      return kRunning;
     case RunReport::Result::kSucceeded:
       return kSucceeded;
     case RunReport::Result::kFailed:
@@ -114,28 +115,32 @@ void RunReport::RecordImages() {
 
 void RunReport::SetLog(const std::string& name) {
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   log_ = name;
 }
 
 void RunReport::SetPort(const std::string& port) {
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   port_ = port;
 }
 
 void RunReport::SetReadIdentity(const OptionMap& backup, const std::vector<std::string>& lacked) {
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   read_ = backup;
   lacked_ = lacked;
 }
 
 void RunReport::SetProgrammedIdentity(const OptionMap& identity) {
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   programmed_ = identity;
 }
 
 void RunReport::SetIdentityWritten() {
   Lock lock(mutex_);
-  if (written_) return;
+  if (written_ || EndedLocked()) return;
   written_ = true;
   if (events_ && result_ == Result::kRunning) events_->IdentityWritten();
   WriteLocked();
@@ -143,26 +148,30 @@ void RunReport::SetIdentityWritten() {
 
 void RunReport::SetFailedStep(const std::string& name) {
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   failedStep_ = name;
 }
 
 void RunReport::SetError(const std::string& words) {
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   error_ = words;
 }
 
 void RunReport::StepBegins(int step, const std::string& name) {
   const uint32_t now = HostClock().TickMs();
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   for (size_t i = 0; i < steps_.size(); ++i) {
     if (steps_[i].step != step) continue;
     ++steps_[i].attempts;
+    steps_[i].result = kRunning;
     steps_[i].beganAt = now;
     stepInProgress_ = lastStepBegun_ = static_cast<int>(i);
     if (events_ && result_ == Result::kRunning) events_->StepBegin(step, name, steps_[i].attempts);
     return;
   }
-  steps_.push_back(Step{step, name, kFailed, 1, 0, now});
+  steps_.push_back(Step{step, name, kRunning, 1, 0, now});
   stepInProgress_ = lastStepBegun_ = static_cast<int>(steps_.size() - 1);
   if (events_ && result_ == Result::kRunning) events_->StepBegin(step, name, 1);
 }
@@ -170,6 +179,7 @@ void RunReport::StepBegins(int step, const std::string& name) {
 void RunReport::StepEnds(int step, bool succeeded, const std::string& words) {
   const uint32_t now = HostClock().TickMs();
   Lock lock(mutex_);
+  if (EndedLocked()) return;
   for (Step& entry : steps_) {
     if (entry.step != step) continue;
     entry.result = succeeded ? kSucceeded : kFailed;
@@ -185,6 +195,8 @@ void RunReport::StepEnds(int step, bool succeeded, const std::string& words) {
 
 bool RunReport::Save() {
   Lock lock(mutex_);
+  // An ended record stays as its end wrote it.
+  if (EndedLocked()) return !writeFailed_;
   return WriteLocked();
 }
 

@@ -46,7 +46,9 @@ class RunReport {
   // moment that follows leaves a record that errs towards "written".
   void SetIdentityWritten();
   // A step's try begins and ends; tries of one step add up in one entry, in the order the steps
-  // first ran. Times come from the host clock.
+  // first ran, "running" while a try is under way. Times come from the host clock. Once the run has
+  // ended (an interruption's thread may end it while the steps go on), these and the setters
+  // change nothing and Save writes nothing.
   void StepBegins(int step, const std::string& name);
   // words: why a failed try failed, for the events ("" on success).
   void StepEnds(int step, bool succeeded, const std::string& words = std::string());
@@ -86,6 +88,8 @@ class RunReport {
     uint32_t beganAt;
   };
 
+  // The run has ended (its result written): what the run's thread still does changes nothing.
+  bool EndedLocked() const { return result_ != Result::kRunning; }
   std::string JsonLocked() const;
   bool WriteLocked();
   bool EndLocked(Result result, int exitStatus);
