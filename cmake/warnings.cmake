@@ -23,6 +23,11 @@ function(kit_device_target target)
   set_target_properties(${target} PROPERTIES CXX_STANDARD 98 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
   target_compile_options(${target} PRIVATE -Wall -W -pedantic-errors ${KIT_WERROR_FLAG})
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  # Debian's hardening is for the station package's programs: the board tools keep to the C library
+  # calls the board SDK's library has (no fortified calls, no stack protector).
+  if(KIT_DEBIAN_FLAGS)
+    target_compile_options(${target} PRIVATE -U_FORTIFY_SOURCE -fno-stack-protector)
+  endif()
 endfunction()
 
 # Unit tests: whatever GoogleTest needs.
