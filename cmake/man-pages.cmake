@@ -17,12 +17,12 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${kit_man_pages})
 install(FILES ${kit_man_pages} DESTINATION share/man/man1)
 
-if(KIT_TESTS AND NOT KIT_UNIT_ONLY AND TARGET brenlofix-ledger)
+if(KIT_TESTS AND NOT KIT_UNIT_ONLY AND TARGET brenlofix-ledger AND TARGET brenlofix-station)
   add_test(NAME man_pages
            COMMAND ${KIT_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/man_pages_test.py ${PROJECT_SOURCE_DIR}
                    ${CMAKE_BINARY_DIR}/man
                    BrenloFix=$<TARGET_FILE:BrenloFix> devsim=$<TARGET_FILE:devsim>
-                   brenlofix-station=${PROJECT_SOURCE_DIR}/tools/station
+                   brenlofix-station=$<TARGET_FILE:brenlofix-station>
                    brenlofix-ledger=$<TARGET_FILE:brenlofix-ledger>)
   set_tests_properties(man_pages PROPERTIES LABELS package)
 endif()

@@ -1,11 +1,13 @@
 // brenlofix-station: one unattended BrenloFix per port, the identities from the ledger, a line of
 // progress per board while they run and a table of their records at the end; with --continuous,
 // every board put on each port until the station is stopped.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -136,6 +138,32 @@ void ReleaseLease(LedgerClient& ledger, const std::string& station, const std::s
   Await(ledger, id, signals, &answer, &stopped);
 }
 
+// --keep-page: the page stays up after the batch, so that its boards can be looked at, until a line
+// or the end of standard input, or a stop signal.
+void KeepPage(const PageServer& page, int signals) {
+  Say("The page stays up at " + page.Address() + ": press Enter to end the station.");
+  for (;;) {
+    pollfd polled[] = {{0, POLLIN, 0}, {signals, POLLIN, 0}};
+    if (poll(polled, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (polled[0].revents & POLLNVAL) return;  // no standard input at all
+    if (polled[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      char text[256];
+      const ssize_t got = read(0, text, sizeof text);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0 || std::memchr(text, '\n', static_cast<size_t>(got))) return;
+    }
+    if (polled[1].revents & POLLIN) {
+      signalfd_siginfo info{};
+      while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo != SIGCHLD) return;
+      }
+    }
+  }
+}
+
 // The ledger URL in the station's own command line, as every user's ps shows it, with its password
 // masked (the guide recommends BRENLOFIX_LEDGER, PGPASSWORD or a .pgpass file instead).
 void MaskLedgerArgument(int argc, char* argv[]) {
@@ -241,6 +269,7 @@ int RunStation(int argc, char* argv[], int signals) {
   }
   const std::string station = setup->station;
   int status;
+  bool stopped;
   {
     Supervisor supervisor(std::move(*setup), ledger.get(), signals, &views);
     {
@@ -248,9 +277,11 @@ int RunStation(int argc, char* argv[], int signals) {
       running = &supervisor;
     }
     status = supervisor.Run();
+    stopped = supervisor.Stopped();
     std::lock_guard<std::mutex> lock(acting);
     running = nullptr;
   }
+  if (options->keepPage && !stopped) KeepPage(page, signals);
   page.Stop();
   if (ledger) ReleaseLease(*ledger, station, instance->Name(), signals);
   // A ledger call still held up by the database is not waited for.
@@ -264,6 +295,9 @@ int RunStation(int argc, char* argv[], int signals) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A station started with its standard input closed reads /dev/null there: otherwise the first
+  // file it opens would take descriptor 0 and --keep-page would read that.
+  if (fcntl(0, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
   // The signals the loop answers come through a signalfd: blocked here, before any thread starts,
   // so that every thread leaves them to it.
   sigset_t handled;

@@ -41,7 +41,8 @@ std::string StationUsage() {
   return "usage: brenlofix-station --board PORT[=MAC,SERIAL] [--board ...] [--continuous] [--images DIR]\n"
          "                         [--records DIR] [--ledger URL] [--station NAME] [--brenlofix PATH]\n"
          "                         [--retries N] [--login USER] [--proxy URL] [--timeout MINUTES]\n"
-         "                         [--typing echo|paced] [--listen ADDRESS:PORT|none] [-- BRENLOFIX OPTIONS]\n";
+         "                         [--typing echo|paced] [--listen ADDRESS:PORT|none] [--keep-page]\n"
+         "                         [-- BRENLOFIX OPTIONS]\n";
 }
 
 std::string StationHelp() {
@@ -71,6 +72,8 @@ std::string StationHelp() {
          "  --typing HOW               echo (the default here) or paced, as BrenloFix --typing\n"
          "  --listen ADDRESS:PORT      the station's page (default 127.0.0.1:8080: this PC only; port 0: any\n"
          "                             free one; none: no page); its address and token are printed at the start\n"
+         "  --keep-page                once every run has ended and the table is printed, the page stays up\n"
+         "                             until a line or the end of standard input, or Ctrl-C (not with --continuous)\n"
          "  after --                   further BrenloFix options for every run\n"
          "\n"
          "The password (BRENLOFIX_PASSWORD) and the proxy (BRENLOFIX_PROXY) reach every run through its\n"
@@ -93,6 +96,10 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
     }
     if (name == "--continuous") {
       options.continuous = true;
+      continue;
+    }
+    if (name == "--keep-page") {
+      options.keepPage = true;
       continue;
     }
     const size_t equals = name.find('=');
@@ -172,6 +179,12 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
   }
   if (options.boards.empty()) {
     *error = "Error: give at least one --board PORT";
+    return std::nullopt;
+  }
+  if (options.keepPage && (options.continuous || options.listen == "none")) {
+    *error = options.continuous
+                 ? "Error: --keep-page is for a batch: a continuous station keeps its page until it is stopped"
+                 : "Error: --keep-page needs the page: --listen none gives none";
     return std::nullopt;
   }
   if (options.station && options.station->empty()) {

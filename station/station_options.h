@@ -29,6 +29,8 @@ struct StationOptions {
   // The page: ADDRESS:PORT, or "none" for no page.
   std::string listen = "127.0.0.1:8080";
   bool continuous = false;
+  // After a batch, the page stays up until a line or the end of standard input, or a stop signal.
+  bool keepPage = false;
   bool help = false;
   std::vector<std::string> passedOn;  // after --
 };

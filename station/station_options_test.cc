@@ -39,6 +39,10 @@ TEST(StationOptions, RefusedInWords) {
       {{"--board", "COM3", "--typing", "fast"}, "Error: --typing takes echo or paced"},
       {{"--board", "COM3", "--images"}, "Error: --images needs a value"},
       {{"--board", "COM3", "--imagse", "x"}, "Error: unknown option --imagse"},
+      {{"--board", "COM3", "--keep-page", "--continuous"},
+       "Error: --keep-page is for a batch: a continuous station keeps its page until it is stopped"},
+      {{"--board", "COM3", "--keep-page", "--listen", "none"},
+       "Error: --keep-page needs the page: --listen none gives none"},
   };
   for (const auto& [argv, words] : refused) {
     std::string error;

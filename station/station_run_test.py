@@ -23,6 +23,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.request
 import zlib
 
 # Station names are claimed per user on the whole PC: this run's own, so that another run of the
@@ -309,12 +310,35 @@ class StationTest(unittest.TestCase):
         with open(killed, "w") as f:
             json.dump({"result": "running", "identity": {"read": None, "written": True, "programmed": {
                 "serialno": "QV4N150201", "ethaddr": "02:1B:4D:00:02:00"}}}, f)
+        # With --keep-page, once the table is printed the page stays up with the boards' final states
+        # until standard input ends.
         started = time.time()
-        done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
-        output = done.stdout.decode()
-        self.assertEqual(done.returncode, 1, output)
-        # Step 1 waits 10 s for the UBL on a silent board; three seconds are up first.
-        self.assertLess(time.time() - started, 9, output)
+        shown = os.path.join(self.work, "station-kept.txt")
+        with open(shown, "wb") as out:
+            station = subprocess.Popen(argv + ["--keep-page"], stdin=subprocess.PIPE, stdout=out,
+                                       stderr=subprocess.STDOUT)
+        try:
+            while "The page stays up at " not in read_text(shown):
+                self.assertIsNone(station.poll(), read_text(shown))
+                self.assertLess(time.time() - started, 120, read_text(shown))
+                time.sleep(0.1)
+            # Step 1 waits 10 s for the UBL on a silent board; three seconds are up first.
+            self.assertLess(time.time() - started, 9, read_text(shown))
+            address = re.search(r"^Page: (http://\S+/) ", read_text(shown), re.M).group(1)
+            with urllib.request.urlopen(address + "api/boards", timeout=30) as answer:
+                final = [(board["port"], board["state"]) for board in json.loads(answer.read().decode())]
+            self.assertEqual(final, [(board.url, "timed out"), ("rfc2217://127.0.0.1:1", "failed"),
+                                     ("rfc2217://127.0.0.1:2", "failed")])
+            time.sleep(0.5)
+            self.assertIsNone(station.poll(), "the station ended before its input did")
+            station.stdin.close()
+            self.assertEqual(station.wait(timeout=30), 1)
+        finally:
+            if station.poll() is None:
+                station.kill()
+                station.wait()
+        output = read_text(shown)
+        self.assertIn("\nThe page stays up at %s: press Enter to end the station.\n" % address, output)
         # Nothing programmed, and no identity read to the end of step 1.
         self.assertRegex(output, r"%s +timed out +1 +BackupIdentity +- +- +- +- " % re.escape(board.url))
         self.assertRegex(output, r"rfc2217://127.0.0.1:1 +not started +- .* Error: the MAC address pool is empty.\n")

@@ -57,6 +57,10 @@ class Supervisor {
   // table and gives the station's exit status.
   int Run();
 
+  // After Run: whether the station was stopped (a stop signal, or a fault it could not go on after)
+  // rather than every run ending by itself.
+  bool Stopped() const { return stopping_; }
+
   // Any thread (the page): "stop" the port's run, or "start" the port again (batch: a new run;
   // --continuous: the port waits for its next board); the loop does it and says so. False with
   // the reason in *words for an action or a port the station does not have.

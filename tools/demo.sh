@@ -23,7 +23,9 @@
 #                     flasher stops halfway once (or the --fault given), and its run tries again by itself.
 #                     The boards are given no identities: the station takes them from a SQLite ledger
 #                     with a pool of MAC addresses and one of serial numbers, and the demo ends with the
-#                     ledger's status and the runs of the first board's serial number
+#                     ledger's status and the runs of the first board's serial number. The station's
+#                     page is served on a free port (its address is printed at the start); at a terminal
+#                     it stays up after the runs until Enter is pressed
 set -euo pipefail
 
 BIN="$(cd "${1:?usage: tools/demo.sh BIN_DIR [options]}" && pwd)"
@@ -103,8 +105,15 @@ station_demo() {
   done
   echo
   echo "== brenlofix-station: $BOARDS unattended runs of BrenloFix -al -ri at once, identities from the ledger"
+  # At a terminal, the station's page (its address is printed first) stays up after the runs until
+  # Enter; without one (CI) the demo goes on at once.
+  keep=()
+  if [ -t 0 ]; then
+    keep=(--keep-page)
+    echo "   open the page at the address below; after the table it stays up until you press Enter"
+  fi
   status=0
-  BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$BIN/brenlofix-station" --listen 127.0.0.1:0 --brenlofix "$BIN/BrenloFix" \
+  BRENLOFIX_PASSWORD=brenlo BRENLOFIX_PROXY=http://192.168.102.134:3128 "$BIN/brenlofix-station" --listen 127.0.0.1:0 "${keep[@]}" --brenlofix "$BIN/BrenloFix" \
     --images "$work/images" --records "$work/records" --login root \
     ${TYPING:+--typing "$TYPING"} "${argv[@]}" -- -al -ri || status=$?
   kill -TERM "${pids[@]}" 2>/dev/null || true
