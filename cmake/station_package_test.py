@@ -35,7 +35,7 @@ FILES = sorted(["./usr/bin/" + p for p in PROGRAMS] + ["./usr/share/man/man1/%s.
                  "./usr/lib/systemd/system/brenlofix-station.service",
                  "./usr/lib/sysusers.d/brenlofix-station.conf"])
 # The tags the package overrides, each for a reason its overrides file gives.
-OVERRIDDEN = ["initial-upload-closes-no-bugs"]
+OVERRIDDEN = ["initial-upload-closes-no-bugs", "non-standard-file-perm 0600 != 0644 [etc/brenlofix-station.conf]"]
 COMPILED = ["BrenloFix", "brenlofix-ledger", "brenlofix-station", "devsim"]
 
 

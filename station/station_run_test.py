@@ -188,7 +188,7 @@ class StationTest(unittest.TestCase):
         path = run_records(records, boards[1].url)[0]
         failed = json.loads(read_text(path))
         self.assertEqual((failed["result"], failed["failedStep"], failed["identity"]),
-                         ("failed", "UploadFlasher", {"read": None, "programmed": None, "written": False}))
+                         ("failed", "UploadFlasher", {"read": None, "lacked": [], "programmed": None, "written": False}))
         self.assertRegex(output, r"%s +failed +1 +UploadFlasher +- +- +- +none " % re.escape(boards[1].url))
         # The three boards now carry the first three pairs of the pools, the failed run's pair on board
         # two from its second run: every record and every board's NAND say so.
