@@ -199,7 +199,7 @@ class StationTest(unittest.TestCase):
             record = json.loads(text)
             self.check_record(record, text)
             self.assertEqual((record["exitStatus"], record["port"]), (0, board.url))
-            self.assertEqual(record["identity"], {"read": None, "programmed": {"serialno": serial, "ethaddr": mac},
+            self.assertEqual(record["identity"], {"read": None, "lacked": [], "programmed": {"serialno": serial, "ethaddr": mac},
                                                   "written": True}, "a blank board's identity from the pools")
             tries = {step["name"]: step["attempts"] for step in record["steps"]}
             self.assertEqual([step["step"] for step in record["steps"]], list(range(9)))
