@@ -1,8 +1,8 @@
 // A port waiting for a board (--continuous): the station reads the line itself, read-only, until a
 // board shows itself with its first words (the boot ROM's " BOOTME", or the UBL's first lines when
-// it boots from NAND). After a run, the line must first have been quiet for a while, so a board left
-// on the jig (a failed one repeating " BOOTME") does not start the next run: only a board put on
-// anew does. The line is closed before BrenloFix opens it.
+// it boots from NAND). After a run that did not succeed, the line must first have been quiet for a
+// while, so a board left on the jig (a failed one repeating " BOOTME") does not start the next run:
+// only a board put on anew does. The line is closed before BrenloFix opens it.
 #pragma once
 
 #include <atomic>

@@ -329,8 +329,13 @@ void Supervisor::EndRun(const std::shared_ptr<StationRun>& run) {
 
 void Supervisor::ListenAgain(const std::shared_ptr<StationRun>& run) {
   if (!setup_.continuous || stopping_ || leaseLost_) return;
+  // A board whose run succeeded runs Linux and says no first words until it is powered anew: the
+  // next words are a new board's, however soon it was swapped in (even before the line could be
+  // opened again). After any other end the line must first go quiet, so that a board left on the
+  // jig repeating " BOOTME" is not flashed again.
+  const bool succeeded = run->status && *run->status == 0;
   for (Port& port : ports_) {
-    if (port.current == run && !port.watch) WatchPort(port, true);
+    if (port.current == run && !port.watch) WatchPort(port, !succeeded);
   }
 }
 
