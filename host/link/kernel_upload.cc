@@ -22,6 +22,15 @@ int WriteBlock(RS232* port, const YModemBlock& block) {
   return port->Write(block.data(), static_cast<uint32_t>(block.size()), nullptr, 0);
 }
 
+// The receiver's ACK: it has everything written so far, so no line time is owed any more. A line
+// that carried the blocks faster than its rate (a network port server, a simulated board) must not
+// stretch the waits that follow by what the bytes would have taken at 115200 baud.
+bool WaitAck(RS232* port) {
+  if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) return false;
+  port->NoteOutputDelivered();
+  return true;
+}
+
 // Reads the next piece of the file into the block's payload. False, with the reason printed,
 // when the file cannot give the bytes its size promised.
 bool ReadPayload(std::FILE* file, const char* fileName, YModemBlock& block, size_t wanted, size_t* got) {
@@ -55,7 +64,7 @@ int SendDataBlocks(RS232* port, std::FILE* file, const char* fileName, uint32_t 
     }
     FinishDataBlock(block, crc, number, got);
     WriteBlock(port, block);
-    if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {
+    if (!WaitAck(port)) {
       SendEot(port);
       return 0;
     }
@@ -85,7 +94,7 @@ int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t
 
   BuildHeaderBlock(*block, crc, fileName, fileSize);
   WriteBlock(port, *block);
-  if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {
+  if (!WaitAck(port)) {
     SendEot(port);
     return 0;
   }
@@ -94,7 +103,7 @@ int SendFileToLoady(RS232* port, std::FILE* file, const char* fileName, uint32_t
   if (!SendDataBlocks(port, file, fileName, fileSize, crc, *block, progress)) return 0;
 
   SendEot(port);
-  if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) {
+  if (!WaitAck(port)) {
     SendEot(port);
     return 0;
   }

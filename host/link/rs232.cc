@@ -180,6 +180,11 @@ uint32_t RS232::LineBacklogMs() {
   return static_cast<uint32_t>(backlogNs_ / 1000000u);
 }
 
+void RS232::NoteOutputDelivered() {
+  backlogNs_ = 0;
+  backlogTick_ = HostClock().TickMs();
+}
+
 void RS232::NoteRead(const uint8_t* bytes, uint32_t count) {
   if (count == 0) return;
   anyInputRead_ = true;

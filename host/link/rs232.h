@@ -37,6 +37,9 @@ class RS232 {
   // its rate. A network serial server takes a large write at once and holds it in its buffers, so
   // the return of Write says nothing about when the target has the bytes.
   uint32_t LineBacklogMs();
+  // The target has answered for every byte written so far (a transfer's acknowledgement): none of
+  // them is still on the line.
+  void NoteOutputDelivered();
   // The last bytes read since the port was opened or its input purged (up to kRecentInputSize), and
   // whether any came at all: what the target printed last, say U-Boot's prompt.
   const std::string& RecentInput() const { return recentInput_; }
