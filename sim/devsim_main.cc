@@ -35,6 +35,7 @@ void PrintUsage() {
       "  --flashed           start with the kit's UBL and U-Boot in NAND (a blank board otherwise)\n"
       "  --user NAME         the Linux login name (default root)\n"
       "  --password TEXT     its password (default brenlo; empty: none asked)\n"
+      "  --motd TEXT         the board's /etc/motd, shown after each login (default none)\n"
       "  --tftp-port N       the station's TFTP server: the board's requests to port 69 go to 127.0.0.1:N\n"
       "  --station ADDR      the station's address on the board's network (default 192.168.102.134)\n"
       "  --tftp-timeout MS   U-Boot's wait for each TFTP answer before it asks again (default 5000)\n"
@@ -158,6 +159,8 @@ int main(int argc, char** argv) {
       board.login.user = argv[++i];
     } else if (arg == "--password" && hasValue) {
       board.login.password = argv[++i];
+    } else if (arg == "--motd" && hasValue) {
+      board.login.motd = argv[++i];
     } else if (arg == "--fault" && hasValue) {
       if (!sim::SetFault(board.faults, argv[++i])) {
         std::fprintf(stderr, "Error: unknown fault %s (see devsim --help)\n", argv[i]);

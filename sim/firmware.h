@@ -118,6 +118,9 @@ struct Mmc {
 struct Login {
   std::string user = "root";
   std::string password = "brenlo";  // empty: no password is asked
+  // The board's /etc/motd, which the login shows after the system's banner, once a user is
+  // accepted (empty: none). Its text is the board's own: whatever a board's image put there.
+  std::string motd;
 };
 
 // Everything that survives a reset (and, in devsim, is kept in the state file).

@@ -202,9 +202,11 @@ TEST_F(LinuxBootTest, LoginFaults) {
   second.peer = std::ref(direct);
   board.faults = Faults();
   board.faults.noPassword = true;
+  board.login.motd = "Line 3: <b>keep the jig closed</b>";  // the board's /etc/motd, as it stands
   EXPECT_THROW(RunUBoot(second, board), Idle);
   EXPECT_EQ(second.output.find("Password:"), std::string::npos);
   EXPECT_EQ(second.Count("root@brenlo:~# "), 2u);
+  EXPECT_EQ(second.Count("Edition 4.0.1\n\nLine 3: <b>keep the jig closed</b>\nroot@brenlo:~# "), 1u);
 }
 
 TEST_F(LinuxBootTest, PackageManagerFaults) {

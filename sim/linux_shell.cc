@@ -75,6 +75,8 @@ class Session {
   // The shell until exit; commands joined by && run while they succeed.
   void Shell() {
     uart_.Send("\nMontaVista(R) Linux(R) Professional Edition 4.0.1\n\n");
+    const std::string& motd = board_.login.motd;
+    if (!motd.empty()) uart_.Send(motd.back() == '\n' ? motd : motd + "\n");
     for (;;) {
       uart_.Send(user_ + "@" + kHostName + (user_ == "root" ? ":~# " : ":~$ "));
       const std::string line = ReadTerminalLine(uart_, true);

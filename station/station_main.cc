@@ -234,6 +234,7 @@ int RunStation(int argc, char* argv[], int signals) {
   if (options->listen != "none") {
     PageHooks hooks;
     hooks.station = setup->station;
+    hooks.records = setup->records;
     hooks.boards = [&views] { return views.All(); };
     hooks.console = [&views](const std::string& port, size_t from) {
       return CaptureFrom(views.Console(port), from);

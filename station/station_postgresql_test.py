@@ -19,14 +19,13 @@ import time
 import unittest
 import urllib.parse
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "testing"))
+import station_fixture  # noqa: E402
+from station_fixture import Devsim  # noqa: E402
+
 BRENLOFIX = DEVSIM = STATION = LEDGER = None
 PASSWORD = "pa?ss/w%rd@x"
 BOARD_PASSWORD, PROXY = "brenlo", "http://192.168.102.134:3128"
-
-
-def read_text(path):
-    with open(path, encoding="utf-8") as f:
-        return f.read()
 
 
 def server_bin():
@@ -94,19 +93,6 @@ class PostgresServer:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
-class Devsim:
-    def __init__(self, work, name):
-        port_file = os.path.join(work, name + ".port")
-        self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state",
-                                         os.path.join(work, name + ".state"), "--speed", "0"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 60  # a loaded machine starts it late
-        while not (os.path.exists(port_file) and read_text(port_file).strip()):
-            assert self.process.poll() is None and time.time() < deadline, "devsim did not start"
-            time.sleep(0.05)
-        self.url = "rfc2217://127.0.0.1:" + read_text(port_file).strip()
-
-
 def command_lines():
     """Every process's command line, as any user's ps reads it."""
     lines = {}
@@ -134,7 +120,7 @@ class StationOnPostgresql(unittest.TestCase):
         env = dict(os.environ, BRENLOFIX_LEDGER=self.server.url)
         for argv in (["init"], ["add-macs", "02:1B:4D:00:05:00", "02:1B:4D:00:05:0F"],
                      ["add-serials", "QV4N1505", "01", "16"]):
-            subprocess.run([LEDGER] + argv, env=env, check=True, stdout=subprocess.DEVNULL, timeout=60)
+            station_fixture.ledger(None, *argv, env=env)
         self.boards = [Devsim(self.work, name) for name in ("one", "two")]
         self.env = dict(os.environ, BRENLOFIX_PASSWORD=BOARD_PASSWORD, BRENLOFIX_PROXY=PROXY)
         self.env.pop("BRENLOFIX_LEDGER", None)
@@ -239,11 +225,5 @@ class StationOnPostgresql(unittest.TestCase):
                 self.assertEqual(json.load(f)["result"], "interrupted")
 
 
-def main():
-    global BRENLOFIX, DEVSIM, STATION, LEDGER
-    BRENLOFIX, DEVSIM, STATION, LEDGER = (os.path.abspath(a) for a in sys.argv[1:5])
-    unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    station_fixture.main(globals())

@@ -10,8 +10,6 @@ before the port is opened.
 
     station_run_test.py BRENLOFIX DEVSIM STATION BRENLOFIX_LEDGER
 """
-import csv
-import io
 import glob
 import json
 import os
@@ -26,6 +24,10 @@ import unittest
 import urllib.request
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "testing"))
+import station_fixture  # noqa: E402
+from station_fixture import Devsim, processes_naming, read_text, run_records  # noqa: E402
+
 # Station names are claimed per user on the whole PC: this run's own, so that another run of the
 # tests at the same time never holds them.
 LINE_1, LINE_2 = "line-1-%d" % os.getpid(), "line-2-%d" % os.getpid()
@@ -37,63 +39,16 @@ KEYS = ["program", "version", "port", "started", "finished", "result", "exitStat
         "identity", "images", "steps"]
 
 
-def read_text(path):
-    with open(path, encoding="utf-8") as f:
-        return f.read()
-
-
-def run_records(records, port):
-    """A board's records in the station's folder, oldest first: record-PORT-TIME.json."""
-    safe = re.sub(r"[^A-Za-z0-9]+", "_", port).strip("_")
-    return sorted(glob.glob(os.path.join(records, "record-%s-*.json" % safe)))
-
-
 def ledger(records, *argv, status=0):
     """brenlofix-ledger on the ledger beside the records, as an operator runs it: what it printed."""
-    done = subprocess.run([LEDGER, "--ledger", "sqlite:" + os.path.join(records, "ledger.sqlite")] + list(argv),
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    said = done.stdout.decode()
-    assert done.returncode == status, "%s: %s" % (argv, said)
-    return said
+    return station_fixture.ledger("sqlite:" + os.path.join(records, "ledger.sqlite"), *argv, status=status)
 
 
 def ledger_runs(records):
     """The ledger's runs by number (it lists them by their start): run, station, port, result and what
     became of their pool values."""
-    rows = list(csv.reader(io.StringIO(ledger(records, "runs", "--since", "2000-01-01", "--csv"))))
-    return sorted(((row[0], row[1], row[2], row[4], row[9]) for row in rows[1:]), key=lambda row: int(row[0]))
-
-
-def processes_naming(text):
-    """The processes whose command line holds text."""
-    return subprocess.run(["pgrep", "-f", text], stdout=subprocess.PIPE).stdout.split()
-
-
-class Devsim:
-    def __init__(self, work, name, *options):
-        self.state = os.path.join(work, name + ".state")
-        port_file = os.path.join(work, name + ".port")
-        if os.path.exists(port_file):  # a board started again: the state stays, the port is new
-            os.remove(port_file)
-        self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", self.state,
-                                         "--speed", "0"] + list(options),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 60  # a loaded machine starts it late
-        while not (os.path.exists(port_file) and read_text(port_file).strip()):
-            assert self.process.poll() is None and time.time() < deadline, "devsim did not start"
-            time.sleep(0.05)
-        self.url = "rfc2217://127.0.0.1:" + read_text(port_file).strip()
-
-    def dump(self):
-        """Stops the board (devsim saves its state file) and describes what it holds."""
-        self.stop()
-        return subprocess.run([DEVSIM, "dump", "--state", self.state], check=True,
-                              stdout=subprocess.PIPE).stdout.decode()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            self.process.wait(timeout=60)
+    rows = station_fixture.ledger_rows("sqlite:" + os.path.join(records, "ledger.sqlite"))
+    return sorted(((row[0], row[1], row[2], row[4], row[9]) for row in rows), key=lambda row: int(row[0]))
 
 
 class StationTest(unittest.TestCase):
@@ -572,11 +527,5 @@ class StationTest(unittest.TestCase):
         self.assertIn("BRENLOFIX_PASSWORD", record["error"])
 
 
-def main():
-    global BRENLOFIX, DEVSIM, STATION, LEDGER
-    BRENLOFIX, DEVSIM, STATION, LEDGER = (os.path.abspath(a) for a in sys.argv[1:5])
-    unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    station_fixture.main(globals())

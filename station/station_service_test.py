@@ -8,9 +8,7 @@ every record and every run of the ledger settled.
 
     station_service_test.py BRENLOFIX DEVSIM STATION BRENLOFIX_LEDGER
 """
-import csv
 import glob
-import io
 import json
 import os
 import pwd
@@ -25,15 +23,14 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "testing"))
+import station_fixture  # noqa: E402
+from station_fixture import Devsim, dump_state, processes_naming, read_text  # noqa: E402
+
 BRENLOFIX = DEVSIM = STATION = LEDGER = None
 SERVICE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "service")
 UNIT = os.path.join(SERVICE, "brenlofix-station.service")
 CONF = os.path.join(SERVICE, "brenlofix-station.conf")
-
-
-def read_text(path):
-    with open(path, encoding="utf-8") as f:
-        return f.read()
 
 
 def unit_settings():
@@ -57,23 +54,13 @@ def environment_file(text):
     return values
 
 
-class Jig:
+class Jig(Devsim):
     """devsim with its jig: boards are put on (powered on) and taken off (the line goes silent) by
     commands on its Unix socket."""
 
     def __init__(self, work, name, *options):
-        self.state = os.path.join(work, name + ".state")
         self.socket = os.path.join(work, name + ".jig")
-        port_file = os.path.join(work, name + ".port")
-        self.process = subprocess.Popen([DEVSIM, "--port", "0", "--port-file", port_file, "--state", self.state,
-                                         "--speed", "0", "--jig", self.socket] + list(options),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.time() + 60  # a loaded machine starts it late
-        while not (os.path.exists(port_file) and read_text(port_file).strip() and os.path.exists(self.socket)):
-            if self.process.poll() is not None or time.time() > deadline:
-                raise AssertionError("devsim did not start")
-            time.sleep(0.05)
-        self.url = "rfc2217://127.0.0.1:" + read_text(port_file).strip()
+        super().__init__(work, name, "--jig", self.socket, *options, ready=lambda: os.path.exists(self.socket))
 
     def command(self, line):
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as client:
@@ -90,14 +77,8 @@ class Jig:
 
     def identity(self):
         """What the board taken off last holds: its serialno and ethaddr lines."""
-        dump = subprocess.run([DEVSIM, "dump", "--state", self.state], check=True,
-                              stdout=subprocess.PIPE).stdout.decode()
+        dump = dump_state(self.state)
         return tuple(l for l in dump.splitlines() if l.startswith(("env.serialno=", "env.ethaddr=")))
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            self.process.wait(timeout=60)
 
 
 class StationService(unittest.TestCase):
@@ -136,15 +117,12 @@ class StationService(unittest.TestCase):
 
     def ledger(self, *argv):
         """brenlofix-ledger on the service's ledger, as the service's user (its files stay that user's)."""
-        done = subprocess.run([LEDGER, "--ledger", "sqlite:" + self.ledger_file] + list(argv), stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, timeout=60, preexec_fn=self.as_user)
-        self.assertEqual(done.returncode, 0, done.stdout.decode())
-        return done.stdout.decode()
+        return station_fixture.ledger("sqlite:" + self.ledger_file, *argv, preexec_fn=self.as_user)
 
     def runs(self):
         """The ledger's runs: number, port, result, what became of their pool values, settled or not."""
-        rows = list(csv.reader(io.StringIO(self.ledger("runs", "--since", "2000-01-01", "--csv"))))
-        return sorted(((int(r[0]), r[2], r[4], r[9]) for r in rows[1:]), key=lambda r: r[0])
+        rows = station_fixture.ledger_rows("sqlite:" + self.ledger_file, preexec_fn=self.as_user)
+        return sorted(((int(r[0]), r[2], r[4], r[9]) for r in rows), key=lambda r: r[0])
 
     def wait_for(self, what, condition, shown):
         deadline = time.time() + 300
@@ -264,14 +242,8 @@ class StationService(unittest.TestCase):
         for path in glob.glob(os.path.join(records, "record-*.json")):
             self.assertNotEqual(json.loads(read_text(path))["result"], "running", path)
         self.assertEqual(len(glob.glob(os.path.join(records, "record-*.json"))), 5)
-        self.assertEqual(subprocess.run(["pgrep", "-f", records], stdout=subprocess.PIPE).stdout, b"")
-
-
-def main():
-    global BRENLOFIX, DEVSIM, STATION, LEDGER
-    BRENLOFIX, DEVSIM, STATION, LEDGER = (os.path.abspath(a) for a in sys.argv[1:5])
-    unittest.main(argv=[sys.argv[0]] + sys.argv[5:], verbosity=2)
+        self.assertEqual(processes_naming(records), [])
 
 
 if __name__ == "__main__":
-    main()
+    station_fixture.main(globals())

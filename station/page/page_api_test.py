@@ -2,8 +2,9 @@
 """The station's page without a browser, against page_feed's made-up boards and a SQLite ledger
 filled by brenlofix-ledger: the JSON API (boards, runs searched and paged, one run, yield), the CSV
 equal to brenlofix-ledger runs --csv for the same filter, /metrics read by Prometheus' own parser,
-a board change reaching an event stream, actions refused without the token, an address in use, and
-no secret (the token, a ledger password) in any answer.
+a board change reaching an event stream, an ended run's console read back from the capture the
+station kept beside its record (and no other file), actions refused without the token, an address
+in use, and no secret (the token, a ledger password) in any answer.
 
     page_api_test.py PAGE_FEED BRENLOFIX_LEDGER
 """
@@ -77,7 +78,7 @@ class PageApi(unittest.TestCase):
             cls.stations[int(row["Run"])] = row["Station"]
         cls.token_file = os.path.join(cls.tmp.name, "token")
         cls.feed = page_fixture.Feed(FEED, "--ledger", cls.ledger.url, "--station", "line-1", "--ports", "A,B,C",
-                                     "--token-file", cls.token_file)
+                                     "--token-file", cls.token_file, "--records", cls.tmp.name)
 
     @classmethod
     def tearDownClass(cls):
@@ -222,6 +223,45 @@ class PageApi(unittest.TestCase):
         self.assertLess(statistics.median(waits), 0.25, waits)
         print("from a board change to the event stream: median %.1f ms, most %.1f ms"
               % (1000 * statistics.median(waits), 1000 * max(waits)), file=sys.stderr)
+
+    def test_an_ended_runs_console_is_its_capture_and_nothing_else(self):
+        paths, stations = self.ledger.paths, self.stations
+        def capture(run):
+            return paths[run].replace("/record-", "/console-")[:-len(".json")] + ".txt"
+        def answer(run, start=0):
+            status, _, body = self.feed.get("/api/console?run=%d&from=%d" % (run, start))
+            return status, json.loads(body)
+        ended = [run for run in sorted(paths) if stations[run] == "line-1" and self.ledger.records[run]["result"] != "running"]
+        # More than one answer holds: the page asks again from "next" until the text ends.
+        text = "".join("%06d U-Boot > <img src=x onerror=alert(1)> \u00e9t\u00e9\n" % n for n in range(120000))
+        with open(capture(ended[0]), "w", encoding="utf-8") as f:
+            f.write(text)
+        got, start = "", 0
+        for _ in range(10):
+            status, part = answer(ended[0], start)
+            self.assertEqual(status, 200, part)
+            if not part["text"]:
+                break
+            self.assertEqual(part["from"], start)
+            got += part["text"]
+            start = part["next"]
+        self.assertEqual(got, text)
+        self.assertGreater(len(text.encode()), 4 << 20)
+        # Refused: a run without a capture, another station's run, a capture that is a link to another
+        # file, a run the ledger does not hold.
+        other = next(run for run in sorted(paths) if stations[run] == "line-2")
+        with open(capture(other), "w") as f:
+            f.write("line-2's console\n")
+        secret = os.path.join(self.tmp.name, "secret.txt")
+        with open(secret, "w") as f:
+            f.write("not a console\n")
+        os.symlink(secret, capture(ended[2]))
+        for run in [ended[1], other, ended[2], 999]:
+            status, part = answer(run)
+            self.assertEqual(status, 404, (run, part))
+            self.assertNotIn("text", part)
+        status, page = self.feed.get("/run/%d" % ended[0])[:2]
+        self.assertEqual(status, 200)
 
     def test_console_is_json_text_and_actions_need_the_token(self):
         self.feed.console("B", "=> <script>alert(1)</script> \xff", clear=True)

@@ -204,6 +204,20 @@ std::optional<std::string> PageLedger::RunsCsv(const RunFilter& filter, std::str
   return connection->out.str();
 }
 
+std::optional<Json> PageLedger::RunFiles(int64_t run, std::string* words) {
+  const auto connection = Open(words);
+  if (!connection) return std::nullopt;
+  SqlRows rows;
+  if (!connection->database->Run("SELECT station, record_path FROM runs WHERE id = ?", {std::to_string(run)},
+                                 &rows)) {
+    Failed(connection.get(), words, "the run");
+    return std::nullopt;
+  }
+  if (rows.empty()) return Json(nullptr);
+  return Json{{"station", rows[0][0].value_or("")},
+              {"recordPath", rows[0][1] ? Json(*rows[0][1]) : Json(nullptr)}};
+}
+
 std::optional<Json> PageLedger::Run(int64_t run, std::string* words) {
   const auto connection = Open(words);
   if (!connection) return std::nullopt;

@@ -51,6 +51,9 @@ class PageLedger {
   // {"run": (as in Runs), "record": the record or null, "earlier": the other runs of its serial
   // number and MAC address, newest first}; null when the ledger holds no such run.
   std::optional<nlohmann::json> Run(int64_t run, std::string* words);
+  // {"station", "recordPath"} as the run was reserved (recordPath null when none was named); null
+  // when the ledger holds no such run.
+  std::optional<nlohmann::json> RunFiles(int64_t run, std::string* words);
   // {"steps": [{"step", "name", "median", "count"}]}: the station's recent successful steps.
   std::optional<nlohmann::json> StepMedians(const std::optional<std::string>& station, std::string* words);
   // The period from the day `from` to the day `to` (both included, UTC dates).

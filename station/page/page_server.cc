@@ -4,9 +4,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <httplib.h>
 #include <random>
 
@@ -14,6 +16,7 @@
 #include "station/page/page_events.h"
 #include "station/page/page_ledger.h"
 #include "station/page/page_metrics.h"
+#include "station/page/run_capture.h"
 
 using Json = nlohmann::json;
 
@@ -110,6 +113,26 @@ struct PageServer::State {
     return hooks.station.empty() ? std::nullopt : std::optional<std::string>(hooks.station);
   }
   void Routes(const std::string& token);
+
+  // The console of one of this station's runs, read back from the capture the station wrote
+  // beside the record the ledger names for it; at most 4 MiB an answer (the page asks again from
+  // "next").
+  void RunConsole(int64_t run, int64_t from, httplib::Response& response) {
+    std::string words;
+    const auto files = ledger->RunFiles(run, &words);
+    if (!files) return Refuse(response, words, 503);
+    const std::string number = std::to_string(run);
+    if (files->is_null()) return Refuse(response, "Error: the ledger holds no run " + number + ".", 404);
+    const Json& recordPath = (*files)["recordPath"];
+    std::optional<std::string> text;
+    if (!hooks.records.empty() && (*files)["station"] == hooks.station && recordPath.is_string()) {
+      text = ReadRunCapture(hooks.records, recordPath.get<std::string>(), static_cast<size_t>(from), 4 << 20);
+    }
+    if (!text) return Refuse(response, "Error: this station keeps no console capture of run " + number + ".", 404);
+    text->resize(WholeCharacters(*text));
+    Answer(response, Json{{"run", run}, {"from", from}, {"next", from + static_cast<int64_t>(text->size())},
+                          {"text", *text}});
+  }
 };
 
 bool ParseListenAddress(const std::string& listen, std::string* host, int* port) {
@@ -268,8 +291,9 @@ void PageServer::State::Routes(const std::string& token) {
     Answer(response, Json{{"station", hooks.station}, {"ledger", ledger->Configured()}});
   });
   server.Get("/api/console", [this](const httplib::Request& request, httplib::Response& response) {
+    const int64_t from = std::max<int64_t>(0, Number(request, "from", 0));
+    if (request.has_param("run")) return RunConsole(Number(request, "run", 0), from, response);
     const std::string port = request.get_param_value("port");
-    const int64_t from = Number(request, "from", 0);
     std::string text = hooks.console ? hooks.console(port, static_cast<size_t>(from)) : "";
     text.resize(WholeCharacters(text));
     Answer(response, Json{{"port", port}, {"from", from}, {"next", from + static_cast<int64_t>(text.size())},

@@ -16,6 +16,9 @@ struct PageHooks {
   std::function<nlohmann::json()> boards;
   // The port's console capture from byte `from` on (secrets masked).
   std::function<std::string(const std::string& port, std::size_t from)> console;
+  // The station's records folder: the console capture of an ended run of this station is read back
+  // from there, beside the record the ledger names for the run ("": none is read).
+  std::string records;
   // A POST action ("stop": stop the board's run; "start": start the port again) that came with the
   // token; false with the reason in *words.
   std::function<bool(const std::string& action, const std::string& port, std::string* words)> act;

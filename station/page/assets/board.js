@@ -1,5 +1,6 @@
 // One board (/board/PORT) or one run (/run/N): its tile, step table beside the station's medians,
-// its console live while it runs, its record and the earlier runs of the same board.
+// its console (live while it runs, from the station's capture once it ended), its record and the
+// earlier runs of the same board.
 "use strict";
 
 (function () {
@@ -36,6 +37,21 @@
       Page.problem(String(error.message || error));
     }
     consoleBusy = false;
+  }
+
+  // An ended run's console, from the capture the station kept of it (none: no console section).
+  async function showEndedConsole(number) {
+    let from = 0;
+    try {
+      for (;;) {
+        const part = await Page.getJson("/api/console?run=" + number + "&from=" + from);
+        if (!part.text || part.next <= from) break;
+        consoleText.append(part.text);
+        from = part.next;
+      }
+    } catch (error) {
+      document.getElementById("console-section").hidden = true;
+    }
   }
 
   function stepRows(steps) {
@@ -155,7 +171,7 @@
         port = live.port;
         follow();
       } else {
-        document.getElementById("console-section").hidden = true;
+        showEndedConsole(runNumber);
       }
     }).catch((error) => Page.problem(String(error.message || error)));
   } else {

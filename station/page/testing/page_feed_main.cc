@@ -4,6 +4,7 @@
 //   console PORT JSON    a JSON string appended to the port's console capture
 //   clear PORT           the port's capture starts again (a new run)
 // and prints "ok" after each. An action with the token prints "act ACTION PORT".
+// With --records DIR, the console of an ended run is read from DIR as the station's records folder.
 //   page_feed --listen 127.0.0.1:0 --ledger sqlite:ledger.sqlite --station line-1 --ports A,B
 #include <iostream>
 #include <map>
@@ -17,7 +18,7 @@
 using Json = nlohmann::json;
 
 int main(int argc, char* argv[]) {
-  std::string listen = "127.0.0.1:0", ledger, station, ports, tokenFile;
+  std::string listen = "127.0.0.1:0", ledger, station, ports, tokenFile, records;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--listen") listen = argv[i + 1];
@@ -25,6 +26,7 @@ int main(int argc, char* argv[]) {
     else if (option == "--station") station = argv[i + 1];
     else if (option == "--ports") ports = argv[i + 1];
     else if (option == "--token-file") tokenFile = argv[i + 1];
+    else if (option == "--records") records = argv[i + 1];
     else {
       std::cerr << "Error: unknown option " << option << std::endl;
       return 2;
@@ -43,6 +45,7 @@ int main(int argc, char* argv[]) {
 
   PageHooks hooks;
   hooks.station = station;
+  hooks.records = records;
   hooks.boards = [&] {
     std::lock_guard<std::mutex> lock(mutex);
     Json all = Json::array();

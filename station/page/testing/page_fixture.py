@@ -25,6 +25,7 @@ class Ledger:
         self.folder = folder
         self.url = "sqlite:" + os.path.join(folder, "ledger.sqlite")
         self.records = {}  # run number -> the record stored
+        self.paths = {}  # run number -> the record's file, as the run was reserved with it
         self.run("init")
         self.run("add-macs", "02:1B:4D:00:10:00", "02:1B:4D:00:10:FF")
         self.run("add-serials", "QV4N1501", "000001", "000500")
@@ -65,6 +66,7 @@ class Ledger:
             json.dump(record, f)
         self.run("settle" if settle else "record", run, record_path)
         self.records[int(run)] = record
+        self.paths[int(run)] = record_path
         return int(run), mac, serial
 
 
