@@ -608,8 +608,14 @@ int Supervisor::Run() {
           if (port.current.get() == followed[i].first) UpdateView(port);
         }
       }
+      // A run opened or settled by the ledger, started or ended reaches the page at once too, not at
+      // the next tick: a run's end shows when it is settled.
+      bool moved = false;
       if (ledger_) {
-        for (const auto& answer : ledger_->TakeAnswers(SteadyClock::now())) Answered(answer);
+        for (const auto& answer : ledger_->TakeAnswers(SteadyClock::now())) {
+          Answered(answer);
+          moved = true;
+        }
       }
       if (polled[1].revents & POLLIN) {
         char drain[64];
@@ -621,14 +627,19 @@ int Supervisor::Run() {
         if (port.watch && port.watch->Heard() && !stopping_) {
           port.watch.reset();  // the line closed before BrenloFix opens it
           StartRun(port);
+          moved = true;
         }
       }
       // Runs that ended: their exit status, their output read to its end.
       for (const auto& run : runs_) {
         if (run->phase != StationRun::Phase::kRunning || !run->process) continue;
         run->process->Reap();
-        if (run->process->Ended()) EndRun(run);
+        if (run->process->Ended()) {
+          EndRun(run);
+          moved = true;
+        }
       }
+      if (moved) UpdateViews();
       if (SteadyClock::now() >= nextTick_) {
         Tick();
         nextTick_ = SteadyClock::now() + kTick;
