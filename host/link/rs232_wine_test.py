@@ -61,8 +61,7 @@ def run_probe(probe, env, port, actions):
 def main():
     probe, prefix = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=prefix)
-    # The prefix's fixture keeps a wineserver running; started alone, the test keeps one for itself.
-    subprocess.run(["wineserver", "-p30"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p30"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     for com in ("COM5", "COM12"):  # COM12 opens through the device namespace
         target = PtyTarget(prefix, com)
