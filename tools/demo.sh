@@ -16,7 +16,8 @@
 #   --fast            no device delays (boot, NAND, countdown)
 #   --tftp            the kernel over Ethernet: tftpd-hpa serves the images folder on a loopback
 #                     port as the station's TFTP server, BrenloFix gets --tftp 192.168.102.134
-#   --typing HOW      BrenloFix --typing: paced (its default) or echo, at the pace of U-Boot's echo
+#   --typing HOW      BrenloFix --typing: echo (the demo's default, as the station types: at the
+#                     pace of U-Boot's echo) or paced (BrenloFix's own default, a pause after each key)
 #   --board-tools     instead: uboot-nand on a sample environment block
 #   --boards N        instead: the factory station (brenlofix-station) flashes N simulated boards (1 to 32) at once,
 #                     unattended, each devsim on its own port and state file; the second board's
@@ -51,6 +52,8 @@ while [ $# -gt 0 ]; do
     *) echo "Error: unknown demo option $1" >&2; exit 2 ;;
   esac
 done
+# The operator's run types as the station does, at the pace of U-Boot's echo, unless told otherwise.
+[ -n "$BOARDS" ] || TYPING="${TYPING:-echo}"
 
 board_tools_demo() {
   local work
