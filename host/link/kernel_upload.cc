@@ -23,8 +23,8 @@ int WriteBlock(RS232* port, const YModemBlock& block) {
 }
 
 // The receiver's ACK: it has everything written so far, so no line time is owed any more. A line
-// that carried the blocks faster than its rate (a network port server, a simulated board) must not
-// stretch the waits that follow by what the bytes would have taken at 115200 baud.
+// that carried the blocks faster than the rate the port was opened at (a simulated board without
+// its line emulation) must not stretch the waits that follow by what the bytes would have taken.
 bool WaitAck(RS232* port) {
   if (!WaitControlByte(port, kAckTimeoutMs, kYModemAck)) return false;
   port->NoteOutputDelivered();
