@@ -1,4 +1,4 @@
-# How CTest schedules the long and the busy tests, for ./kit test (ctest with three times as many jobs as
+# How CTest schedules the long and the busy tests, for ./kit test (ctest with twice as many jobs as
 # the machine has cores, and a "cores" resource with one slot per core).
 #   COST seconds   about how long the test runs: CTest starts the longest first, also on a fresh
 #                  build that has no timings of its own yet, so that none of them is left for the end
