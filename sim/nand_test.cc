@@ -5,6 +5,7 @@
 #include "sim/faults.h"
 #include "sim/firmware.h"
 #include "sim/state_file.h"
+#include "host/testing/temp_path.h"
 
 namespace sim {
 namespace {
@@ -65,7 +66,7 @@ TEST(Faults, NamesAndValuesAreChecked) {
 }
 
 TEST(StateFile, KeepsNandRamAndMmcAcrossRuns) {
-  std::string path = ::testing::TempDir() + "sim_state_file_test";
+  std::string path = UniqueTempPath("sim_state_file_test");
   BoardState board;
   board.nand.Program(0x60010, {1, 2, 3});
   board.nand.Program(0x7FFFFFF, {0});

@@ -19,6 +19,7 @@
 #include "host/link/target_console.h"
 #include "host/testing/scripted_line.h"
 #include "host/testing/virtual_clock.h"
+#include "host/testing/temp_path.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST(EchoTyping, ABoardBehindAServerRunsTheCommandOnlyAsTyped) {
     ScopedVirtualClock clock;
     ScriptedPorts ports(clock.clock());
     ScriptedPort& target = ports.Add("SCRIPT1");
-    const std::string logPath = testing::TempDir() + "echo_typing_test.log";
+    const std::string logPath = UniqueTempPath("echo_typing_test.log");
     ASSERT_TRUE(OpenLogFile(logPath));
     RS232 port;
     ASSERT_EQ(port.Open("SCRIPT1", kPortSettings), 1);

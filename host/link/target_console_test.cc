@@ -13,6 +13,7 @@
 #include "host/platform/console.h"
 #include "host/testing/scripted_line.h"
 #include "host/testing/virtual_clock.h"
+#include "host/testing/temp_path.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ class TargetConsoleTest : public ::testing::Test {
   ScriptedPorts ports_{clock_.clock()};
   ScriptedPort& target_ = ports_.Add("SCRIPT1");
   RS232 port_;
-  std::string logPath_ = testing::TempDir() + "target_console_test.log";
+  std::string logPath_ = UniqueTempPath("target_console_test.log");
   uint64_t start_ = 0;
   bool captured_ = false;
 };

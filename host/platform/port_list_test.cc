@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/platform/port_list_names.h"
+#include "host/testing/temp_path.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ TEST(PortListTest, NaturalOrderOfDeviceNames) {
 }
 
 TEST(PortListTest, LinuxListsTtysThatHaveADeviceAndANode) {
-  const std::string root = testing::TempDir() + "port_list_test";
+  const std::string root = UniqueTempPath("port_list_test");
   const std::string sys = root + "/sys";
   const std::string dev = root + "/dev";
   std::filesystem::remove_all(root);

@@ -2,6 +2,7 @@
 // is "running" until it ends, "interrupted" when the run is stopped in it, and nothing the run's
 // thread does afterwards changes the record on disk.
 #include "host/sequence/run_report.h"
+#include "host/testing/temp_path.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 TEST(RunReportTest, AStepUnderWayIsRunningAndAnInterruptionIsTheRecordsLastWord) {
-  const std::string path = ::testing::TempDir() + "run_report_test.json";
+  const std::string path = UniqueTempPath("run_report_test.json");
   RunReport report(kStarted);
   report.SetPath(path);
   ASSERT_TRUE(report.Save());

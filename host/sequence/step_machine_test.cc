@@ -18,6 +18,7 @@
 #include "host/sequence/unattended_console.h"
 #include "host/testing/scripted_console.h"
 #include "host/testing/virtual_clock.h"
+#include "host/testing/temp_path.h"
 
 namespace {
 
@@ -89,11 +90,11 @@ const std::vector<std::string> kFlashingCalls = {
 class StepMachineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // One file per test: CTest runs the tests of this program in parallel processes.
+    // One file per test and process: CTest runs the tests of this program in parallel processes.
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test->test_suite_name()) + "." + test->name();
     std::replace(name.begin(), name.end(), '/', '_');  // parameterised names hold slashes
-    logPath_ = ::testing::TempDir() + name + ".log";
+    logPath_ = UniqueTempPath(name + ".log");
     ReopenLog();
     FillDefaultEnvironment(commands);
   }
