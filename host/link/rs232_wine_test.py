@@ -61,6 +61,9 @@ def run_probe(probe, env, port, actions):
 def main():
     probe, prefix = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     env = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=prefix)
+    # A server of the prefix's still running from before (it lingers a few seconds after its last
+    # program) is waited out: this test's server starts before any COM port is mapped.
+    subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-p30"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     for com in ("COM5", "COM12"):  # COM12 opens through the device namespace
