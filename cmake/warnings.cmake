@@ -30,10 +30,21 @@ function(kit_device_target target)
   endif()
 endfunction()
 
+# Code that only tests run (test programs, their helpers) in an optimised build: the code under test
+# comes from the libraries with the build's own optimisation, while the tests' own code, mostly
+# GoogleTest's expanded macros, compiles at -Og with line tables only, in less than half the time of
+# -O2 -g.
+function(kit_test_code target)
+  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release|MinSizeRel)$")
+    target_compile_options(${target} PRIVATE -Og -g1)
+  endif()
+endfunction()
+
 # Unit tests: whatever GoogleTest needs.
 function(kit_test_target target)
   set_target_properties(${target} PROPERTIES CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
   target_compile_options(${target} PRIVATE -Wall -Wextra ${KIT_WERROR_FLAG})
+  kit_test_code(${target})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main)
   if(NOT KIT_UNIT_ONLY)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
