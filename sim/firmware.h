@@ -89,6 +89,8 @@ class Nand {
   // Erases every block the range touches; offset must be block-aligned. False otherwise.
   bool Erase(uint32_t offset, uint32_t length);
   bool IsErased(uint32_t offset, uint32_t length) const;
+  // Whether the range reads back as data (Read(offset, data.size()) == data, without the copy).
+  bool Holds(uint32_t offset, const std::vector<uint8_t>& data) const;
   // Blocks that hold anything, for the state file and the dump.
   const std::map<uint32_t, std::vector<uint8_t>>& Blocks() const { return blocks_; }
   void Clear() { blocks_.clear(); }

@@ -13,7 +13,9 @@ uint32_t BlockOf(uint32_t offset) { return offset - offset % kNandEraseBlock; }
 std::vector<uint8_t> Nand::Read(uint32_t offset, uint32_t length) const {
   if (offset >= kNandSize) return {};
   if (length > kNandSize - offset) length = kNandSize - offset;
-  std::vector<uint8_t> out(length, 0xFF);
+  // Each byte written once: a kernel's read of 2 MiB is most of a simulated run's memory traffic.
+  std::vector<uint8_t> out;
+  out.reserve(length);
   uint32_t done = 0;
   while (done < length) {
     uint32_t at = offset + done;
@@ -24,11 +26,35 @@ std::vector<uint8_t> Nand::Read(uint32_t offset, uint32_t length) const {
     auto it = blocks_.find(block);
     if (it != blocks_.end()) {
       const auto from = it->second.begin() + inBlock;
-      std::copy(from, from + chunk, out.begin() + done);
+      out.insert(out.end(), from, from + chunk);
+    } else {
+      out.insert(out.end(), chunk, 0xFF);
     }
     done += chunk;
   }
   return out;
+}
+
+bool Nand::Holds(uint32_t offset, const std::vector<uint8_t>& data) const {
+  if (offset > kNandSize || data.size() > kNandSize - offset) return false;
+  const uint32_t length = static_cast<uint32_t>(data.size());
+  uint32_t done = 0;
+  while (done < length) {
+    uint32_t at = offset + done;
+    uint32_t block = BlockOf(at);
+    uint32_t inBlock = at - block;
+    uint32_t chunk = kNandEraseBlock - inBlock;
+    if (chunk > length - done) chunk = length - done;
+    const auto expected = data.begin() + done;
+    auto it = blocks_.find(block);
+    if (it != blocks_.end()) {
+      if (!std::equal(expected, expected + chunk, it->second.begin() + inBlock)) return false;
+    } else if (std::find_if(expected, expected + chunk, [](uint8_t b) { return b != 0xFF; }) != expected + chunk) {
+      return false;
+    }
+    done += chunk;
+  }
+  return true;
 }
 
 bool Nand::Program(uint32_t offset, const std::vector<uint8_t>& data) {

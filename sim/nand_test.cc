@@ -23,6 +23,12 @@ TEST(Nand, ProgramClearsBitsOnlyAndEraseSetsThemAgain) {
   EXPECT_EQ(nand.Read(kNandEraseBlock - 2, 3), (std::vector<uint8_t>{0x01, 0xF0, 0xFF}));
   EXPECT_TRUE(nand.Program(0, std::vector<uint8_t>(100, 0xFF)));  // all ones takes no memory
   EXPECT_EQ(nand.Blocks().size(), 1u);
+
+  // A write's read-back: what is there, across blocks written and erased, and nothing else.
+  EXPECT_TRUE(nand.Holds(kNandEraseBlock - 2, {0x01, 0xF0, 0xFF, 0xFF}));
+  EXPECT_FALSE(nand.Holds(kNandEraseBlock - 2, {0x01, 0xF0, 0xFF, 0xFE}));  // in the erased block
+  EXPECT_FALSE(nand.Holds(kNandEraseBlock - 2, {0x01, 0xF1}));              // in the written one
+  EXPECT_TRUE(nand.Holds(3 * kNandEraseBlock, std::vector<uint8_t>(kNandEraseBlock, 0xFF)));
 }
 
 TEST(Nand, StaysInsideTheDevice) {
@@ -31,6 +37,7 @@ TEST(Nand, StaysInsideTheDevice) {
   EXPECT_FALSE(nand.Erase(kNandSize, kNandEraseBlock));
   EXPECT_EQ(nand.Read(kNandSize - 2, 10).size(), 2u);
   EXPECT_TRUE(nand.Read(kNandSize, 10).empty());
+  EXPECT_FALSE(nand.Holds(kNandSize - 1, {0xFF, 0xFF}));
   EXPECT_EQ(Nand::EraseTime(3 * kNandEraseBlock), 6000u);
   EXPECT_EQ(Nand::ProgramTime(kNandPage + 1), 400u);
 }

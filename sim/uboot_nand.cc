@@ -138,7 +138,7 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
   // Programming can only clear bits: over data that was not erased the read-back differs.
   const Faults& faults = ctx.board.faults;
   const bool ok = !faults.cloneFail && !faults.cloneError && ctx.board.nand.Program(offset, data) &&
-                  ctx.board.nand.Read(offset, size) == data;
+                  ctx.board.nand.Holds(offset, data);
   char text[96];
   if (!ok && faults.cloneError) {
     std::snprintf(text, sizeof text, "NAND write to offset %x failed -5\n 0 bytes %s: ERROR\n", offset, verb);
