@@ -8,6 +8,23 @@ namespace {
 
 uint32_t BlockOf(uint32_t offset) { return offset - offset % kNandEraseBlock; }
 
+// Walks [offset, offset + length) a piece at a time, each inside one erase block:
+// piece(done, block, inBlock, count) for the count bytes from offset + done, at inBlock in the block
+// that starts at block. A piece that returns false ends the walk, and the walk returns false.
+template <typename Piece>
+bool ForEachPiece(uint32_t offset, uint32_t length, Piece piece) {
+  uint32_t done = 0;
+  while (done < length) {
+    const uint32_t at = offset + done;
+    const uint32_t block = BlockOf(at);
+    const uint32_t inBlock = at - block;
+    const uint32_t count = std::min(kNandEraseBlock - inBlock, length - done);
+    if (!piece(done, block, inBlock, count)) return false;
+    done += count;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<uint8_t> Nand::Read(uint32_t offset, uint32_t length) const {
@@ -16,72 +33,47 @@ std::vector<uint8_t> Nand::Read(uint32_t offset, uint32_t length) const {
   // Each byte written once: a kernel's read of 2 MiB is most of a simulated run's memory traffic.
   std::vector<uint8_t> out;
   out.reserve(length);
-  uint32_t done = 0;
-  while (done < length) {
-    uint32_t at = offset + done;
-    uint32_t block = BlockOf(at);
-    uint32_t inBlock = at - block;
-    uint32_t chunk = kNandEraseBlock - inBlock;
-    if (chunk > length - done) chunk = length - done;
+  ForEachPiece(offset, length, [&](uint32_t, uint32_t block, uint32_t inBlock, uint32_t count) {
     auto it = blocks_.find(block);
     if (it != blocks_.end()) {
       const auto from = it->second.begin() + inBlock;
-      out.insert(out.end(), from, from + chunk);
+      out.insert(out.end(), from, from + count);
     } else {
-      out.insert(out.end(), chunk, 0xFF);
+      out.insert(out.end(), count, 0xFF);
     }
-    done += chunk;
-  }
+    return true;
+  });
   return out;
 }
 
 bool Nand::Holds(uint32_t offset, const std::vector<uint8_t>& data) const {
   if (offset > kNandSize || data.size() > kNandSize - offset) return false;
-  const uint32_t length = static_cast<uint32_t>(data.size());
-  uint32_t done = 0;
-  while (done < length) {
-    uint32_t at = offset + done;
-    uint32_t block = BlockOf(at);
-    uint32_t inBlock = at - block;
-    uint32_t chunk = kNandEraseBlock - inBlock;
-    if (chunk > length - done) chunk = length - done;
-    const auto expected = data.begin() + done;
-    auto it = blocks_.find(block);
-    if (it != blocks_.end()) {
-      if (!std::equal(expected, expected + chunk, it->second.begin() + inBlock)) return false;
-    } else if (std::find_if(expected, expected + chunk, [](uint8_t b) { return b != 0xFF; }) != expected + chunk) {
-      return false;
-    }
-    done += chunk;
-  }
-  return true;
+  return ForEachPiece(offset, static_cast<uint32_t>(data.size()),
+                      [&](uint32_t done, uint32_t block, uint32_t inBlock, uint32_t count) {
+                        const auto expected = data.begin() + done;
+                        auto it = blocks_.find(block);
+                        if (it != blocks_.end())
+                          return std::equal(expected, expected + count, it->second.begin() + inBlock);
+                        return std::all_of(expected, expected + count, [](uint8_t b) { return b == 0xFF; });
+                      });
 }
 
 bool Nand::Program(uint32_t offset, const std::vector<uint8_t>& data) {
   if (offset > kNandSize || data.size() > kNandSize - offset) return false;
-  uint32_t length = static_cast<uint32_t>(data.size());
-  uint32_t done = 0;
-  while (done < length) {
-    uint32_t at = offset + done;
-    uint32_t block = BlockOf(at);
-    uint32_t inBlock = at - block;
-    uint32_t chunk = kNandEraseBlock - inBlock;
-    if (chunk > length - done) chunk = length - done;
-    bool allOnes = true;
-    for (uint32_t i = 0; i < chunk && allOnes; ++i) allOnes = data[done + i] == 0xFF;
-    if (!allOnes) {
-      auto& bytes = blocks_[block];
-      const auto from = data.begin() + done;
-      if (bytes.empty()) {  // an erased block takes the data as it is
-        bytes.assign(kNandEraseBlock, 0xFF);
-        std::copy(from, from + chunk, bytes.begin() + inBlock);
-      } else {
-        // Programming only clears bits; setting them again needs an erase.
-        for (uint32_t i = 0; i < chunk; ++i) bytes[inBlock + i] &= from[i];
-      }
-    }
-    done += chunk;
-  }
+  ForEachPiece(offset, static_cast<uint32_t>(data.size()),
+               [&](uint32_t done, uint32_t block, uint32_t inBlock, uint32_t count) {
+                 const auto from = data.begin() + done;
+                 if (std::all_of(from, from + count, [](uint8_t b) { return b == 0xFF; })) return true;
+                 auto& bytes = blocks_[block];
+                 if (bytes.empty()) {  // an erased block takes the data as it is
+                   bytes.assign(kNandEraseBlock, 0xFF);
+                   std::copy(from, from + count, bytes.begin() + inBlock);
+                 } else {
+                   // Programming only clears bits; setting them again needs an erase.
+                   for (uint32_t i = 0; i < count; ++i) bytes[inBlock + i] &= from[i];
+                 }
+                 return true;
+               });
   return true;
 }
 
