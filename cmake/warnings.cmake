@@ -46,6 +46,17 @@ function(kit_test_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra ${KIT_WERROR_FLAG})
   kit_test_code(${target})
   target_link_libraries(${target} PRIVATE GTest::gtest GTest::gmock GTest::gtest_main)
+  # GoogleTest's header and the standard library's most used ones take a third of a small test
+  # file's compile: parsed once a build instead, by the first test program, and reused by the others
+  # (their compile options are alike).
+  get_property(first GLOBAL PROPERTY kit_test_headers_target)
+  if(first)
+    target_precompile_headers(${target} REUSE_FROM ${first})
+  else()
+    target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <string> <vector> <sstream> <fstream>
+                              <iostream> <filesystem>)
+    set_property(GLOBAL PROPERTY kit_test_headers_target ${target})
+  endif()
   if(NOT KIT_UNIT_ONLY)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
   else()
