@@ -19,6 +19,11 @@ void SetConsoleColour(int attribute);
 // terminal in another mode; callable from any thread.
 void RestoreConsole();
 
+// Standard output keeps what is written until the next flush, on a terminal too (the callers flush at
+// every line, prompt and progress redraw): the Windows console's C library otherwise writes each
+// piece at once, and every write is a round trip to the console's host.
+void BufferConsoleOutput();
+
 // The full cell of the progress bar: 0xDB of code page 437 on the Windows console, "█" elsewhere.
 const char* ProgressFullBlock();
 

@@ -98,6 +98,9 @@ void RestoreConsole() {
   if (Terminal().coloured.exchange(false)) std::cout << "\033[0m" << std::flush;
 }
 
+// The C library buffers a terminal's output by the line already.
+void BufferConsoleOutput() {}
+
 const char* ProgressFullBlock() { return "\xE2\x96\x88"; }
 
 ConsoleInput& StandardConsoleInput() {

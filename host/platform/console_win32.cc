@@ -105,6 +105,8 @@ void RestoreConsole() {
   SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), State().colour);
 }
 
+void BufferConsoleOutput() { std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16); }
+
 const char* ProgressFullBlock() { return "\xDB"; }
 
 ConsoleInput& StandardConsoleInput() {

@@ -60,6 +60,7 @@ int Reject(RunReport& report, RunEvents& events, int argc, char* argv[], const s
 int main(int argc, char* argv[]) {
   // Paced typing pauses 10 ms per character; Windows needs a 1 ms timer for that.
   ScopedTimerResolution timerResolution;
+  BufferConsoleOutput();
   // The run's time starts here; the console's last lines give a failed step's words. Both outlive
   // the interruption's watch below, which may use them until it ends.
   RunEvents events;
