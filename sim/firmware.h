@@ -83,14 +83,18 @@ class Nand {
  public:
   // Bytes at offset; 0xFF where erased. Reads past the end are cut.
   std::vector<uint8_t> Read(uint32_t offset, uint32_t length) const;
+  // The same into out, which takes length bytes; false (nothing read) when the range leaves the device.
+  bool ReadInto(uint32_t offset, uint32_t length, uint8_t* out) const;
   // Programs bytes: like real NAND a write can only clear bits (the result is old AND new).
   // False when the range leaves the device.
-  bool Program(uint32_t offset, const std::vector<uint8_t>& data);
+  bool Program(uint32_t offset, const std::vector<uint8_t>& data) { return Program(offset, data.data(), data.size()); }
+  bool Program(uint32_t offset, const uint8_t* data, size_t length);
   // Erases every block the range touches; offset must be block-aligned. False otherwise.
   bool Erase(uint32_t offset, uint32_t length);
   bool IsErased(uint32_t offset, uint32_t length) const;
   // Whether the range reads back as data (Read(offset, data.size()) == data, without the copy).
-  bool Holds(uint32_t offset, const std::vector<uint8_t>& data) const;
+  bool Holds(uint32_t offset, const std::vector<uint8_t>& data) const { return Holds(offset, data.data(), data.size()); }
+  bool Holds(uint32_t offset, const uint8_t* data, size_t length) const;
   // Blocks that hold anything, for the state file and the dump.
   const std::map<uint32_t, std::vector<uint8_t>>& Blocks() const { return blocks_; }
   void Clear() { blocks_.clear(); }

@@ -30,27 +30,29 @@ bool ForEachPiece(uint32_t offset, uint32_t length, Piece piece) {
 std::vector<uint8_t> Nand::Read(uint32_t offset, uint32_t length) const {
   if (offset >= kNandSize) return {};
   if (length > kNandSize - offset) length = kNandSize - offset;
-  // Each byte written once: a kernel's read of 2 MiB is most of a simulated run's memory traffic.
-  std::vector<uint8_t> out;
-  out.reserve(length);
-  ForEachPiece(offset, length, [&](uint32_t, uint32_t block, uint32_t inBlock, uint32_t count) {
-    auto it = blocks_.find(block);
-    if (it != blocks_.end()) {
-      const auto from = it->second.begin() + inBlock;
-      out.insert(out.end(), from, from + count);
-    } else {
-      out.insert(out.end(), count, 0xFF);
-    }
-    return true;
-  });
+  std::vector<uint8_t> out(length);
+  ReadInto(offset, length, out.data());
   return out;
 }
 
-bool Nand::Holds(uint32_t offset, const std::vector<uint8_t>& data) const {
-  if (offset > kNandSize || data.size() > kNandSize - offset) return false;
-  return ForEachPiece(offset, static_cast<uint32_t>(data.size()),
+bool Nand::ReadInto(uint32_t offset, uint32_t length, uint8_t* out) const {
+  if (offset > kNandSize || length > kNandSize - offset) return false;
+  return ForEachPiece(offset, length, [&](uint32_t done, uint32_t block, uint32_t inBlock, uint32_t count) {
+    auto it = blocks_.find(block);
+    if (it != blocks_.end()) {
+      std::copy_n(it->second.begin() + inBlock, count, out + done);
+    } else {
+      std::fill_n(out + done, count, 0xFF);
+    }
+    return true;
+  });
+}
+
+bool Nand::Holds(uint32_t offset, const uint8_t* data, size_t length) const {
+  if (offset > kNandSize || length > kNandSize - offset) return false;
+  return ForEachPiece(offset, static_cast<uint32_t>(length),
                       [&](uint32_t done, uint32_t block, uint32_t inBlock, uint32_t count) {
-                        const auto expected = data.begin() + done;
+                        const uint8_t* expected = data + done;
                         auto it = blocks_.find(block);
                         if (it != blocks_.end())
                           return std::equal(expected, expected + count, it->second.begin() + inBlock);
@@ -58,14 +60,16 @@ bool Nand::Holds(uint32_t offset, const std::vector<uint8_t>& data) const {
                       });
 }
 
-bool Nand::Program(uint32_t offset, const std::vector<uint8_t>& data) {
-  if (offset > kNandSize || data.size() > kNandSize - offset) return false;
-  ForEachPiece(offset, static_cast<uint32_t>(data.size()),
+bool Nand::Program(uint32_t offset, const uint8_t* data, size_t length) {
+  if (offset > kNandSize || length > kNandSize - offset) return false;
+  ForEachPiece(offset, static_cast<uint32_t>(length),
                [&](uint32_t done, uint32_t block, uint32_t inBlock, uint32_t count) {
-                 const auto from = data.begin() + done;
+                 const uint8_t* from = data + done;
                  if (std::all_of(from, from + count, [](uint8_t b) { return b == 0xFF; })) return true;
                  auto& bytes = blocks_[block];
-                 if (bytes.empty()) {  // an erased block takes the data as it is
+                 if (bytes.empty() && count == kNandEraseBlock) {  // an erased block takes the data as it is
+                   bytes.assign(from, from + count);
+                 } else if (bytes.empty()) {
                    bytes.assign(kNandEraseBlock, 0xFF);
                    std::copy(from, from + count, bytes.begin() + inBlock);
                  } else {
@@ -84,9 +88,14 @@ bool Nand::Erase(uint32_t offset, uint32_t length) {
 }
 
 bool Nand::IsErased(uint32_t offset, uint32_t length) const {
-  for (uint8_t b : Read(offset, length))
-    if (b != 0xFF) return false;
-  return true;
+  if (offset >= kNandSize) return true;
+  if (length > kNandSize - offset) length = kNandSize - offset;
+  return ForEachPiece(offset, length, [&](uint32_t, uint32_t block, uint32_t inBlock, uint32_t count) {
+    auto it = blocks_.find(block);
+    if (it == blocks_.end()) return true;
+    const auto from = it->second.begin() + inBlock;
+    return std::all_of(from, from + count, [](uint8_t b) { return b == 0xFF; });
+  });
 }
 
 Micros Nand::EraseTime(uint32_t length) {

@@ -29,6 +29,14 @@ TEST(Nand, ProgramClearsBitsOnlyAndEraseSetsThemAgain) {
   EXPECT_FALSE(nand.Holds(kNandEraseBlock - 2, {0x01, 0xF0, 0xFF, 0xFE}));  // in the erased block
   EXPECT_FALSE(nand.Holds(kNandEraseBlock - 2, {0x01, 0xF1}));              // in the written one
   EXPECT_TRUE(nand.Holds(3 * kNandEraseBlock, std::vector<uint8_t>(kNandEraseBlock, 0xFF)));
+
+  // A whole block programmed at once, and a read into place across it and an erased one.
+  ASSERT_TRUE(nand.Program(5 * kNandEraseBlock, std::vector<uint8_t>(kNandEraseBlock, 0x5A)));
+  std::vector<uint8_t> into(6, 0);
+  ASSERT_TRUE(nand.ReadInto(6 * kNandEraseBlock - 3, 6, into.data()));
+  EXPECT_EQ(into, (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0xFF, 0xFF, 0xFF}));
+  EXPECT_FALSE(nand.IsErased(6 * kNandEraseBlock - 1, 2));
+  EXPECT_TRUE(nand.IsErased(6 * kNandEraseBlock, kNandSize));  // cut at the device's end
 }
 
 TEST(Nand, StaysInsideTheDevice) {
@@ -38,6 +46,9 @@ TEST(Nand, StaysInsideTheDevice) {
   EXPECT_EQ(nand.Read(kNandSize - 2, 10).size(), 2u);
   EXPECT_TRUE(nand.Read(kNandSize, 10).empty());
   EXPECT_FALSE(nand.Holds(kNandSize - 1, {0xFF, 0xFF}));
+  uint8_t two[2] = {1, 1};
+  EXPECT_FALSE(nand.ReadInto(kNandSize - 1, 2, two));
+  EXPECT_EQ(two[0], 1);
   EXPECT_EQ(Nand::EraseTime(3 * kNandEraseBlock), 6000u);
   EXPECT_EQ(Nand::ProgramTime(kNandPage + 1), 400u);
 }

@@ -76,8 +76,9 @@ bool CheckImage(Uart& uart, const Ram& ram, uint32_t address, const char* title,
     uart.Send("Bad Data CRC\n");
     return false;
   }
-  const std::vector<uint8_t> data = ReadRam(ram, address + kImageHeaderSize, h.size);
-  if (Crc32(data.data(), data.size()) != h.dataCrc) {
+  std::vector<uint8_t> scratch;
+  const uint8_t* data = RamBytes(ram, address + kImageHeaderSize, h.size, &scratch);
+  if (Crc32(data, h.size) != h.dataCrc) {
     uart.Send("Bad Data CRC\n");
     return false;
   }

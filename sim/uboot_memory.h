@@ -20,4 +20,12 @@ std::vector<uint8_t> ReadRam(const Ram& ram, uint32_t address, uint32_t length);
 // Overwrites [address, address + size); neighbouring and overlapped chunks are merged.
 void WriteRam(Ram& ram, uint32_t address, const std::vector<uint8_t>& bytes);
 
+// The bytes of [address, address + length) without a copy where one chunk holds them all, else
+// ReadRam's copy in *scratch: a kernel's megabytes are read many times a run. Valid until the RAM
+// or *scratch changes.
+const uint8_t* RamBytes(const Ram& ram, uint32_t address, uint32_t length, std::vector<uint8_t>* scratch);
+// Where [address, address + length) can be written in place (as WriteRam would leave it): inside
+// one chunk. Null otherwise.
+uint8_t* RamInPlace(Ram& ram, uint32_t address, uint32_t length);
+
 }  // namespace sim

@@ -120,7 +120,9 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
   }
   if (read) {
     ctx.uart.Delay(kReadMicrosPerPage * ((size + kNandPage - 1) / kNandPage));
-    WriteRam(ctx.board.ram, address, ctx.board.nand.Read(offset, size));
+    uint8_t* into = RamInPlace(ctx.board.ram, address, size);
+    if (!into || !ctx.board.nand.ReadInto(offset, size, into))
+      WriteRam(ctx.board.ram, address, ctx.board.nand.Read(offset, size));
     ctx.board.lastLoadSize = size;
     char text[64];
     std::snprintf(text, sizeof text, "%X", size);
@@ -134,11 +136,12 @@ int ReadOrWrite(UBootContext& ctx, const std::vector<std::string>& argv, bool re
     return 1;
   }
   ctx.uart.Delay(Nand::ProgramTime(size));
-  const std::vector<uint8_t> data = ReadRam(ctx.board.ram, address, size);
+  std::vector<uint8_t> scratch;
+  const uint8_t* data = RamBytes(ctx.board.ram, address, size, &scratch);
   // Programming can only clear bits: over data that was not erased the read-back differs.
   const Faults& faults = ctx.board.faults;
-  const bool ok = !faults.cloneFail && !faults.cloneError && ctx.board.nand.Program(offset, data) &&
-                  ctx.board.nand.Holds(offset, data);
+  const bool ok = !faults.cloneFail && !faults.cloneError && ctx.board.nand.Program(offset, data, size) &&
+                  ctx.board.nand.Holds(offset, data, size);
   char text[96];
   if (!ok && faults.cloneError) {
     std::snprintf(text, sizeof text, "NAND write to offset %x failed -5\n 0 bytes %s: ERROR\n", offset, verb);
