@@ -65,11 +65,16 @@ class Board::Impl {
     }
   }
 
-  void ReceiveByte(uint8_t byte, Micros at) {
+  void ReceiveBytes(const uint8_t* bytes, size_t count, Micros at) {
     RunUntil(at, true);
     if (breakOn_) return;  // the line is held low: no characters
-    if (!lineOk_) byte = Garble(byte);
-    firmware_.PushInput(byte, at);
+    if (lineOk_) {
+      firmware_.PushInput(bytes, count, at);
+      return;
+    }
+    std::vector<uint8_t> garbled(bytes, bytes + count);
+    for (uint8_t& byte : garbled) byte = Garble(byte);
+    firmware_.PushInput(garbled.data(), count, at);
   }
 
   size_t TakeOutput(std::vector<uint8_t>* out, Micros now) {
@@ -126,7 +131,8 @@ Board::~Board() = default;
 void Board::SetLineSettings(uint32_t baud, int dataBits, char parity, int stopBits) {
   impl_->SetLineSettings(baud, dataBits, parity, stopBits);
 }
-void Board::ReceiveByte(uint8_t byte, Micros at) { impl_->ReceiveByte(byte, at); }
+void Board::ReceiveByte(uint8_t byte, Micros at) { impl_->ReceiveBytes(&byte, 1, at); }
+void Board::ReceiveBytes(const uint8_t* bytes, size_t count, Micros at) { impl_->ReceiveBytes(bytes, count, at); }
 void Board::SetBreak(bool on, Micros at) { impl_->SetBreak(on, at); }
 void Board::ReceiveDatagram(Datagram datagram, Micros at) { impl_->ReceiveDatagram(std::move(datagram), at); }
 void Board::TakeDatagrams(std::vector<Datagram>* out, Micros now) { impl_->TakeDatagrams(out, now); }

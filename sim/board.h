@@ -37,6 +37,9 @@ class Board {
 
   // The host's side of the line.
   void ReceiveByte(uint8_t byte, Micros at);
+  // Bytes that all arrived at time at, as that many ReceiveByte calls: the firmware does not run
+  // between the bytes of one moment, so it is run up to at once and given them together.
+  void ReceiveBytes(const uint8_t* bytes, size_t count, Micros at);
   void SetBreak(bool on, Micros at);  // a break of at least 100 ms restarts the board
 
   // The network's side of the board's Ethernet port: a datagram that reached the port at time

@@ -138,15 +138,17 @@ void FirmwareThread::Release(Micros bootAt) {
   if (wait_ == Wait::kBoot) wakeAt_ = bootAt;
 }
 
-void FirmwareThread::PushInput(uint8_t byte, Micros at) {
+void FirmwareThread::PushInput(const uint8_t* bytes, size_t count, Micros at) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (held_ || wait_ == Wait::kBoot) return;  // nobody listens while the board is in reset
-  // A polled UART whose firmware is busy in a delay: the FIFO is full, the character is lost.
-  if (polled_ && wait_ == Wait::kTimer && input_.size() >= kReceiveFifo) {
-    ++*lostInput_;
-    return;
+  for (size_t i = 0; i < count; ++i) {
+    // A polled UART whose firmware is busy in a delay: the FIFO is full, the character is lost.
+    if (polled_ && wait_ == Wait::kTimer && input_.size() >= kReceiveFifo) {
+      ++*lostInput_;
+      continue;
+    }
+    input_.emplace_back(std::max(at, now_), bytes[i]);
   }
-  input_.emplace_back(std::max(at, now_), byte);
 }
 
 size_t FirmwareThread::TakeOutput(std::vector<uint8_t>* out, Micros now) {

@@ -41,8 +41,8 @@ class FirmwareThread : private Uart, private Ethernet {
   void Release(Micros bootAt);
   bool HeldInReset() const { return held_; }
 
-  // A byte that arrived at time at (the firmware must have run up to at).
-  void PushInput(uint8_t byte, Micros at);
+  // Bytes that arrived at time at (the firmware must have run up to at).
+  void PushInput(const uint8_t* bytes, size_t count, Micros at);
   // Moves out the output bytes finished by now; returns how many.
   size_t TakeOutput(std::vector<uint8_t>* out, Micros now);
   Micros now() const { return now_; }

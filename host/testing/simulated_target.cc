@@ -140,6 +140,15 @@ struct TargetCore {
     }
   }
 
+  // The host's bytes of one write: at once on an unpaced line, each in its turn on a paced one.
+  void SendBytes(const uint8_t* data, size_t length) {
+    if (hostByteUs == 0) {
+      board.ReceiveBytes(data, length, NowUs());
+      return;
+    }
+    for (size_t i = 0; i < length; ++i) Send(HostAction::kByte, data[i]);
+  }
+
   // The host's action goes out now, or behind what the paced line still carries (after a Sync).
   void Send(HostAction::Kind kind, uint8_t byte) {
     if (hostByteUs == 0) {
@@ -240,10 +249,8 @@ class SimulatedLine : public SerialLine {
   bool Write(const uint8_t* data, size_t length, size_t* count) override {
     if (target_) {
       target_->Sync();
-      for (size_t i = 0; i < length; ++i) {
-        target_->hostBytes.push_back(data[i]);
-        target_->Send(HostAction::kByte, data[i]);
-      }
+      target_->hostBytes.insert(target_->hostBytes.end(), data, data + length);
+      target_->SendBytes(data, length);
     }
     *count = length;
     return true;
