@@ -26,25 +26,24 @@ void PutRecord(std::string* out, const char* tag, const std::string& payload) {
   *out += payload;
 }
 
-// A record of bytes at an address, appended without a copy of its own: NAND and RAM are most of
-// the file (tens of MiB once a kernel is in its slots).
-void PutAddressed(std::string* out, const char* tag, uint32_t address, const std::vector<uint8_t>& bytes) {
-  out->append(tag, 4);
-  Put32(out, static_cast<uint32_t>(4 + bytes.size()));
-  Put32(out, address);
-  out->append(bytes.begin(), bytes.end());
+// A record of bytes at an address, written to the file as they stand: NAND and RAM are most of the
+// state (tens of MiB once a kernel is in its slots).
+void WriteAddressed(std::ostream& file, const char* tag, uint32_t address, const std::vector<uint8_t>& bytes) {
+  std::string head(tag, 4);
+  Put32(&head, static_cast<uint32_t>(4 + bytes.size()));
+  Put32(&head, address);
+  file.write(head.data(), static_cast<std::streamsize>(head.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool ReadBytes(std::istream& file, void* into, size_t count) {
+  return static_cast<bool>(file.read(static_cast<char*>(into), static_cast<std::streamsize>(count)));
 }
 
 }  // namespace
 
 bool SaveBoardState(const BoardState& board, const std::string& path, std::string* error) {
-  std::string out = kSignature;
-  size_t bulk = 0;
-  for (const auto& block : board.nand.Blocks()) bulk += 12 + block.second.size();
-  for (const auto& region : board.ram) bulk += 12 + region.second.size();
-  out.reserve(bulk + 4096);
-  for (const auto& block : board.nand.Blocks()) PutAddressed(&out, "NAND", block.first, block.second);
-  for (const auto& region : board.ram) PutAddressed(&out, "RAM ", region.first, region.second);
+  std::string out;
   std::string value;
   Put32(&value, board.lastLoadSize);
   PutRecord(&out, "LOAD", value);
@@ -74,6 +73,9 @@ bool SaveBoardState(const BoardState& board, const std::string& path, std::strin
   std::string temp = path + ".tmp";
   {
     std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+    file.write(kSignature, static_cast<std::streamsize>(std::strlen(kSignature)));
+    for (const auto& block : board.nand.Blocks()) WriteAddressed(file, "NAND", block.first, block.second);
+    for (const auto& region : board.ram) WriteAddressed(file, "RAM ", region.first, region.second);
     file.write(out.data(), static_cast<std::streamsize>(out.size()));
     if (!file.flush()) {
       *error = "Error: cannot write state file " + temp + ": " + std::strerror(errno);
@@ -89,26 +91,22 @@ bool SaveBoardState(const BoardState& board, const std::string& path, std::strin
 
 bool LoadBoardState(BoardState* board, const std::string& path, std::string* error) {
   std::ifstream file(path, std::ios::binary);
+  const std::string unreadable = "Error: cannot read state file " + path;
   if (!file) {
-    *error = "Error: cannot read state file " + path + ": " + std::strerror(errno);
+    *error = unreadable + ": " + std::strerror(errno);
     return false;
   }
-  // Read whole at once: a byte at a time took most of a load's time.
-  std::string in;
+  // Read a record at a time, NAND and RAM straight into their place.
   file.seekg(0, std::ios::end);
   const std::streamoff size = file.tellg();
   file.seekg(0, std::ios::beg);
   if (size < 0 || !file) {
-    *error = "Error: cannot read state file " + path + ": " + std::strerror(errno);
+    *error = unreadable;
     return false;
   }
-  in.resize(static_cast<size_t>(size));
-  if (!file.read(&in[0], size)) {
-    *error = "Error: cannot read state file " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t signature = std::strlen(kSignature);
-  if (in.compare(0, signature, kSignature) != 0) {
+  const size_t signature = std::strlen(kSignature);
+  std::string head(signature, '\0');
+  if (static_cast<uint64_t>(size) < signature || !ReadBytes(file, &head[0], signature) || head != kSignature) {
     *error = "Error: " + path + " is not a devsim state file";
     return false;
   }
@@ -117,29 +115,55 @@ bool LoadBoardState(BoardState* board, const std::string& path, std::string* err
   loaded.login = board->login;
   loaded.ethernet = board->ethernet;
   loaded.mmc.files.clear();
-  size_t at = signature;
-  while (at < in.size()) {
-    if (in.size() - at < 8) break;
-    std::string tag = in.substr(at, 4);
-    uint32_t length = GetLe32(reinterpret_cast<const uint8_t*>(&in[at + 4]));
-    at += 8;
-    if (length > in.size() - at) {
+  uint64_t left = static_cast<uint64_t>(size) - signature;
+  std::vector<uint8_t> block(kNandEraseBlock);
+  std::string payload;
+  while (left >= 8) {
+    uint8_t header[8];
+    if (!ReadBytes(file, header, 8)) {
+      *error = unreadable;
+      return false;
+    }
+    const std::string tag(reinterpret_cast<const char*>(header), 4);
+    const uint32_t length = GetLe32(header + 4);
+    left -= 8;
+    if (length > left) {
       *error = "Error: state file " + path + " is cut short";
       return false;
     }
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(in.data() + at);
+    left -= length;
     if ((tag == "NAND" || tag == "RAM ") && length >= 4) {
+      uint8_t address[4];
+      bool read = ReadBytes(file, address, 4);
       if (tag == "NAND") {
-        uint32_t offset = GetLe32(p);
-        if (offset % kNandEraseBlock != 0 || length - 4 != kNandEraseBlock ||
-            !loaded.nand.Program(offset, p + 4, kNandEraseBlock)) {
+        const uint32_t offset = GetLe32(address);
+        if (length - 4 != kNandEraseBlock || offset % kNandEraseBlock != 0) {
+          *error = "Error: state file " + path + " holds a bad NAND block";
+          return false;
+        }
+        read = read && ReadBytes(file, block.data(), kNandEraseBlock);
+        if (read && !loaded.nand.Program(offset, block.data(), kNandEraseBlock)) {
           *error = "Error: state file " + path + " holds a bad NAND block";
           return false;
         }
       } else {
-        loaded.ram[GetLe32(p)].assign(p + 4, p + length);
+        std::vector<uint8_t>& chunk = loaded.ram[GetLe32(address)];
+        chunk.resize(length - 4);
+        read = read && ReadBytes(file, chunk.data(), chunk.size());
       }
-    } else if (tag == "LOAD" && length == 4) {
+      if (!read) {
+        *error = unreadable;
+        return false;
+      }
+      continue;
+    }
+    payload.resize(length);
+    if (!ReadBytes(file, &payload[0], length)) {
+      *error = unreadable;
+      return false;
+    }
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(payload.data());
+    if (tag == "LOAD" && length == 4) {
       loaded.lastLoadSize = GetLe32(p);
     } else if (tag == "RSET" && length == 4) {
       loaded.resets = GetLe32(p);
@@ -156,7 +180,6 @@ bool LoadBoardState(BoardState* board, const std::string& path, std::string* err
       loaded.mmc.files[std::string(reinterpret_cast<const char*>(p + 4), nameLength)] =
           std::vector<uint8_t>(p + 4 + nameLength, p + length);
     }
-    at += length;
   }
   *board = std::move(loaded);
   return true;
