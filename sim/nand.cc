@@ -67,11 +67,13 @@ bool Nand::Program(uint32_t offset, const uint8_t* data, size_t length) {
                  const uint8_t* from = data + done;
                  if (std::all_of(from, from + count, [](uint8_t b) { return b == 0xFF; })) return true;
                  auto& bytes = blocks_[block];
-                 if (bytes.empty() && count == kNandEraseBlock) {  // an erased block takes the data as it is
-                   bytes.assign(from, from + count);
-                 } else if (bytes.empty()) {
-                   bytes.assign(kNandEraseBlock, 0xFF);
-                   std::copy(from, from + count, bytes.begin() + inBlock);
+                 if (bytes.empty()) {  // an erased block takes the data as it is
+                   if (count == kNandEraseBlock) {
+                     bytes.assign(from, from + count);
+                   } else {
+                     bytes.assign(kNandEraseBlock, 0xFF);
+                     std::copy(from, from + count, bytes.begin() + inBlock);
+                   }
                  } else {
                    // Programming only clears bits; setting them again needs an erase.
                    for (uint32_t i = 0; i < count; ++i) bytes[inBlock + i] &= from[i];

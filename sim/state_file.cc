@@ -92,6 +92,7 @@ bool SaveBoardState(const BoardState& board, const std::string& path, std::strin
 bool LoadBoardState(BoardState* board, const std::string& path, std::string* error) {
   std::ifstream file(path, std::ios::binary);
   const std::string unreadable = "Error: cannot read state file " + path;
+  const std::string badBlock = "Error: state file " + path + " holds a bad NAND block";
   if (!file) {
     *error = unreadable + ": " + std::strerror(errno);
     return false;
@@ -138,12 +139,12 @@ bool LoadBoardState(BoardState* board, const std::string& path, std::string* err
       if (tag == "NAND") {
         const uint32_t offset = GetLe32(address);
         if (length - 4 != kNandEraseBlock || offset % kNandEraseBlock != 0) {
-          *error = "Error: state file " + path + " holds a bad NAND block";
+          *error = badBlock;
           return false;
         }
         read = read && ReadBytes(file, block.data(), kNandEraseBlock);
         if (read && !loaded.nand.Program(offset, block.data(), kNandEraseBlock)) {
-          *error = "Error: state file " + path + " holds a bad NAND block";
+          *error = badBlock;
           return false;
         }
       } else {
